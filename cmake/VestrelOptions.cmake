@@ -1,0 +1,44 @@
+# One interface target carries the language standard, warnings and strict Qt defines;
+# every target of ours links it instead of relying on global flags.
+set(CMAKE_AUTOMOC ON)
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+
+add_library(vestrel_options INTERFACE)
+target_compile_features(vestrel_options INTERFACE cxx_std_20)
+target_compile_options(vestrel_options INTERFACE -Wall -Wextra)
+target_compile_definitions(vestrel_options INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_NO_CONTEXTLESS_CONNECT
+    QT_NO_FOREACH
+    QT_USE_QSTRINGBUILDER)
+
+if(VESTREL_SANITIZE)
+    target_compile_options(vestrel_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                                     -fno-sanitize-recover=undefined)
+    target_link_options(vestrel_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+if(VESTREL_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "VESTREL_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")
+    endif()
+    # Instrument everything for coverage; the fuzz targets add the libFuzzer main themselves.
+    target_compile_options(vestrel_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(vestrel_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# vestrel_add_test(<name> SOURCES ... LIBS ...): one QTest program registered with CTest.
+# Tests run on the offscreen platform and with their own registry and program folders unless they set others.
+function(vestrel_add_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE vestrel_options Qt6::Test ${ARG_LIBS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VESTREL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/fixtures;VESTREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin;${ARG_ENV}"
+        TIMEOUT 300)
+endfunction()

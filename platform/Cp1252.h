@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Every byte on disk, on the wire and in the registry store is Windows-1252. Data stays as bytes
+// inside the platform layer and the program rules; it becomes a QString only where a widget shows it.
+namespace vestrel::cp1252 {
+
+// Bytes to text. The five bytes cp1252 leaves undefined (0x81 0x8D 0x8F 0x90 0x9D) map to the code
+// points of the same value, so every byte string survives a round trip.
+QString toUnicode(const QByteArray& bytes);
+
+// Text to bytes. Characters that cp1252 cannot hold become '?'.
+QByteArray fromUnicode(const QString& text);
+
+} // namespace vestrel::cp1252

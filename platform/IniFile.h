@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QString>
+#include <QTime>
+
+#include <stdexcept>
+
+namespace vestrel {
+
+// Raised where the programs convert a stored value strictly and the value is missing or not a number.
+class ConversionError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Raised when a write cannot be stored (folder missing, disk full, no permission).
+class IniWriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// An INI file read and written with the semantics of the Windows profile functions.
+//
+// Section and key names compare without regard to case and keep the case they were written with.
+// A line's key is the text before its first '='; blanks around keys and values are trimmed and a value
+// wholly in single or double quotes loses them. A missing file reads as empty. Every write goes
+// through to disk at once as an atomic rewrite (temporary file and rename) that keeps comments,
+// unknown lines and the file's line endings (CR LF for new files). Names and values are cp1252 bytes.
+class IniFile {
+public:
+    // `path` may use "\" as separator and may double it ("dir\\gruppi.ini"); both are accepted.
+    explicit IniFile(const QString& path);
+
+    QString FileName() const { return m_path; }
+
+    QByteArray ReadString(const QByteArray& section, const QByteArray& key, const QByteArray& defaultValue) const;
+    // Missing, empty or unconvertible values give the default ("0x" hex accepted).
+    int ReadInteger(const QByteArray& section, const QByteArray& key, int defaultValue) const;
+    // The strict reading some callers need: a missing or non-numeric value raises ConversionError.
+    int ReadIntegerStrict(const QByteArray& section, const QByteArray& key) const;
+    // Non-zero integer is true.
+    bool ReadBool(const QByteArray& section, const QByteArray& key, bool defaultValue) const;
+    // "hh:mm[:ss]" or "hh.mm[.ss]"; missing or unreadable gives the default.
+    QTime ReadTime(const QByteArray& section, const QByteArray& key, const QTime& defaultValue) const;
+
+    void WriteString(const QByteArray& section, const QByteArray& key, const QByteArray& value);
+    void WriteInteger(const QByteArray& section, const QByteArray& key, int value);
+    void EraseSection(const QByteArray& section);
+    void DeleteKey(const QByteArray& section, const QByteArray& key);
+
+    // Key names of a section in file order (empty when the section is missing).
+    QByteArrayList ReadSection(const QByteArray& section) const;
+    // Section names in file order.
+    QByteArrayList ReadSections() const;
+    bool SectionExists(const QByteArray& section) const;
+    bool ValueExists(const QByteArray& section, const QByteArray& key) const;
+
+    // Rereads the file from disk, dropping nothing that was written (every write is already on disk).
+    void Reload();
+    // Writes are immediate; kept for callers that flush explicitly.
+    void UpdateFile() {}
+
+private:
+    struct Line;
+    QString m_path;
+    QByteArrayList m_lines; // raw lines without their terminators
+    QByteArray m_newline;   // "\r\n" or "\n", as the file has it
+
+    void load();
+    void save() const;
+    qsizetype findSection(const QByteArray& section) const;
+    qsizetype findKey(qsizetype sectionLine, const QByteArray& key) const;
+};
+
+} // namespace vestrel

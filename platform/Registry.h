@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+
+namespace vestrel {
+
+// Raised for a value of the wrong type, a missing value read as an integer, or a store that cannot
+// be written. Callers that must not fail catch it, as the programs do with registry errors.
+class RegistryError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class RegistryHive { CurrentUser, LocalMachine };
+
+enum class RegistryType { String = 1, Binary = 3, DWord = 4 }; // REG_SZ, REG_BINARY, REG_DWORD
+
+struct RegistryValue {
+    RegistryType type = RegistryType::String;
+    QByteArray data; // REG_SZ: cp1252 bytes without terminator; REG_DWORD: 4 bytes little-endian
+};
+
+// A typed key/value store with the behaviour of the Windows registry for what the programs use.
+//
+// On Linux each hive is one REGEDIT4 text file ("HKEY_CURRENT_USER.reg", "HKEY_LOCAL_MACHINE.reg") in
+// registryDirectory(). Key paths use "\" ("\software\Pelk Software\Vestrel"; a leading "\" is
+// optional); key and value names compare without regard to case and keep the case first written.
+// Every change is a read-modify-write of the hive file under a lock with an atomic replace, so several
+// programs writing at once lose nothing. A damaged file reads as far as it makes sense; lines that
+// cannot be understood are skipped, never fatal.
+class Registry {
+public:
+    explicit Registry(RegistryHive hive = RegistryHive::CurrentUser);
+    ~Registry();
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+
+    RegistryHive RootKey() const { return m_hive; }
+
+    // Opens `key` as the current key. Without `canCreate` a missing key fails (returns false);
+    // with it the key is created. Returns false too when the store cannot be written.
+    bool OpenKey(const QByteArray& key, bool canCreate);
+    bool OpenKeyReadOnly(const QByteArray& key) { return OpenKey(key, false); }
+    void CloseKey();
+    bool HasCurrentKey() const { return !m_currentKey.isEmpty(); }
+    QByteArray CurrentPath() const { return m_currentKey; }
+
+    bool KeyExists(const QByteArray& key) const;
+    bool DeleteKey(const QByteArray& key);
+
+    // Values of the current key. Reads see the store as it is on disk at the time of the call.
+    bool ValueExists(const QByteArray& name) const;
+    std::optional<RegistryValue> ReadValue(const QByteArray& name) const;
+    // A missing value reads as an empty string; a value of another type raises RegistryError.
+    QByteArray ReadString(const QByteArray& name) const;
+    // A missing value or one of another type raises RegistryError.
+    int ReadInteger(const QByteArray& name) const;
+    // The data of a REG_BINARY value; a missing value or one of another type raises RegistryError.
+    QByteArray ReadBinaryData(const QByteArray& name) const;
+
+    // Writes raise RegistryError when no key is open or the store cannot be written.
+    void WriteString(const QByteArray& name, const QByteArray& value);
+    void WriteInteger(const QByteArray& name, int value);
+    void WriteBinaryData(const QByteArray& name, const QByteArray& data);
+    bool DeleteValue(const QByteArray& name);
+
+    // Names in the order they are stored, with their stored case.
+    QByteArrayList GetValueNames() const;
+    QByteArrayList GetKeyNames() const; // direct subkeys of the current key
+
+private:
+    RegistryHive m_hive;
+    QByteArray m_currentKey;
+};
+
+// Path of the file that holds `hive` on this system.
+QString registryHiveFile(RegistryHive hive);
+
+} // namespace vestrel

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace vestrel {
+
+// Resource types used by the programs, as numbered in PE files.
+inline constexpr std::uint16_t RT_STRING_TYPE = 6;
+inline constexpr std::uint16_t RT_VERSION_TYPE = 16;
+
+// A read-only view of the resources of a PE file (.exe or .dll of any origin). Every offset is
+// checked against the real size of the file; resource directories that loop or nest too deep are cut
+// short; a file that is not a PE file, or is damaged, opens with no resources rather than failing.
+class PeResources {
+public:
+    static std::optional<PeResources> fromFile(const QString& path);
+    static std::optional<PeResources> fromBytes(QByteArray image);
+
+    // Raw data of resource (type, id) in `language`; when the file has no entry in that language,
+    // the first language it has. std::nullopt when missing.
+    std::optional<QByteArray> find(std::uint16_t type, std::uint16_t id, std::optional<std::uint16_t> language = {}) const;
+    // Languages present for (type, id), in directory order.
+    std::vector<std::uint16_t> languages(std::uint16_t type, std::uint16_t id) const;
+    // The language of the file's string tables: the first language of its first string table block.
+    std::optional<std::uint16_t> defaultLanguage() const;
+
+    // The string `id` from the RT_STRING tables, UTF-16 as stored; empty when missing.
+    QString string(std::uint32_t id) const;
+
+private:
+    explicit PeResources(QByteArray image);
+    QByteArray m_image;
+    struct Entry {
+        std::uint16_t type;
+        std::uint16_t id;
+        std::uint16_t language;
+        std::uint32_t offset; // file offset of the data
+        std::uint32_t size;
+    };
+    std::vector<Entry> m_entries;
+    void parse();
+};
+
+// The stand-in for LoadLibrary / LoadString / FreeLibrary on resource-only libraries.
+class ResourceLibrary {
+public:
+    // Finds `fileName` the way the system's library search would: the program directory first, then
+    // the current directory. A bare file name or a path. nullptr when missing or not a PE file.
+    static std::unique_ptr<ResourceLibrary> LoadLibrary(const QString& fileName);
+
+    QString FileName() const { return m_path; }
+    const PeResources& resources() const { return m_resources; }
+
+    // LoadString into a buffer of `bufferChars` characters: at most bufferChars - 1 come back; an id
+    // the library does not have gives an empty text.
+    QString LoadString(std::uint32_t id, int bufferChars = 1024) const;
+
+private:
+    ResourceLibrary(QString path, PeResources resources);
+    QString m_path;
+    PeResources m_resources;
+};
+
+} // namespace vestrel

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything in build-test/ and runs every test.
+# Usage: scripts/test.sh [extra ctest arguments]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/install-deps.sh
+
+build=${VESTREL_TEST_BUILD_DIR:-$root/build-test}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TESTS=ON -DVESTREL_BENCH=ON
+cmake --build "$build" --parallel "$(nproc)"
+
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
