@@ -14,4 +14,8 @@ QString toUnicode(const QByteArray& bytes);
 // Text to bytes. Characters that cp1252 cannot hold become '?'.
 QByteArray fromUnicode(const QString& text);
 
+// Whether two cp1252 names are equal without regard to case ("Count" and "count", "Perché" and
+// "PERCHÉ"), as Windows compares INI section, key and registry names.
+bool equalsIgnoreCase(const QByteArray& a, const QByteArray& b);
+
 } // namespace vestrel::cp1252

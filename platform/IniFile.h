@@ -5,7 +5,9 @@
 #include <QString>
 #include <QTime>
 
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace vestrel {
 
@@ -54,6 +56,7 @@ public:
     QByteArrayList ReadSection(const QByteArray& section) const;
     // Section names in file order.
     QByteArrayList ReadSections() const;
+    // A section exists when it holds at least one key; a bare header does not count.
     bool SectionExists(const QByteArray& section) const;
     bool ValueExists(const QByteArray& section, const QByteArray& key) const;
 
@@ -63,15 +66,38 @@ public:
     void UpdateFile() {}
 
 private:
-    struct Line;
-    QString m_path;
-    QByteArrayList m_lines; // raw lines without their terminators
-    QByteArray m_newline;   // "\r\n" or "\n", as the file has it
+    struct Line {
+        enum class Kind { Other, Section, Key };
+        QByteArray raw; // the line as in the file, without its terminator
+        Kind kind = Kind::Other;
+        QByteArray name; // section or key name, trimmed
+    };
+    struct Stamp {
+        bool exists = false;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        quint64 inode = 0;
+        bool operator==(const Stamp&) const = default;
+    };
 
-    void load();
-    void save() const;
+    QString m_path;      // as the caller gave it
+    QString m_localPath; // usable on this system
+    // The parsed file. Reads refresh it when the file changed on disk, so a reader kept open sees what
+    // other readers wrote, as the profile functions do.
+    mutable std::vector<Line> m_lines;
+    mutable QByteArray m_newline; // "\r\n" or "\n", as the file has it
+    mutable Stamp m_stamp;
+    mutable bool m_unreadable = false; // the file exists but could not be read whole: never rewrite it
+
+    void load() const;
+    void refresh() const;
+    void save();
+    template <typename Change> void modify(Change&& change);
+    Stamp currentStamp() const;
+    std::optional<QByteArray> value(const QByteArray& section, const QByteArray& key) const;
     qsizetype findSection(const QByteArray& section) const;
-    qsizetype findKey(qsizetype sectionLine, const QByteArray& key) const;
+    qsizetype findKey(const QByteArray& section, const QByteArray& key) const;
+    qsizetype sectionEnd(qsizetype sectionLine) const;
 };
 
 } // namespace vestrel

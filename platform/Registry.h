@@ -48,7 +48,7 @@ public:
     bool OpenKey(const QByteArray& key, bool canCreate);
     bool OpenKeyReadOnly(const QByteArray& key) { return OpenKey(key, false); }
     void CloseKey();
-    bool HasCurrentKey() const { return !m_currentKey.isEmpty(); }
+    bool HasCurrentKey() const { return m_open; }
     QByteArray CurrentPath() const { return m_currentKey; }
 
     bool KeyExists(const QByteArray& key) const;
@@ -76,7 +76,10 @@ public:
 
 private:
     RegistryHive m_hive;
-    QByteArray m_currentKey;
+    QByteArray m_currentKey; // relative to the hive, as the caller spelled it; empty for the root
+    bool m_open = false;
+
+    void writeValue(const QByteArray& name, int type, const QByteArray& data);
 };
 
 // Path of the file that holds `hive` on this system.

@@ -1,0 +1,384 @@
+#include "platform/IniFile.h"
+
+#include "platform/Cp1252.h"
+#include "platform/ProgramDir.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
+
+#include <algorithm>
+#include <limits>
+
+#include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel {
+
+namespace {
+
+// Larger files are read up to this size and never rewritten, so what lies beyond is not lost.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+QByteArray unquoted(const QByteArray& value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+// Line breaks inside a name or value would split the line and forge other keys or sections.
+QByteArray singleLine(QByteArray text) {
+    text.replace('\r', ' ');
+    text.replace('\n', ' ');
+    return text;
+}
+
+std::optional<int> parseInteger(const QByteArray& text) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    } else if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    }
+    if (i >= text.size())
+        return std::nullopt;
+    quint64 magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return std::nullopt;
+        magnitude = magnitude * base + digit;
+        if (magnitude > 0xFFFFFFFFull)
+            return std::nullopt;
+    }
+    if (base == 16) {
+        // Hexadecimal text is a bit pattern: "0xFFFFFFFF" is -1.
+        const auto bits = static_cast<qint32>(static_cast<quint32>(magnitude));
+        return negative ? -bits : bits;
+    }
+    const qint64 value = negative ? -qint64(magnitude) : qint64(magnitude);
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return int(value);
+}
+
+} // namespace
+
+IniFile::IniFile(const QString& path)
+    : m_path(path)
+    , m_localPath(localPath(path)) {
+    load();
+}
+
+IniFile::Stamp IniFile::currentStamp() const {
+    Stamp stamp;
+    struct stat st;
+    if (::stat(QFile::encodeName(m_localPath).constData(), &st) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.size = st.st_size;
+    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.inode = st.st_ino;
+    return stamp;
+}
+
+void IniFile::load() const {
+    m_lines.clear();
+    m_newline = "\r\n";
+    m_unreadable = false;
+    m_stamp = currentStamp();
+    if (!m_stamp.exists)
+        return;
+
+    QFile file(m_localPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_unreadable = true;
+        return;
+    }
+    const QByteArray data = file.read(kMaxFileSize);
+    if (!file.atEnd())
+        m_unreadable = true;
+
+    const qsizetype firstBreak = data.indexOf('\n');
+    if (firstBreak >= 0 && (firstBreak == 0 || data[firstBreak - 1] != '\r'))
+        m_newline = "\n";
+
+    qsizetype start = 0;
+    while (start < data.size()) {
+        qsizetype end = data.indexOf('\n', start);
+        const qsizetype next = end < 0 ? data.size() : end + 1;
+        if (end < 0)
+            end = data.size();
+        if (end > start && data[end - 1] == '\r')
+            --end;
+
+        Line line;
+        line.raw = data.mid(start, end - start);
+        QByteArray text = line.raw.trimmed();
+        if (start == 0 && text.startsWith("\xEF\xBB\xBF"))
+            text = text.mid(3).trimmed();
+        if (text.startsWith('[')) {
+            const qsizetype close = text.indexOf(']');
+            line.kind = Line::Kind::Section;
+            line.name = text.mid(1, close < 0 ? -1 : close - 1).trimmed();
+        } else if (!text.startsWith(';')) {
+            const qsizetype eq = text.indexOf('=');
+            if (eq > 0) {
+                line.name = text.left(eq).trimmed();
+                if (!line.name.isEmpty())
+                    line.kind = Line::Kind::Key;
+            }
+        }
+        m_lines.push_back(std::move(line));
+        start = next;
+    }
+}
+
+void IniFile::refresh() const {
+    if (currentStamp() != m_stamp)
+        load();
+}
+
+void IniFile::Reload() {
+    load();
+}
+
+void IniFile::save() {
+    const auto fail = [this](const QString& why) {
+        load(); // keep memory equal to what is on disk
+        throw IniWriteError(QFile::encodeName(u"Cannot write %1: %2"_s.arg(m_path, why)).toStdString());
+    };
+    if (m_unreadable)
+        fail(u"the existing file could not be read whole"_s);
+    const QFileInfo info(m_localPath);
+    if (info.exists() && !info.isWritable())
+        fail(u"the file is read-only"_s);
+
+    QByteArray data;
+    for (const Line& line : m_lines) {
+        data += line.raw;
+        data += m_newline;
+    }
+    QSaveFile file(m_localPath);
+    if (!file.open(QIODevice::WriteOnly))
+        fail(file.errorString());
+    if (file.write(data) != data.size())
+        fail(file.errorString());
+    if (!file.commit())
+        fail(file.errorString());
+    m_stamp = currentStamp();
+}
+
+template <typename Change> void IniFile::modify(Change&& change) {
+    // Every write starts from the file as it is now, so changes made by other readers survive.
+    load();
+    change();
+    save();
+}
+
+qsizetype IniFile::sectionEnd(qsizetype sectionLine) const {
+    qsizetype i = sectionLine + 1;
+    while (i < qsizetype(m_lines.size()) && m_lines[i].kind != Line::Kind::Section)
+        ++i;
+    return i;
+}
+
+qsizetype IniFile::findSection(const QByteArray& section) const {
+    for (qsizetype i = 0; i < qsizetype(m_lines.size()); ++i) {
+        if (m_lines[i].kind == Line::Kind::Section && cp1252::equalsIgnoreCase(m_lines[i].name, section))
+            return i;
+    }
+    return -1;
+}
+
+// A section written twice reads as one: the first line of a key wins.
+qsizetype IniFile::findKey(const QByteArray& section, const QByteArray& key) const {
+    bool inSection = false;
+    for (qsizetype i = 0; i < qsizetype(m_lines.size()); ++i) {
+        const Line& line = m_lines[i];
+        if (line.kind == Line::Kind::Section)
+            inSection = cp1252::equalsIgnoreCase(line.name, section);
+        else if (inSection && line.kind == Line::Kind::Key && cp1252::equalsIgnoreCase(line.name, key))
+            return i;
+    }
+    return -1;
+}
+
+std::optional<QByteArray> IniFile::value(const QByteArray& section, const QByteArray& key) const {
+    refresh();
+    const qsizetype i = findKey(section, key);
+    if (i < 0)
+        return std::nullopt;
+    const QByteArray& raw = m_lines[i].raw;
+    return unquoted(raw.mid(raw.indexOf('=') + 1).trimmed());
+}
+
+QByteArray IniFile::ReadString(const QByteArray& section, const QByteArray& key, const QByteArray& defaultValue) const {
+    return value(section, key).value_or(defaultValue);
+}
+
+int IniFile::ReadInteger(const QByteArray& section, const QByteArray& key, int defaultValue) const {
+    const auto text = value(section, key);
+    if (!text)
+        return defaultValue;
+    return parseInteger(*text).value_or(defaultValue);
+}
+
+int IniFile::ReadIntegerStrict(const QByteArray& section, const QByteArray& key) const {
+    const QByteArray text = value(section, key).value_or(QByteArray());
+    const auto number = parseInteger(text);
+    if (!number)
+        throw ConversionError("'" + text.toStdString() + "' is not a valid integer value");
+    return *number;
+}
+
+bool IniFile::ReadBool(const QByteArray& section, const QByteArray& key, bool defaultValue) const {
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+QTime IniFile::ReadTime(const QByteArray& section, const QByteArray& key, const QTime& defaultValue) const {
+    const auto text = value(section, key);
+    if (!text)
+        return defaultValue;
+    QByteArray normalised = *text;
+    normalised.replace('.', ':');
+    const QByteArrayList parts = normalised.split(':');
+    if (parts.size() < 2 || parts.size() > 3)
+        return defaultValue;
+    int fields[3] = {0, 0, 0};
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QByteArray part = parts[i].trimmed();
+        bool ok = !part.isEmpty() && part.size() <= 2;
+        for (const char c : part)
+            ok = ok && c >= '0' && c <= '9';
+        if (!ok)
+            return defaultValue;
+        fields[i] = part.toInt();
+    }
+    const QTime time(fields[0], fields[1], fields[2]);
+    return time.isValid() ? time : defaultValue;
+}
+
+void IniFile::WriteString(const QByteArray& section, const QByteArray& key, const QByteArray& value) {
+    const QByteArray cleanSection = singleLine(section).trimmed();
+    const QByteArray cleanKey = singleLine(key).trimmed();
+    const QByteArray cleanValue = singleLine(value);
+    modify([&] {
+        const qsizetype existing = findKey(cleanSection, cleanKey);
+        if (existing >= 0) {
+            Line& line = m_lines[existing];
+            line.raw = line.name + '=' + cleanValue;
+            return;
+        }
+        Line line{cleanKey + '=' + cleanValue, Line::Kind::Key, cleanKey};
+        const qsizetype header = findSection(cleanSection);
+        if (header < 0) {
+            if (!m_lines.empty() && !m_lines.back().raw.trimmed().isEmpty())
+                m_lines.push_back(Line{});
+            m_lines.push_back(Line{'[' + cleanSection + ']', Line::Kind::Section, cleanSection});
+            m_lines.push_back(std::move(line));
+            return;
+        }
+        qsizetype insertAt = header + 1;
+        for (qsizetype i = header + 1; i < sectionEnd(header); ++i) {
+            if (m_lines[i].kind == Line::Kind::Key)
+                insertAt = i + 1;
+        }
+        m_lines.insert(m_lines.begin() + insertAt, std::move(line));
+    });
+}
+
+void IniFile::WriteInteger(const QByteArray& section, const QByteArray& key, int value) {
+    WriteString(section, key, QByteArray::number(value));
+}
+
+void IniFile::EraseSection(const QByteArray& section) {
+    load();
+    if (findSection(section) < 0)
+        return;
+    modify([&] {
+        // Every copy of the section goes, so none can resurface afterwards.
+        bool inSection = false;
+        std::erase_if(m_lines, [&](const Line& line) {
+            if (line.kind == Line::Kind::Section)
+                inSection = cp1252::equalsIgnoreCase(line.name, section);
+            return inSection;
+        });
+    });
+}
+
+void IniFile::DeleteKey(const QByteArray& section, const QByteArray& key) {
+    load();
+    if (findKey(section, key) < 0)
+        return;
+    modify([&] {
+        bool inSection = false;
+        std::erase_if(m_lines, [&](const Line& line) {
+            if (line.kind == Line::Kind::Section)
+                inSection = cp1252::equalsIgnoreCase(line.name, section);
+            return inSection && line.kind == Line::Kind::Key && cp1252::equalsIgnoreCase(line.name, key);
+        });
+    });
+}
+
+QByteArrayList IniFile::ReadSection(const QByteArray& section) const {
+    refresh();
+    QByteArrayList keys;
+    QSet<QString> seen;
+    bool inSection = false;
+    for (const Line& line : m_lines) {
+        if (line.kind == Line::Kind::Section) {
+            inSection = cp1252::equalsIgnoreCase(line.name, section);
+        } else if (inSection && line.kind == Line::Kind::Key) {
+            const QString folded = cp1252::toUnicode(line.name).toCaseFolded();
+            if (!seen.contains(folded)) {
+                seen.insert(folded);
+                keys.append(line.name);
+            }
+        }
+    }
+    return keys;
+}
+
+QByteArrayList IniFile::ReadSections() const {
+    refresh();
+    QByteArrayList sections;
+    QSet<QString> seen;
+    for (const Line& line : m_lines) {
+        if (line.kind != Line::Kind::Section)
+            continue;
+        const QString folded = cp1252::toUnicode(line.name).toCaseFolded();
+        if (!seen.contains(folded)) {
+            seen.insert(folded);
+            sections.append(line.name);
+        }
+    }
+    return sections;
+}
+
+bool IniFile::SectionExists(const QByteArray& section) const {
+    return !ReadSection(section).isEmpty();
+}
+
+bool IniFile::ValueExists(const QByteArray& section, const QByteArray& key) const {
+    return value(section, key).has_value();
+}
+
+} // namespace vestrel

@@ -1,0 +1,279 @@
+#include "platform/Registry.h"
+
+#include "platform/ProgramDir.h"
+#include "platform/RegistryFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QSaveFile>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel {
+
+namespace {
+
+constexpr int kString = 1;
+constexpr int kBinary = 3;
+constexpr int kDWord = 4;
+// A hive file beyond this size is not ours to rewrite: reading stops there and writes are refused.
+constexpr qint64 kMaxHiveSize = 64 * 1024 * 1024;
+// A lock left by a process that died is taken over once it is this old.
+constexpr int kStaleLockMs = 30000;
+constexpr int kLockWaitMs = 20000;
+
+QByteArray rootName(RegistryHive hive) {
+    return hive == RegistryHive::CurrentUser ? QByteArray("HKEY_CURRENT_USER") : QByteArray("HKEY_LOCAL_MACHINE");
+}
+
+// "\software\\Pelk Software\" → "software\Pelk Software"
+QByteArray normalisedKey(const QByteArray& key) {
+    QByteArrayList parts = key.split('\\');
+    parts.removeAll(QByteArray());
+    return parts.join('\\');
+}
+
+QByteArray fullPath(RegistryHive hive, const QByteArray& relative) {
+    return relative.isEmpty() ? rootName(hive) : rootName(hive) + '\\' + relative;
+}
+
+std::string message(const QString& text) {
+    return QFile::encodeName(text).toStdString();
+}
+
+std::string nameOf(const QByteArray& valueName) {
+    return valueName.toStdString();
+}
+
+struct HiveRead {
+    regfile::Hive hive;
+    bool whole = true; // false when the file exists but could not be read in full
+};
+
+HiveRead readHive(RegistryHive hive) {
+    HiveRead result;
+    QFile file(registryHiveFile(hive));
+    if (!file.exists())
+        return result;
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.whole = false;
+        return result;
+    }
+    const QByteArray bytes = file.read(kMaxHiveSize);
+    result.whole = file.atEnd();
+    result.hive = regfile::parse(bytes);
+    return result;
+}
+
+// Locked read-modify-write of the hive file: `change` returns whether it changed anything.
+template <typename Change> bool changeHive(RegistryHive hive, Change&& change) {
+    const QString path = registryHiveFile(hive);
+    if (!QDir().mkpath(registryDirectory()))
+        throw RegistryError(message(u"Cannot create the registry folder %1"_s.arg(registryDirectory())));
+    QLockFile lock(path + u".lock"_s);
+    lock.setStaleLockTime(kStaleLockMs);
+    if (!lock.tryLock(kLockWaitMs))
+        throw RegistryError(message(u"Cannot lock the registry file %1"_s.arg(path)));
+
+    HiveRead current = readHive(hive);
+    if (!current.whole)
+        throw RegistryError(message(u"Cannot read the registry file %1 whole"_s.arg(path)));
+    if (!change(current.hive))
+        return false;
+
+    const QByteArray bytes = regfile::serialize(current.hive);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw RegistryError(message(u"Cannot write the registry file %1: %2"_s.arg(path, file.errorString())));
+    return true;
+}
+
+} // namespace
+
+QString registryHiveFile(RegistryHive hive) {
+    return registryDirectory() + QString::fromLatin1(rootName(hive)) + u".reg"_s;
+}
+
+Registry::Registry(RegistryHive hive)
+    : m_hive(hive) {}
+
+Registry::~Registry() = default;
+
+bool Registry::OpenKey(const QByteArray& key, bool canCreate) {
+    const QByteArray relative = normalisedKey(key);
+    const QByteArray path = fullPath(m_hive, relative);
+    bool exists = relative.isEmpty() || readHive(m_hive).hive.exists(path);
+    if (!exists && canCreate) {
+        try {
+            changeHive(m_hive, [&](regfile::Hive& hive) {
+                if (hive.exists(path))
+                    return false;
+                hive.obtain(path);
+                return true;
+            });
+            exists = true;
+        } catch (const RegistryError&) {
+            exists = false;
+        }
+    }
+    if (!exists)
+        return false;
+    m_currentKey = relative;
+    m_open = true;
+    return true;
+}
+
+void Registry::CloseKey() {
+    m_currentKey.clear();
+    m_open = false;
+}
+
+bool Registry::KeyExists(const QByteArray& key) const {
+    const QByteArray relative = normalisedKey(key);
+    return relative.isEmpty() || readHive(m_hive).hive.exists(fullPath(m_hive, relative));
+}
+
+bool Registry::DeleteKey(const QByteArray& key) {
+    const QByteArray relative = normalisedKey(key);
+    if (relative.isEmpty())
+        return false;
+    const QByteArray path = fullPath(m_hive, relative);
+    try {
+        return changeHive(m_hive, [&](regfile::Hive& hive) { return hive.remove(path); });
+    } catch (const RegistryError&) {
+        return false;
+    }
+}
+
+std::optional<RegistryValue> Registry::ReadValue(const QByteArray& name) const {
+    if (!m_open)
+        return std::nullopt;
+    const regfile::Hive hive = readHive(m_hive).hive;
+    const qsizetype key = hive.find(fullPath(m_hive, m_currentKey));
+    if (key < 0)
+        return std::nullopt;
+    const qsizetype index = regfile::findValue(hive.keys[key], name);
+    if (index < 0)
+        return std::nullopt;
+    const regfile::Value& stored = hive.keys[key].values[index];
+    RegistryValue value;
+    value.data = stored.data;
+    switch (stored.type) {
+    case kString:
+    case 2: // REG_EXPAND_SZ reads as a string, as the programs' registry class does
+        value.type = RegistryType::String;
+        break;
+    case kDWord:
+        value.type = RegistryType::DWord;
+        break;
+    default:
+        value.type = RegistryType::Binary;
+        break;
+    }
+    return value;
+}
+
+bool Registry::ValueExists(const QByteArray& name) const {
+    return ReadValue(name).has_value();
+}
+
+QByteArray Registry::ReadString(const QByteArray& name) const {
+    const auto value = ReadValue(name);
+    if (!value)
+        return QByteArray();
+    if (value->type != RegistryType::String)
+        throw RegistryError("Invalid data type for '" + nameOf(name) + "'");
+    return value->data;
+}
+
+int Registry::ReadInteger(const QByteArray& name) const {
+    const auto value = ReadValue(name);
+    if (!value || value->type != RegistryType::DWord || value->data.size() != 4)
+        throw RegistryError("Invalid data type for '" + nameOf(name) + "'");
+    quint32 bits = 0;
+    for (int i = 3; i >= 0; --i)
+        bits = (bits << 8) | quint8(value->data[i]);
+    return static_cast<qint32>(bits);
+}
+
+QByteArray Registry::ReadBinaryData(const QByteArray& name) const {
+    const auto value = ReadValue(name);
+    if (!value || value->type != RegistryType::Binary)
+        throw RegistryError("Invalid data type for '" + nameOf(name) + "'");
+    return value->data;
+}
+
+void Registry::writeValue(const QByteArray& name, int type, const QByteArray& data) {
+    if (!m_open)
+        throw RegistryError("Failed to set data for '" + nameOf(name) + "': no key is open");
+    const QByteArray path = fullPath(m_hive, m_currentKey);
+    changeHive(m_hive, [&](regfile::Hive& hive) {
+        regfile::Key& key = hive.obtain(path);
+        const qsizetype index = regfile::findValue(key, name);
+        if (index >= 0) {
+            key.values[index].type = type;
+            key.values[index].data = data;
+        } else {
+            key.values.push_back(regfile::Value{name, type, data});
+        }
+        return true;
+    });
+}
+
+void Registry::WriteString(const QByteArray& name, const QByteArray& value) {
+    writeValue(name, kString, value);
+}
+
+void Registry::WriteInteger(const QByteArray& name, int value) {
+    const auto bits = static_cast<quint32>(value);
+    QByteArray data(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        data[i] = char((bits >> (8 * i)) & 0xFF);
+    writeValue(name, kDWord, data);
+}
+
+void Registry::WriteBinaryData(const QByteArray& name, const QByteArray& data) {
+    writeValue(name, kBinary, data);
+}
+
+bool Registry::DeleteValue(const QByteArray& name) {
+    if (!m_open)
+        return false;
+    const QByteArray path = fullPath(m_hive, m_currentKey);
+    try {
+        return changeHive(m_hive, [&](regfile::Hive& hive) {
+            const qsizetype key = hive.find(path);
+            if (key < 0)
+                return false;
+            const qsizetype index = regfile::findValue(hive.keys[key], name);
+            if (index < 0)
+                return false;
+            hive.keys[key].values.erase(hive.keys[key].values.begin() + index);
+            return true;
+        });
+    } catch (const RegistryError&) {
+        return false;
+    }
+}
+
+QByteArrayList Registry::GetValueNames() const {
+    QByteArrayList names;
+    if (!m_open)
+        return names;
+    const regfile::Hive hive = readHive(m_hive).hive;
+    const qsizetype key = hive.find(fullPath(m_hive, m_currentKey));
+    if (key >= 0) {
+        for (const regfile::Value& value : hive.keys[key].values)
+            names.append(value.name);
+    }
+    return names;
+}
+
+QByteArrayList Registry::GetKeyNames() const {
+    if (!m_open)
+        return {};
+    return readHive(m_hive).hive.subkeys(fullPath(m_hive, m_currentKey));
+}
+
+} // namespace vestrel

@@ -1,0 +1,318 @@
+#include "platform/ResourceLibrary.h"
+
+#include "platform/ProgramDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <set>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel {
+
+namespace {
+
+// Larger files are not read: no resource library comes near this.
+constexpr qint64 kMaxImageSize = 512 * 1024 * 1024;
+// A directory walk reads at most this many entries, so crafted counts cannot make it crawl.
+constexpr std::uint32_t kEntryBudget = 1u << 20;
+constexpr std::uint32_t kHighBit = 0x80000000u;
+
+// Little-endian reads that yield nothing past the end of the image.
+class Reader {
+public:
+    explicit Reader(const QByteArray& bytes)
+        : m_data(reinterpret_cast<const unsigned char*>(bytes.constData()))
+        , m_size(std::uint64_t(bytes.size())) {}
+    std::uint64_t size() const { return m_size; }
+    bool has(std::uint64_t offset, std::uint64_t length) const { return offset <= m_size && length <= m_size - offset; }
+    std::optional<std::uint16_t> u16(std::uint64_t offset) const {
+        if (!has(offset, 2))
+            return std::nullopt;
+        return std::uint16_t(m_data[offset] | (m_data[offset + 1] << 8));
+    }
+    std::optional<std::uint32_t> u32(std::uint64_t offset) const {
+        if (!has(offset, 4))
+            return std::nullopt;
+        return std::uint32_t(m_data[offset]) | (std::uint32_t(m_data[offset + 1]) << 8) |
+               (std::uint32_t(m_data[offset + 2]) << 16) | (std::uint32_t(m_data[offset + 3]) << 24);
+    }
+
+private:
+    const unsigned char* m_data;
+    std::uint64_t m_size;
+};
+
+struct Section {
+    std::uint32_t virtualAddress;
+    std::uint32_t virtualSize;
+    std::uint32_t rawOffset;
+    std::uint32_t rawSize;
+};
+
+struct Layout {
+    std::vector<Section> sections;
+    std::uint32_t resourceRva = 0;
+    std::uint32_t resourceSize = 0;
+};
+
+// DOS header → PE signature → file header → optional header → section table. nullopt when the
+// signatures are missing: the file is no PE file at all.
+std::optional<Layout> readLayout(const Reader& r) {
+    if (r.u16(0) != 0x5A4D) // "MZ"
+        return std::nullopt;
+    const auto peOffset = r.u32(0x3C);
+    if (!peOffset || r.u32(*peOffset) != 0x00004550) // "PE\0\0"
+        return std::nullopt;
+    const std::uint64_t fileHeader = std::uint64_t(*peOffset) + 4;
+    const auto sectionCount = r.u16(fileHeader + 2);
+    const auto optionalSize = r.u16(fileHeader + 16);
+    if (!sectionCount || !optionalSize)
+        return std::nullopt;
+    const std::uint64_t optional = fileHeader + 20;
+
+    Layout layout;
+    const auto magic = r.u16(optional);
+    std::uint64_t countField = 0;
+    if (magic == 0x10B)
+        countField = 92; // PE32
+    else if (magic == 0x20B)
+        countField = 108; // PE32+
+    if (countField != 0) {
+        const std::uint64_t directories = countField + 4;
+        const auto count = r.u32(optional + countField);
+        const std::uint64_t resourceEntry = directories + 2 * 8;
+        if (count && *count > 2 && resourceEntry + 8 <= *optionalSize) {
+            layout.resourceRva = r.u32(optional + resourceEntry).value_or(0);
+            layout.resourceSize = r.u32(optional + resourceEntry + 4).value_or(0);
+        }
+    }
+
+    const std::uint64_t table = optional + *optionalSize;
+    for (std::uint64_t i = 0; i < *sectionCount; ++i) {
+        const std::uint64_t at = table + i * 40;
+        if (!r.has(at, 40))
+            break;
+        layout.sections.push_back(Section{*r.u32(at + 12), *r.u32(at + 8), *r.u32(at + 20), *r.u32(at + 16)});
+    }
+    return layout;
+}
+
+// The file range [offset, offset + length) that holds `rva` onwards within its section, clamped to
+// the section's raw data and the file. nullopt when no section holds the address.
+struct FileRange {
+    std::uint64_t offset;
+    std::uint64_t length;
+};
+
+std::optional<FileRange> mapRva(const Layout& layout, const Reader& r, std::uint32_t rva) {
+    for (const Section& s : layout.sections) {
+        const std::uint64_t span = std::max(s.virtualSize, s.rawSize);
+        if (rva < s.virtualAddress || rva - s.virtualAddress >= span)
+            continue;
+        const std::uint64_t delta = rva - s.virtualAddress;
+        if (delta >= s.rawSize)
+            return std::nullopt; // zero-filled memory that the file does not hold
+        const std::uint64_t offset = std::uint64_t(s.rawOffset) + delta;
+        if (offset >= r.size())
+            return std::nullopt;
+        const std::uint64_t length = std::min<std::uint64_t>(s.rawSize - delta, r.size() - offset);
+        return FileRange{offset, length};
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+PeResources::PeResources(QByteArray image)
+    : m_image(std::move(image)) {}
+
+std::optional<PeResources> PeResources::fromFile(const QString& path) {
+    QFile file(localPath(path));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxImageSize)
+        return std::nullopt;
+    return fromBytes(file.readAll());
+}
+
+std::optional<PeResources> PeResources::fromBytes(QByteArray image) {
+    if (!readLayout(Reader(image)))
+        return std::nullopt;
+    PeResources resources(std::move(image));
+    resources.parse();
+    return resources;
+}
+
+void PeResources::parse() {
+    const Reader r(m_image);
+    const auto layout = readLayout(r);
+    if (!layout || layout->resourceRva == 0)
+        return;
+    const auto root = mapRva(*layout, r, layout->resourceRva);
+    if (!root)
+        return;
+    // Every directory offset is relative to the root and must stay within the root's section.
+    const std::uint64_t base = root->offset;
+    const std::uint64_t limit = root->length;
+    std::set<std::uint32_t> visited;
+    std::uint32_t budget = kEntryBudget;
+
+    struct Path {
+        std::uint16_t type = 0;
+        std::uint16_t id = 0;
+    };
+    // Level 0 names types, level 1 resources, level 2 languages.
+    const auto walk = [&](auto&& self, std::uint32_t dirOffset, int level, Path path) -> void {
+        if (level > 2 || !visited.insert(dirOffset).second)
+            return;
+        if (std::uint64_t(dirOffset) + 16 > limit)
+            return;
+        const std::uint64_t at = base + dirOffset;
+        const std::uint32_t named = *r.u16(at + 12);
+        const std::uint32_t ids = *r.u16(at + 14);
+        const std::uint64_t roomForEntries = (limit - dirOffset - 16) / 8;
+        const std::uint64_t count = std::min<std::uint64_t>(named + ids, roomForEntries);
+        for (std::uint64_t i = 0; i < count && budget > 0; ++i, --budget) {
+            const std::uint64_t entry = at + 16 + i * 8;
+            const std::uint32_t name = *r.u32(entry);
+            const std::uint32_t target = *r.u32(entry + 4);
+            if (name & kHighBit)
+                continue; // named entries: the programs look resources up by number only
+            const auto id = std::uint16_t(name & 0xFFFF);
+            Path next = path;
+            if (level == 0)
+                next.type = id;
+            else if (level == 1)
+                next.id = id;
+
+            if (target & kHighBit) {
+                self(self, target & ~kHighBit, level + 1, next);
+                continue;
+            }
+            if (level != 2)
+                continue; // data where a directory belongs
+            if (std::uint64_t(target) + 16 > limit)
+                continue;
+            const auto dataRva = r.u32(base + target);
+            const auto dataSize = r.u32(base + target + 4);
+            const auto data = mapRva(*layout, r, *dataRva);
+            if (!data)
+                continue;
+            const auto size = std::uint32_t(std::min<std::uint64_t>(*dataSize, data->length));
+            m_entries.push_back(Entry{next.type, next.id, id, std::uint32_t(data->offset), size});
+        }
+    };
+    walk(walk, 0, 0, Path{});
+}
+
+std::optional<QByteArray> PeResources::find(std::uint16_t type, std::uint16_t id,
+                                            std::optional<std::uint16_t> language) const {
+    const Entry* first = nullptr;
+    for (const Entry& e : m_entries) {
+        if (e.type != type || e.id != id)
+            continue;
+        if (!language || e.language == *language)
+            return m_image.mid(e.offset, e.size);
+        if (!first)
+            first = &e;
+    }
+    if (!first)
+        return std::nullopt;
+    return m_image.mid(first->offset, first->size);
+}
+
+std::vector<std::uint16_t> PeResources::languages(std::uint16_t type, std::uint16_t id) const {
+    std::vector<std::uint16_t> result;
+    for (const Entry& e : m_entries) {
+        if (e.type == type && e.id == id)
+            result.push_back(e.language);
+    }
+    return result;
+}
+
+std::optional<std::uint16_t> PeResources::defaultLanguage() const {
+    const Entry* first = nullptr;
+    for (const Entry& e : m_entries) {
+        if (e.type == RT_STRING_TYPE && (!first || e.id < first->id))
+            first = &e;
+    }
+    if (!first)
+        return std::nullopt;
+    return first->language;
+}
+
+QString PeResources::string(std::uint32_t id) const {
+    if (id > 0xFFFF)
+        return QString();
+    const auto block = find(RT_STRING_TYPE, std::uint16_t(id / 16 + 1), defaultLanguage());
+    if (!block)
+        return QString();
+    // Sixteen strings, each a length in UTF-16 units followed by that many units.
+    const Reader r(*block);
+    std::uint64_t at = 0;
+    for (std::uint32_t i = 0; i < id % 16; ++i) {
+        const auto length = r.u16(at);
+        if (!length)
+            return QString();
+        at += 2 + std::uint64_t(*length) * 2;
+    }
+    const auto length = r.u16(at);
+    if (!length)
+        return QString();
+    const std::uint64_t available = r.has(at + 2, 0) ? (r.size() - at - 2) / 2 : 0;
+    const auto units = qsizetype(std::min<std::uint64_t>(*length, available));
+    QString text(units, Qt::Uninitialized);
+    for (qsizetype i = 0; i < units; ++i)
+        text[i] = QChar(*r.u16(at + 2 + std::uint64_t(i) * 2));
+    return text;
+}
+
+ResourceLibrary::ResourceLibrary(QString path, PeResources resources)
+    : m_path(std::move(path))
+    , m_resources(std::move(resources)) {}
+
+namespace {
+
+// Windows file names ignore case: "VE_ita.dll" finds "ve_ITA.DLL".
+QString findInFolder(const QString& folder, const QString& name) {
+    const QDir dir(folder);
+    if (QFileInfo(dir.filePath(name)).isFile())
+        return dir.filePath(name);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden);
+    for (const QString& entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(entry);
+    }
+    return QString();
+}
+
+} // namespace
+
+std::unique_ptr<ResourceLibrary> ResourceLibrary::LoadLibrary(const QString& fileName) {
+    if (fileName.isEmpty())
+        return nullptr;
+    QString path;
+    if (fileName.contains(u'/') || fileName.contains(u'\\')) {
+        path = localPath(fileName);
+    } else {
+        path = findInFolder(programDirectory(), fileName);
+        if (path.isEmpty())
+            path = findInFolder(QDir::currentPath(), fileName);
+    }
+    if (path.isEmpty())
+        return nullptr;
+    auto resources = PeResources::fromFile(path);
+    if (!resources)
+        return nullptr;
+    return std::unique_ptr<ResourceLibrary>(new ResourceLibrary(path, std::move(*resources)));
+}
+
+QString ResourceLibrary::LoadString(std::uint32_t id, int bufferChars) const {
+    if (bufferChars <= 0)
+        return QString();
+    return m_resources.string(id).left(bufferChars - 1);
+}
+
+} // namespace vestrel
