@@ -1,0 +1,479 @@
+#include "components/SlidePopUp.h"
+#include "tests/components/FakeDesktopScreen.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+
+using namespace vestrel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QList<TfrmSlidePopUp*> openPopups() {
+    QList<TfrmSlidePopUp*> result;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows) {
+        if (auto* p = qobject_cast<TfrmSlidePopUp*>(w); p && !p->isClosed())
+            result.append(p);
+    }
+    return result;
+}
+
+TfrmSlidePopUp* newestPopup(const QList<TfrmSlidePopUp*>& before) {
+    const QList<TfrmSlidePopUp*> now = openPopups();
+    for (TfrmSlidePopUp* p : now) {
+        if (!before.contains(p))
+            return p;
+    }
+    return nullptr;
+}
+
+// Shows one popup and returns its window, or null when ShowPopUp refused.
+TfrmSlidePopUp* show(TSlidePopUp& component) {
+    const QList<TfrmSlidePopUp*> before = openPopups();
+    if (!component.ShowPopUp())
+        return nullptr;
+    return newestPopup(before);
+}
+
+int slideIn(TfrmSlidePopUp* popup) {
+    int steps = 0;
+    while (popup->tmrScroll->isActive() && steps < 1000) {
+        popup->tmrScrollTimer();
+        ++steps;
+    }
+    return steps;
+}
+
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+class TestSlidePopUp : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        // The offscreen platform cannot raise windows and says so for every popup shown.
+        static QtMessageHandler previous = nullptr;
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (!text.contains(u"does not support raise()"_s))
+                previous(type, context, text);
+        });
+    }
+
+    void cleanup() {
+        const QList<TfrmSlidePopUp*> popups = openPopups();
+        for (TfrmSlidePopUp* p : popups)
+            p->DoClose();
+        flushDeletes();
+    }
+
+    void cascadedPlacement_data() {
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<QList<int>>("tops");
+        QTest::addColumn<int>("left");
+        // Work area 0,30 .. 1280,994; popups 148 x 121, PopupMarge 2, PopupStartX 16, PopupStartY 2.
+        QTest::newRow("bottom") << int(TaskbarEdge::Bottom) << QList<int>{994 - 123, 994 - 246, 994 - 369} << 1116;
+        QTest::newRow("right") << int(TaskbarEdge::Right) << QList<int>{994 - 123, 994 - 246, 994 - 369} << 1116;
+        QTest::newRow("left") << int(TaskbarEdge::Left) << QList<int>{994 - 123, 994 - 246, 994 - 369} << 16;
+        QTest::newRow("top") << int(TaskbarEdge::Top) << QList<int>{32, 155, 278} << 1116;
+        QTest::newRow("no taskbar: bottom")
+            << int(TaskbarEdge::None) << QList<int>{994 - 123, 994 - 246, 994 - 369} << 1116;
+    }
+    void cascadedPlacement() {
+        QFETCH(int, edge);
+        QFETCH(QList<int>, tops);
+        QFETCH(int, left);
+        test::FakeDesktopScreen screen;
+        screen.area = {0, 30, 1280, 994};
+        screen.edge = TaskbarEdge(edge);
+        TSlidePopUp component(nullptr, &screen);
+        for (int i = 0; i < 3; ++i) {
+            TfrmSlidePopUp* popup = show(component);
+            QVERIFY(popup);
+            slideIn(popup);
+            QCOMPARE(popup->popupGeometry(), (PopupRect{left, tops[i], 148, 121}));
+            QCOMPARE(popup->startOffset(), 123 * i);
+        }
+        QCOMPARE(component.PopupCount(), 3);
+        QCOMPARE(component.CascadeOffset(), 369);
+    }
+
+    void withoutCascadeEveryPopupTakesTheStartPosition() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.Options = {spAllowScroll};
+        for (int i = 0; i < 3; ++i) {
+            TfrmSlidePopUp* popup = show(component);
+            QVERIFY(popup);
+            slideIn(popup);
+            QCOMPARE(popup->popupGeometry().top, 994 - 123);
+        }
+        QCOMPARE(component.CascadeOffset(), 0);
+        QCOMPARE(component.PopupCount(), 3);
+    }
+
+    void refusesWhenThereIsNoRoom_data() {
+        QTest::addColumn<int>("edge");
+        QTest::addColumn<int>("shown");
+        // A work area 300 high fits two 121-high popups; the third would start above the screen.
+        QTest::newRow("bottom") << int(TaskbarEdge::Bottom) << 2;
+        // Top taskbar: offset + height + PopupStartY must stay within the work-area bottom (300).
+        QTest::newRow("top") << int(TaskbarEdge::Top) << 2;
+    }
+    void refusesWhenThereIsNoRoom() {
+        QFETCH(int, edge);
+        QFETCH(int, shown);
+        test::FakeDesktopScreen screen;
+        screen.area = {0, 0, 1280, 300};
+        screen.edge = TaskbarEdge(edge);
+        TSlidePopUp component(nullptr, &screen);
+        for (int i = 0; i < shown; ++i)
+            QVERIFY(show(component));
+        const int offset = component.CascadeOffset();
+        QVERIFY(!component.ShowPopUp());
+        QCOMPARE(openPopups().size(), shown);
+        QCOMPARE(component.PopupCount(), shown);
+        QCOMPARE(component.CascadeOffset(), offset);
+    }
+
+    void stackStartsAgainOnceAllPopupsHaveClosed() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        TfrmSlidePopUp* first = show(component);
+        TfrmSlidePopUp* second = show(component);
+        QVERIFY(first && second);
+        first->DoClose();
+        // One popup is still open: the next goes beyond the last, not into the gap.
+        TfrmSlidePopUp* third = show(component);
+        QCOMPARE(third->startOffset(), 246);
+        second->DoClose();
+        third->DoClose();
+        QCOMPARE(component.PopupCount(), 0);
+        TfrmSlidePopUp* fourth = show(component);
+        QCOMPARE(fourth->startOffset(), 0);
+    }
+
+    void edgeChangeRestartsTheCount() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        TfrmSlidePopUp* a = show(component);
+        QVERIFY(show(component));
+        screen.edge = TaskbarEdge::Top;
+        TfrmSlidePopUp* c = show(component);
+        QCOMPARE(c->startOffset(), 0);
+        QCOMPARE(component.PopupCount(), 1);
+        a->DoClose();
+        c->DoClose();
+        QCOMPARE(component.PopupCount(), 0); // never below zero
+        QCOMPARE(component.LastTaskbarEdge(), TaskbarEdge::Top);
+    }
+
+    void slideInAndOut_data() {
+        QTest::addColumn<int>("speed");
+        QTest::addColumn<int>("stepsIn");
+        QTest::addColumn<int>("stepsOut");
+        QTest::newRow("default 9") << 9 << 14 << 14;
+        QTest::newRow("1") << 1 << 120 << 121;
+        QTest::newRow("50") << 50 << 3 << 3;
+        QTest::newRow("0 is taken as 1") << 0 << 120 << 121;
+        QTest::newRow("-5 is taken as 1") << -5 << 120 << 121;
+        QTest::newRow("200 is taken as 50") << 200 << 3 << 3;
+    }
+    void slideInAndOut() {
+        QFETCH(int, speed);
+        QFETCH(int, stepsIn);
+        QFETCH(int, stepsOut);
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.ScrollSpeed = speed;
+        QPointer<TfrmSlidePopUp> popup = show(component);
+        QVERIFY(popup);
+        // Collapsed to one pixel on the taskbar edge before the first step.
+        QCOMPARE(popup->popupGeometry(), (PopupRect{1116, 994 - 2, 148, 1}));
+        QVERIFY(popup->tmrScroll->isActive());
+        QCOMPARE(popup->tmrScroll->interval(), 25);
+        const int clamped = std::clamp(speed, 1, 50);
+        popup->tmrScrollTimer();
+        if (stepsIn > 1)
+            QCOMPARE(popup->popupGeometry(), (PopupRect{1116, 994 - 2 - clamped, 148, 1 + clamped}));
+        QCOMPARE(slideIn(popup) + 1, stepsIn);
+        QCOMPARE(popup->popupGeometry(), (PopupRect{1116, 871, 148, 121}));
+        QVERIFY(popup->tmrExit->isActive());
+        QCOMPARE(popup->tmrExit->interval(), 10000);
+
+        popup->tmrExitTimer();
+        QVERIFY(!popup->tmrExit->isActive());
+        QVERIFY(popup->tmrScrollDown->isActive());
+        int steps = 0;
+        while (popup && !popup->isClosed() && steps < 1000) {
+            popup->tmrscrollDownTimer();
+            ++steps;
+            if (!popup->isClosed())
+                QCOMPARE(popup->popupGeometry().top + popup->popupGeometry().height, 994 - 2);
+        }
+        QCOMPARE(steps, stepsOut);
+        QCOMPARE(component.PopupCount(), 0);
+        flushDeletes();
+        QVERIFY(popup.isNull());
+    }
+
+    void withoutScrollThePopupAppearsAtFullSize() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.Options = {spCascadePopups};
+        component.TimeOut = 3;
+        TfrmSlidePopUp* popup = show(component);
+        QCOMPARE(popup->popupGeometry(), (PopupRect{1116, 871, 148, 121}));
+        QVERIFY(!popup->tmrScroll->isActive());
+        QVERIFY(popup->tmrExit->isActive());
+        QCOMPARE(popup->tmrExit->interval(), 3000);
+    }
+
+    void zeroTimeOutWaitsForAClick_data() {
+        QTest::addColumn<int>("timeOut");
+        QTest::newRow("0") << 0;
+        QTest::newRow("negative") << -4;
+    }
+    void zeroTimeOutWaitsForAClick() {
+        QFETCH(int, timeOut);
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.TimeOut = timeOut;
+        TfrmSlidePopUp* popup = show(component);
+        slideIn(popup);
+        QVERIFY(!popup->tmrExit->isActive());
+        QVERIFY(!popup->tmrScrollDown->isActive());
+        QCOMPARE(component.PopupCount(), 1);
+    }
+
+    void clicks_data() {
+        QTest::addColumn<int>("options");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("expected"); // the events raised, in order
+        const int link = spAllowHyperlink;
+        const int linkOpen = spAllowHyperlink | spAutoOpenURL;
+        QTest::newRow("text, plain") << 0 << u"text"_s << u"click(popup)"_s;
+        QTest::newRow("text, link") << link << u"text"_s << u"url(popup)"_s;
+        QTest::newRow("text, link+open") << linkOpen << u"text"_s << u"url(popup) open"_s;
+        QTest::newRow("open without link") << int(spAutoOpenURL) << u"text"_s << u"click(popup)"_s;
+        QTest::newRow("right on text") << link << u"textRight"_s << u"click(component)"_s;
+        QTest::newRow("middle on text") << link << u"textMiddle"_s << u""_s;
+        QTest::newRow("background") << link << u"background"_s << u"click(component)"_s;
+        QTest::newRow("icon") << 0 << u"icon"_s << u"click(component)"_s;
+        QTest::newRow("title") << 0 << u"title"_s << u"click(component)"_s;
+    }
+    void clicks() {
+        QFETCH(int, options);
+        QFETCH(QString, where);
+        QFETCH(QString, expected);
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.Options = TSlidePopupOptions::fromInt(options);
+        component.URL = u"https://example.invalid/x"_s;
+        QStringList events;
+        const auto name = [&](QObject* sender) {
+            return sender == &component ? u"component"_s : qobject_cast<TfrmSlidePopUp*>(sender) ? u"popup"_s : u"?"_s;
+        };
+        component.OnClick = [&](QObject* s) {
+            events << u"click(%1)"_s.arg(name(s));
+        };
+        component.OnURLClick = [&](QObject* s, const QString& url) {
+            QCOMPARE(url, u"https://example.invalid/x"_s);
+            events << u"url(%1)"_s.arg(name(s));
+        };
+        component.OpenURL = [&](const QString&) {
+            events << u"open"_s;
+        };
+        QPointer<TfrmSlidePopUp> popup = show(component);
+        if (where == u"text")
+            QTest::mouseClick(popup->lblText, Qt::LeftButton);
+        else if (where == u"textRight")
+            QTest::mouseClick(popup->lblText, Qt::RightButton);
+        else if (where == u"textMiddle")
+            QTest::mouseClick(popup->lblText, Qt::MiddleButton);
+        else if (where == u"background")
+            QTest::mouseClick(popup->imgGradient, Qt::LeftButton, {}, QPoint(120, 5));
+        else if (where == u"icon")
+            popup->imgIconMouseUp(Qt::LeftButton);
+        else if (where == u"title")
+            QTest::mouseClick(popup->lblTitle, Qt::RightButton);
+        QCOMPARE(events.join(u' '), expected);
+        QCOMPARE(popup->isClosed(), !expected.isEmpty());
+        QCOMPARE(component.PopupCount(), expected.isEmpty() ? 1 : 0);
+        flushDeletes();
+        QCOMPARE(popup.isNull(), !expected.isEmpty());
+    }
+
+    void clickHandlerClosingAllPopups() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        QPointer<TfrmSlidePopUp> a = show(component);
+        QPointer<TfrmSlidePopUp> b = show(component);
+        QPointer<TfrmSlidePopUp> c = show(component);
+        bool clickedHiddenButAlive = false;
+        component.OnClick = [&](QObject*) {
+            component.ClosePopUps();
+            flushDeletes();
+            clickedHiddenButAlive = b && b->isHidden() && !b->isClosed();
+            QCOMPARE(component.PopupCount(), 1); // only the clicked popup still counts
+        };
+        b->imgGradientMouseUp(Qt::LeftButton);
+        QVERIFY(clickedHiddenButAlive);
+        QCOMPARE(component.PopupCount(), 0);
+        flushDeletes();
+        QVERIFY(a.isNull() && b.isNull() && c.isNull());
+    }
+
+    void closePopUpsWithNoCountStillClosesStrays() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp owner(nullptr, &screen);
+        TSlidePopUp other(nullptr, &screen);
+        QPointer<TfrmSlidePopUp> stray = show(other);
+        QCOMPARE(owner.PopupCount(), 0);
+        owner.ClosePopUps();
+        flushDeletes();
+        QVERIFY(stray.isNull());
+        QCOMPARE(other.PopupCount(), 0);
+    }
+
+    void hoverFontOnlyInHyperlinkMode_data() {
+        QTest::addColumn<bool>("hyperlink");
+        QTest::newRow("hyperlink") << true;
+        QTest::newRow("plain") << false;
+    }
+    void hoverFontOnlyInHyperlinkMode() {
+        QFETCH(bool, hyperlink);
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.Options = hyperlink ? TSlidePopupOptions{spAllowHyperlink} : TSlidePopupOptions{};
+        component.HoverFont.Color = clRed;
+        TfrmSlidePopUp* popup = show(component);
+        QVERIFY(!popup->lblText->font().underline());
+        popup->lblTextMouseEnter();
+        QCOMPARE(popup->lblText->font().underline(), hyperlink);
+        QCOMPARE(popup->lblText->palette().color(QPalette::WindowText) == QColor(Qt::red), hyperlink);
+        popup->lblTextMouseLeave();
+        QVERIFY(!popup->lblText->font().underline());
+        QVERIFY(!popup->isClosed());
+    }
+
+    void popupKeepsTheValuesOfItsShowing() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.Tag = 4711;
+        component.Text = u"Mario: <b>ciao</b> & co"_s;
+        component.Title = u"Nuovo Messaggio"_s;
+        TfrmSlidePopUp* popup = show(component);
+        component.Text = u"later"_s;
+        component.Tag = 1;
+        QCOMPARE(popup->Tag, 4711);
+        QCOMPARE(popup->lblText->Tag, 4711);
+        QCOMPARE(popup->lblText->text(), u"Mario: <b>ciao</b> & co"_s);
+        QCOMPARE(popup->lblText->textFormat(), Qt::PlainText);
+        QCOMPARE(popup->lblTitle->text(), u"Nuovo Messaggio"_s);
+        // The text is laid out across the panel, never above 30 pixels from its top.
+        QCOMPARE(popup->lblText->width(), 148 - 15);
+        QCOMPARE(popup->lblText->x(), 8); // half of 15, rounded to the even 8
+        QVERIFY(popup->lblText->y() >= 30);
+    }
+
+    void windowNeverTakesTheFocus() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        TfrmSlidePopUp* popup = show(component);
+        const Qt::WindowFlags flags = popup->windowFlags();
+        QVERIFY(flags.testFlag(Qt::Tool));
+        QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
+        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+        QVERIFY(popup->testAttribute(Qt::WA_ShowWithoutActivating));
+        QVERIFY(popup->isVisible());
+    }
+
+    void badSizesAndTextsStayOnTheScreen_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("textLength");
+        QTest::newRow("zero size") << 0 << 0 << 10;
+        QTest::newRow("negative size") << -20 << -7 << 10;
+        QTest::newRow("huge size") << 100000 << 100000 << 10;
+        QTest::newRow("empty text") << 148 << 121 << 0;
+        QTest::newRow("huge text") << 148 << 121 << 2000000;
+    }
+    void badSizesAndTextsStayOnTheScreen() {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, textLength);
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.Width = width;
+        component.Height = height;
+        component.Text = QString(textLength, u'x');
+        TfrmSlidePopUp* popup = show(component);
+        QVERIFY(popup);
+        slideIn(popup);
+        const PopupRect r = popup->popupGeometry();
+        QVERIFY(r.width >= 1 && r.height >= 1);
+        QVERIFY(r.top >= 0 && r.top + r.height <= 994);
+        QVERIFY(r.left + r.width <= 1280);
+        popup->tmrExitTimer();
+        while (!popup->isClosed())
+            popup->tmrscrollDownTimer();
+        QCOMPARE(component.PopupCount(), 0);
+    }
+
+    void componentGoneBeforeItsPopups() {
+        test::FakeDesktopScreen screen;
+        auto component = std::make_unique<TSlidePopUp>(nullptr, &screen);
+        QPointer<TfrmSlidePopUp> popup = show(*component);
+        component.reset();
+        flushDeletes();
+        QVERIFY(popup.isNull());
+    }
+
+    void blendColor_data() {
+        QTest::addColumn<uint>("c1");
+        QTest::addColumn<uint>("c2");
+        QTest::addColumn<int>("i");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<uint>("rgb");
+        QTest::newRow("first line") << 16764057u << uint(clWhite) << 0 << 121 << 0xFF99CCFFu;
+        QTest::newRow("last line") << 16764057u << uint(clWhite) << 121 << 121 << 0xFFFFFFFFu;
+        // red 0x99 + MulDiv(60, 0x66, 121) = 153 + 51 (50.58 rounded), green 204 + 25, blue 255.
+        QTest::newRow("middle") << 16764057u << uint(clWhite) << 60 << 121 << 0xFFCCE5FFu;
+        QTest::newRow("downwards") << uint(clWhite) << uint(clBlack) << 1 << 2 << 0xFF7F7F7Fu;
+        QTest::newRow("no lines") << 16764057u << uint(clWhite) << 0 << 0 << 0xFF99CCFFu;
+    }
+    void blendColor() {
+        QFETCH(uint, c1);
+        QFETCH(uint, c2);
+        QFETCH(int, i);
+        QFETCH(int, n);
+        QFETCH(uint, rgb);
+        QCOMPARE(BlendColor(c1, c2, i, n), QRgb(rgb));
+    }
+
+    void halfRoundsToEven_data() {
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("half");
+        QTest::newRow("15") << 15 << 8;
+        QTest::newRow("13") << 13 << 6;
+        QTest::newRow("14") << 14 << 7;
+        QTest::newRow("-3") << -3 << -2;
+        QTest::newRow("-5") << -5 << -2;
+    }
+    void halfRoundsToEven() {
+        QFETCH(int, n);
+        QFETCH(int, half);
+        QCOMPARE(halfRoundedToEven(n), half);
+    }
+};
+
+QTEST_MAIN(TestSlidePopUp)
+#include "test_slidepopup.moc"
