@@ -1,0 +1,594 @@
+#include "chat/ClientFrmMain.h"
+
+#include "chat/ChatTexts.h"
+#include "chat/ClientHandleThread.h"
+#include "chat/Composer.h"
+#include "chat/ConnectionPictures.h"
+#include "chat/Dispatch.h"
+#include "chat/GroupStore.h"
+#include "chat/MessageBoxes.h"
+#include "chat/ResponsiveCall.h"
+#include "platform/Cp1252.h"
+#include "platform/IniFile.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel {
+
+namespace {
+
+QString text(const QByteArray& bytes) {
+    return cp1252::toUnicode(bytes);
+}
+
+QByteArray bytes(const QString& text) {
+    return cp1252::fromUnicode(text);
+}
+
+QString failureText(const std::exception& failure) {
+    return QString::fromUtf8(failure.what());
+}
+
+// The port as the connect converts it: decimal text, blanks around it allowed; anything else fails.
+int portNumber(const QByteArray& porta) {
+    bool ok = false;
+    const int port = porta.trimmed().toInt(&ok, 10);
+    if (!ok)
+        throw ConversionError("'" + porta.toStdString() + "' is not a valid integer value");
+    return port;
+}
+
+const QColor skyBlue(0xA6, 0xCA, 0xF0);
+
+} // namespace
+
+TClientFrmMain::TClientFrmMain(TUserConfig& config, MessageBoxes& boxes, Dialogs dialogs, QWidget* parent)
+    : QMainWindow(parent)
+    , m_config(config)
+    , m_boxes(boxes)
+    , m_dialogs(std::move(dialogs)) {
+    buildWindow();
+    // Both events may be raised on the receiving thread; menus and the status bar change here only.
+    connect(&m_client, &TcpClient::connected, this, &TClientFrmMain::ClientConnected, Qt::QueuedConnection);
+    connect(&m_client, &TcpClient::disconnected, this, &TClientFrmMain::ClientDisconnected, Qt::QueuedConnection);
+    m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
+}
+
+TClientFrmMain::~TClientFrmMain() {
+    m_closing = true;
+    stopReceiving();
+    m_client.Disconnect();
+    if (ReceiverThread) {
+        // The thread may be waiting for a dispatch on this thread: keep serving events until it ends.
+        QPointer<TClientHandleThread> thread = ReceiverThread;
+        while (thread && !thread->wait(10))
+            QCoreApplication::processEvents();
+        delete thread.data();
+    }
+}
+
+void TClientFrmMain::buildWindow() {
+    setObjectName(u"ClientFrmMain"_s);
+    setWindowTitle(u"Chat Vestrel"_s);
+    setWindowIcon(chatWindowIcon());
+    setGeometry(345, 135, 365, 510);
+    QPalette sky = palette();
+    sky.setColor(QPalette::Window, skyBlue);
+    setPalette(sky);
+    setAutoFillBackground(true);
+
+    buildMenu();
+
+    Splitter1 = new QSplitter(Qt::Vertical, this);
+    Splitter1->setChildrenCollapsible(false);
+    Splitter1->addWidget(buildUpperPanel());
+    Splitter1->addWidget(buildComposer());
+    Splitter1->setSizes({297, 140});
+    setCentralWidget(Splitter1);
+
+    buildStatusBar();
+    Memo1->setFocus();
+}
+
+void TClientFrmMain::buildMenu() {
+    QMenu* file = menuBar()->addMenu(u"&File"_s);
+    Impostazioni1 = file->addAction(u"&Impostazioni"_s, this, &TClientFrmMain::Impostazioni1Click);
+    Impostazioni1->setEnabled(bool(m_dialogs.settings));
+    file->addSeparator();
+    GestioneGruppi1 = file->addAction(u"&Gestione Gruppi"_s, this, &TClientFrmMain::GestioneGruppi1Click);
+    GestioneGruppi1->setShortcut(QKeySequence(u"Ctrl+G"_s));
+    GestioneGruppi1->setEnabled(bool(m_dialogs.groups));
+    file->addSeparator();
+    Connetti1 = file->addAction(u"&Connetti"_s, this, &TClientFrmMain::Connetti1Click);
+    Connetti1->setShortcut(QKeySequence(u"Ctrl+S"_s));
+    Disconnetti1 = file->addAction(u"&Disconnetti"_s, this, &TClientFrmMain::Disconnetti1Click);
+    Disconnetti1->setShortcut(QKeySequence(u"Ctrl+D"_s));
+    Disconnetti1->setEnabled(false);
+    file->addSeparator();
+    RiduciaIcona1 = file->addAction(u"&Riduci a icona"_s, this, &QWidget::showMinimized);
+    EsciDalProgramma1 = file->addAction(u"&Esci dal programma"_s, this, &TClientFrmMain::EsciDalProgramma1Click);
+    DisconnettiEdEsci1 = file->addAction(u"Disco&nnetti ed Esci"_s, this, &TClientFrmMain::DisconnettiEdEsci1Click);
+    DisconnettiEdEsci1->setEnabled(false);
+}
+
+QWidget* TClientFrmMain::buildUpperPanel() {
+    auto* panel = new QWidget;
+    panel->setMinimumHeight(120);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(6, 4, 6, 2);
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(new QLabel(u"Messaggi inviati e ricevuti :"_s));
+    Pulisci = new QToolButton;
+    Pulisci->setText(u"Pulisci"_s);
+    Pulisci->setAutoRaise(true);
+    connect(Pulisci, &QToolButton::clicked, this, &TClientFrmMain::Pulisci1Click);
+    header->addWidget(Pulisci);
+    header->addStretch();
+    auto* clientsLabel = new QLabel(u"Client Connessi"_s);
+    clientsLabel->setFixedWidth(110);
+    header->addWidget(clientsLabel);
+    layout->addLayout(header);
+
+    // Labels that are never shown; the localisation still gives them their texts.
+    for (const QString& caption : {u"Host Server:"_s, u"Porta Server:"_s, QString(), QString()}) {
+        auto* hidden = new QLabel(caption, panel);
+        hidden->hide();
+    }
+
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    auto* body = new QHBoxLayout;
+    IncomingMessages = new QPlainTextEdit;
+    IncomingMessages->setObjectName(u"IncomingMessages"_s);
+    IncomingMessages->setReadOnly(true);
+    IncomingMessages->setFont(fixed);
+    IncomingMessages->setLineWrapMode(QPlainTextEdit::NoWrap);
+    IncomingMessages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    IncomingMessages->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    IncomingMessages->setToolTip(u"Messaggi inviati e ricevuti"_s);
+    connect(IncomingMessages, &QPlainTextEdit::textChanged, this, &TClientFrmMain::conversationChanged);
+    body->addWidget(IncomingMessages, 1);
+    ListBox1 = new QListWidget;
+    ListBox1->setObjectName(u"ListBox1"_s);
+    ListBox1->setFont(fixed);
+    ListBox1->setFixedWidth(110);
+    ListBox1->setToolTip(u"Client connessi"_s);
+    connect(ListBox1, &QListWidget::itemClicked, this, &TClientFrmMain::ListBox1Click);
+    body->addWidget(ListBox1);
+    layout->addLayout(body, 1);
+    return panel;
+}
+
+QWidget* TClientFrmMain::buildComposer() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(6, 2, 6, 4);
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QLabel(u"Comando:"_s));
+    EditCommand = new QComboBox;
+    EditCommand->addItems({u"MESSAGE"_s, u"DIALOG"_s});
+    EditCommand->setCurrentIndex(-1);
+    EditCommand->setToolTip(u"Scegli il tipo di messaggio"_s);
+    connect(EditCommand, &QComboBox::activated, this, [this] { Memo1->setFocus(); });
+    row->addWidget(EditCommand);
+    row->addWidget(new QLabel(u"Invia A: "_s));
+    // The recipient box and the group selector share one place; the "Gruppo" box picks which shows.
+    auto* recipientPlace = new QStackedWidget;
+    Edit1 = new QLineEdit;
+    Edit1->setToolTip(u"Scegliere dalla lista il client al quale inviare il messaggio"_s);
+    recipientPlace->addWidget(Edit1);
+    ComboBox1 = new QComboBox;
+    ComboBox1->setToolTip(u"Scegli il gruppo al quale inviare il messaggio"_s);
+    connect(ComboBox1, &QComboBox::activated, this, &TClientFrmMain::ComboBox1Click);
+    recipientPlace->addWidget(ComboBox1);
+    row->addWidget(recipientPlace, 1);
+    layout->addLayout(row);
+
+    auto* checks = new QHBoxLayout;
+    CheckBox1 = new QCheckBox(u"Gruppo"_s);
+    CheckBox1->setToolTip(u"Invia il messaggio ad un gruppo"_s);
+    connect(CheckBox1, &QCheckBox::clicked, this, &TClientFrmMain::CheckBox1Click);
+    checks->addWidget(CheckBox1);
+    CheckBox2 = new QCheckBox(u"Richiedi Notifica Messaggio"_s);
+    CheckBox2->setToolTip(u"Richiedi notifica di ricezione"_s);
+    connect(CheckBox2, &QCheckBox::clicked, this, [this] { Memo1->setFocus(); });
+    checks->addWidget(CheckBox2);
+    checks->addStretch();
+    layout->addLayout(checks);
+
+    layout->addWidget(new QLabel(u"Messaggio:"_s));
+    auto* input = new QHBoxLayout;
+    Memo1 = new QPlainTextEdit;
+    Memo1->setObjectName(u"Memo1"_s);
+    Memo1->setToolTip(u"Scrivi il messaggio da inviare"_s);
+    Memo1->setTabChangesFocus(true);
+    Memo1->installEventFilter(this);
+    input->addWidget(Memo1, 1);
+    SpeedButton3 = new QToolButton;
+    SpeedButton3->setAutoRaise(true);
+    SpeedButton3->setIcon(sendButtonIcon());
+    SpeedButton3->setIconSize(QSize(24, 24));
+    SpeedButton3->setToolTip(u"Invia Messaggio"_s);
+    SpeedButton3->setEnabled(false);
+    connect(SpeedButton3, &QToolButton::clicked, this, &TClientFrmMain::SpeedButton3Click);
+    input->addWidget(SpeedButton3, 0, Qt::AlignBottom);
+    layout->addLayout(input, 1);
+    return panel;
+}
+
+void TClientFrmMain::buildStatusBar() {
+    static constexpr int widths[4] = {80, 110, 110, 50};
+    const QString initial[4] = {u"Chat Vestrel"_s, u"Client Disconnesso"_s, u"Client connessi : 0"_s, QString()};
+    for (int i = 0; i < 4; ++i) {
+        StatusPanels[i] = new QLabel(initial[i]);
+        StatusPanels[i]->setFixedWidth(widths[i]);
+        StatusPanels[i]->setFrameShape(QFrame::Panel);
+        StatusPanels[i]->setFrameShadow(QFrame::Sunken);
+        statusBar()->addWidget(StatusPanels[i]);
+    }
+    statusBar()->setSizeGripEnabled(true);
+    // The two connection pictures sit over panel 3; exactly one of them is visible.
+    Image1 = new QLabel(statusBar());
+    Image1->setPixmap(connectionPicture(false));
+    Image1->setGeometry(306, 4, 15, 15);
+    Image2 = new QLabel(statusBar());
+    Image2->setPixmap(connectionPicture(true));
+    Image2->setGeometry(306, 4, 15, 15);
+    showConnectionPicture(false);
+}
+
+void TClientFrmMain::showConnectionPicture(bool connected) {
+    Image1->setVisible(!connected);
+    Image2->setVisible(connected);
+    (connected ? Image2 : Image1)->raise();
+}
+
+void TClientFrmMain::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& failure) {
+        m_boxes.error(failureText(failure));
+    }
+}
+
+ChatSender TClientFrmMain::sender(const QByteArray& nick) const {
+    return {nick, m_config.Host, m_client.LocalName()};
+}
+
+void TClientFrmMain::writeRecord(const TChatRecord& record) {
+    m_client.WriteBuffer(record.data(), TChatRecord::Size,
+                         [](const std::function<void()>& job) { runKeepingUiResponsive(job); });
+}
+
+void TClientFrmMain::addLine(const QByteArray& line) {
+    // A line that carries line breaks becomes several lines, as the pane always showed it.
+    QString shown = text(line);
+    shown.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n');
+    IncomingMessages->appendPlainText(shown);
+}
+
+// Start-up ------------------------------------------------------------------------------------------
+
+void TClientFrmMain::FormCreate() {
+    guarded([this] {
+        m_clientList.clear();
+        m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
+        m_config = UserConfigStore::load();
+        reloadGroups();
+        if (isOn(m_config.Mostra))
+            Connect();
+        const bool open = m_client.Connected();
+        Disconnetti1->setEnabled(open);
+        DisconnettiEdEsci1->setEnabled(open);
+    });
+}
+
+void TClientFrmMain::reloadGroups() {
+    m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
+    ComboBox1->clear();
+    ComboBox1->addItem(text(ChatText::AllClients));
+    for (const QByteArray& name : GroupStore::LoadGroupList(*m_groups))
+        ComboBox1->addItem(text(name));
+}
+
+void TClientFrmMain::bringToFront() {
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+// Connection ----------------------------------------------------------------------------------------
+
+void TClientFrmMain::Connect() {
+    if (m_busy)
+        return; // a connect or disconnect is already running under a responsive wait
+    m_busy = true;
+    const auto done = qScopeGuard([this] { m_busy = false; });
+
+    if (m_config.Nick.isEmpty() || m_config.Host.isEmpty() || m_config.Porta.isEmpty()) {
+        m_boxes.information(u"Inserire i valori per la connessione"_s);
+        if (m_dialogs.settings && !m_dialogs.settings(m_config, this))
+            emit applicationTerminateRequested();
+    }
+    if (m_config.Server.isEmpty() || m_config.Porta.isEmpty() || m_config.Nick.isEmpty()) {
+        m_boxes.information(u"Parametri per la connessione non inseriti"_s);
+        return;
+    }
+    try {
+        m_client.setHost(m_config.Server);
+        m_client.setPort(portNumber(m_config.Porta));
+        try {
+            runKeepingUiResponsive([this] { m_client.Connect(10000); });
+        } catch (const TcpError&) {
+            m_boxes.warning(u"Impossibile connettersi, controllare che tutti i parametri siano corretti"_s);
+        }
+        auto* thread = new TClientHandleThread(m_client, this,
+                                               [this](const TChatRecord& record) { ClientHandleDispatch(record); });
+        ReceiverThread = thread;
+        thread->start();
+        writeRecord(makeChatRecord(ChatCommand::Login, sender()));
+        if (isOn(m_config.Notifica)) {
+            const QByteArray recipient = bytes(Edit1->text());
+            const bool everybody = recipient.isEmpty() || recipient == ChatText::Everybody;
+            writeRecord(makeChatRecord(ChatCommand::Message, sender(), ChatText::EntryNotice,
+                                       everybody ? QByteArray() : recipient));
+        }
+        StatusPanels[1]->setText(u"Client Connesso"_s);
+        showConnectionPicture(true);
+    } catch (const std::exception&) {
+        m_boxes.warning(u"Server disconnesso o Impostazioni errate"_s);
+        addLine(m_config.Nick + ChatText::NotConnected);
+    }
+}
+
+void TClientFrmMain::stopReceiving() {
+    if (ReceiverThread)
+        ReceiverThread->Terminate();
+}
+
+void TClientFrmMain::Disconnect(const QByteArray& nick) {
+    // The clean-up steps run even when logging out fails: the user asked to be disconnected.
+    const auto cleanUp = qScopeGuard([this] {
+        stopReceiving();
+        if (m_client.Connected())
+            m_client.Disconnect();
+        ListBox1->clear();
+        showConnectionPicture(false);
+    });
+    if (ListBox1->count() >= 1) {
+        writeRecord(makeChatRecord(ChatCommand::Logout, sender(nick)));
+        if (isOn(m_config.Notifica))
+            writeRecord(makeChatRecord(ChatCommand::Message, sender(nick), ChatText::ExitNotice));
+    }
+}
+
+void TClientFrmMain::ClientConnected() {
+    if (!m_client.Connected())
+        return; // the connection this event announced is already gone
+    Disconnetti1->setEnabled(true);
+    DisconnettiEdEsci1->setEnabled(true);
+    Connetti1->setEnabled(false);
+    EsciDalProgramma1->setEnabled(false);
+    SpeedButton3->setEnabled(true);
+    StatusPanels[1]->setText(u"Client Connesso"_s);
+    showConnectionPicture(true);
+}
+
+void TClientFrmMain::ClientDisconnected() {
+    if (m_client.Connected())
+        return; // a newer connection is open: this event belongs to the previous one
+    EsciDalProgramma1->setEnabled(true);
+    Connetti1->setEnabled(true);
+    Disconnetti1->setEnabled(false);
+    DisconnettiEdEsci1->setEnabled(false);
+    SpeedButton3->setEnabled(false);
+    StatusPanels[1]->setText(u"Client Disconnesso"_s);
+    StatusPanels[2]->setText(u"Client connessi: 0"_s);
+    showConnectionPicture(false);
+}
+
+void TClientFrmMain::Disconnetti1Click() {
+    guarded([this] { Disconnect(m_config.Nick); });
+}
+
+void TClientFrmMain::DisconnettiEdEsci1Click() {
+    try {
+        Disconnect(m_config.Nick);
+    } catch (const std::exception&) {
+    }
+    emit applicationTerminateRequested();
+}
+
+void TClientFrmMain::EsciDalProgramma1Click() {
+    if (m_client.Connected()) {
+        EsciDalProgramma1->setEnabled(false);
+        return;
+    }
+    emit applicationTerminateRequested();
+}
+
+void TClientFrmMain::Impostazioni1Click() {
+    if (!m_dialogs.settings || m_busy)
+        return;
+    guarded([this] {
+        const QByteArray previousServer = m_config.Server;
+        const QByteArray previousNick = m_config.Nick;
+        if (!m_dialogs.settings(m_config, this))
+            return;
+        if (m_config.Nick == previousNick && m_config.Server == previousServer)
+            return;
+        Disconnect(previousNick);
+        waitKeepingUiResponsive(500);
+        Connect();
+    });
+}
+
+void TClientFrmMain::GestioneGruppi1Click() {
+    if (!m_dialogs.groups)
+        return;
+    guarded([this] {
+        m_dialogs.groups(this);
+        reloadGroups();
+    });
+}
+
+void TClientFrmMain::Pulisci1Click() {
+    IncomingMessages->clear();
+    Memo1->setFocus();
+}
+
+void TClientFrmMain::FormCloseQuery() {
+    if (m_closing)
+        return;
+    m_closing = true;
+    try {
+        Disconnect(m_config.Nick);
+    } catch (const std::exception&) {
+    }
+    m_clientList.clear();
+}
+
+void TClientFrmMain::closeEvent(QCloseEvent* event) {
+    // Until the window can hide in the notification area, closing it ends the program: log out first.
+    FormCloseQuery();
+    event->accept();
+    emit applicationTerminateRequested();
+}
+
+// Receiving -----------------------------------------------------------------------------------------
+
+void TClientFrmMain::ClientHandleDispatch(const TChatRecord& record) {
+    if (m_closing)
+        return;
+    const DispatchOutcome outcome = dispatchRecord(record, m_clientList, m_config.Nick);
+    switch (outcome.kind) {
+    case DispatchOutcome::ListUpdate:
+        ListBox1->clear();
+        for (const QByteArray& name : outcome.listBoxNames)
+            ListBox1->addItem(text(name));
+        StatusPanels[2]->setText(u"Client connessi: "_s + QString::number(outcome.clientCount));
+        break;
+    case DispatchOutcome::Line:
+        addLine(outcome.text);
+        if (outcome.askReceipt &&
+            m_boxes.question(u"Il mittente richiede la notifica di lettura del messaggio,inviarla?"_s))
+            writeRecord(makeReadReceipt(record, sender()));
+        break;
+    case DispatchOutcome::Dialog:
+        m_boxes.information(text(outcome.text));
+        break;
+    case DispatchOutcome::UnknownCommand:
+        m_boxes.error(text(outcome.text));
+        break;
+    }
+    emit recordDispatched(record);
+}
+
+// Composer ------------------------------------------------------------------------------------------
+
+void TClientFrmMain::SendMessage() {
+    QByteArrayList lines;
+    const QString typed = Memo1->toPlainText();
+    if (!typed.isEmpty()) {
+        for (const QString& line : typed.split(u'\n'))
+            lines.append(bytes(line));
+    }
+    ComposerState state;
+    state.commandText = bytes(EditCommand->currentText());
+    state.requestReceipt = CheckBox2->isChecked();
+    state.toGroup = CheckBox1->isChecked();
+    state.groupText = bytes(ComboBox1->currentText());
+    state.recipientText = bytes(Edit1->text());
+    state.typedText = typedTextFromLines(lines);
+    if (!m_groups)
+        m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
+
+    const SendPlan plan = planSend(state, m_clientList, *m_groups, sender());
+    if (plan.commandTextAfter)
+        EditCommand->setCurrentIndex(EditCommand->findText(text(*plan.commandTextAfter)));
+    for (const SendPlan::Step& step : plan.steps) {
+        if (step.localLine)
+            addLine(*step.localLine);
+        writeRecord(step.record);
+    }
+    if (plan.clearInput) {
+        Memo1->clear();
+        Memo1->setFocus();
+    }
+}
+
+void TClientFrmMain::ListBox1Click() {
+    if (QListWidgetItem* item = ListBox1->currentItem())
+        Edit1->setText(item->text());
+    Memo1->setFocus();
+}
+
+void TClientFrmMain::CheckBox1Click() {
+    auto* place = qobject_cast<QStackedWidget*>(Edit1->parentWidget());
+    place->setCurrentWidget(CheckBox1->isChecked() ? static_cast<QWidget*>(ComboBox1) : Edit1);
+    Memo1->setFocus();
+}
+
+void TClientFrmMain::ComboBox1Click() {
+    guarded([this] {
+        const QByteArray group = bytes(ComboBox1->currentText());
+        if (group.isEmpty()) {
+            ComboBox1->setToolTip(u"Scegli il gruppo al quale inviare il messaggio"_s);
+        } else if (group == ChatText::AllClients) {
+            ComboBox1->setToolTip(u"Invia il messaggio a tutti i client"_s);
+        } else {
+            const QByteArrayList members = GroupStore::LoadGroupMembers(*m_groups, group);
+            ComboBox1->setToolTip(text(members.join(", ")));
+        }
+    });
+}
+
+void TClientFrmMain::memoEnterReleased(bool shift) {
+    if (Memo1->toPlainText().isEmpty())
+        return;
+    if (shift)
+        Memo1->appendPlainText(QString());
+    else
+        SpeedButton3Click();
+}
+
+bool TClientFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Memo1 && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            // Enter never breaks the line itself; its release sends, or with Shift adds a line.
+            if (event->type() == QEvent::KeyRelease && !key->isAutoRepeat())
+                memoEnterReleased(key->modifiers() & Qt::ShiftModifier);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace vestrel

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "chat/ChatRecord.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <optional>
+
+namespace vestrel {
+
+class ClientList;
+class IniFile;
+
+// The composer's controls as one send sees them. Texts are cp1252 bytes.
+struct ComposerState {
+    QByteArray commandText; // the command list's current text, empty when nothing is chosen
+    bool requestReceipt = false;
+    bool toGroup = false;
+    QByteArray groupText;     // the group selector's text
+    QByteArray recipientText; // the recipient box's text
+    QByteArray typedText;     // the input box's lines, each followed by CR LF
+};
+
+// One send, worked out in full before anything is written: for each record, the line to add to the
+// conversation pane first (if any), then the record.
+struct SendPlan {
+    struct Step {
+        std::optional<QByteArray> localLine;
+        TChatRecord record;
+    };
+    QList<Step> steps;
+    bool clearInput = false;                    // clear the input box after the last write
+    std::optional<QByteArray> commandTextAfter; // new text for the command list, when it changes
+};
+
+// The input box's text as the composer sends it: each line followed by CR LF.
+QByteArray typedTextFromLines(const QByteArrayList& lines);
+
+// The command word for every record of one send, and whether it replaced an empty or unknown choice.
+QByteArray chooseCommand(const ComposerState& state, bool* replaced = nullptr);
+
+// Works out one send. `groups` is the open group file; a group whose last index is missing or not a
+// number raises ConversionError before anything is planned.
+SendPlan planSend(const ComposerState& state, const ClientList& clients, const IniFile& groups, const ChatSender& me);
+
+} // namespace vestrel

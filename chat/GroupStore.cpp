@@ -1,0 +1,81 @@
+#include "chat/GroupStore.h"
+
+#include "chat/ClientList.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramDir.h"
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel::GroupStore {
+
+namespace {
+
+// Section names compare without regard to case, so group names in the list do too.
+qsizetype indexOfName(const QByteArrayList& names, const QByteArray& name) {
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (sameTextIgnoringCase(names[i], name))
+            return i;
+    }
+    return -1;
+}
+
+QByteArrayList readIndexed(const IniFile& ini, const QByteArray& section, int last) {
+    QByteArrayList values;
+    for (int i = 0; i <= last; ++i)
+        values.append(ini.ReadString(section, QByteArray::number(i), QByteArray()));
+    return values;
+}
+
+} // namespace
+
+QString groupFilePath() {
+    // The doubled separator is how the program has always named the file; the INI layer accepts it.
+    return programDirectory() + u"\\gruppi.ini"_s;
+}
+
+QByteArrayList LoadGroupList(const IniFile& ini) {
+    if (!ini.SectionExists(ListSection))
+        return {};
+    return readIndexed(ini, ListSection, ini.ReadIntegerStrict(ListSection, "count"));
+}
+
+void SaveGroupList(IniFile& ini, const QByteArrayList& names) {
+    ini.EraseSection(ListSection);
+    for (int i = 0; i < names.size(); ++i) {
+        ini.WriteString(ListSection, QByteArray::number(i), names[i]);
+        ini.WriteInteger(ListSection, "Count", i);
+    }
+}
+
+int LastMemberIndex(const IniFile& ini, const QByteArray& name) {
+    return ini.ReadIntegerStrict(name, "count");
+}
+
+QByteArrayList LoadGroupMembers(const IniFile& ini, const QByteArray& name) {
+    return readIndexed(ini, name, LastMemberIndex(ini, name));
+}
+
+void SaveGroup(IniFile& ini, const QByteArray& name, const QByteArrayList& members) {
+    ini.EraseSection(name);
+    for (int i = 0; i < members.size(); ++i) {
+        ini.WriteString(name, QByteArray::number(i), members[i]);
+        ini.WriteInteger(name, "count", i);
+    }
+    ini.UpdateFile();
+}
+
+void DeleteGroup(IniFile& ini, const QByteArray& name, QByteArrayList& names) {
+    ini.EraseSection(name);
+    if (const qsizetype index = indexOfName(names, name); index >= 0)
+        names.removeAt(index);
+    SaveGroupList(ini, names);
+}
+
+void CreateOrReplaceGroup(IniFile& ini, const QByteArray& name, const QByteArrayList& members, QByteArrayList& names) {
+    SaveGroup(ini, name, members);
+    if (indexOfName(names, name) < 0)
+        names.append(name);
+    SaveGroupList(ini, names);
+}
+
+} // namespace vestrel::GroupStore

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QString>
+
+namespace vestrel {
+
+class IniFile;
+
+// Groups of nicknames kept in "gruppi.ini" beside the program. Section "GRCREATI" lists the group
+// names under keys "0".."n" with "Count" = n; each group has its own section with its members under
+// "0".."m" and "count" = m. Every operation works on the caller's open IniFile.
+namespace GroupStore {
+
+inline constexpr char ListSection[] = "GRCREATI";
+
+// The path as the program composes it: the program folder, then "\gruppi.ini".
+QString groupFilePath();
+
+// The group names in stored order; empty without a "GRCREATI" section or with a negative count.
+// A missing or non-numeric "Count" raises ConversionError.
+QByteArrayList LoadGroupList(const IniFile& ini);
+void SaveGroupList(IniFile& ini, const QByteArrayList& names);
+// The highest member index of group `name`; raises ConversionError when it is missing or not a number.
+int LastMemberIndex(const IniFile& ini, const QByteArray& name);
+// The members of group `name` in index order; a missing member key gives an empty nick.
+QByteArrayList LoadGroupMembers(const IniFile& ini, const QByteArray& name);
+void SaveGroup(IniFile& ini, const QByteArray& name, const QByteArrayList& members);
+// Erases the group's section, drops it from `names` and saves the list.
+void DeleteGroup(IniFile& ini, const QByteArray& name, QByteArrayList& names);
+// Saves the group under `name` (replacing one of that name) and appends the name to `names` when new.
+void CreateOrReplaceGroup(IniFile& ini, const QByteArray& name, const QByteArrayList& members, QByteArrayList& names);
+
+} // namespace GroupStore
+
+} // namespace vestrel

@@ -1,0 +1,85 @@
+#include "chat/UserConfig.h"
+
+#include "platform/IniFile.h"
+#include "platform/ProgramDir.h"
+#include "platform/Registry.h"
+
+namespace vestrel::UserConfigStore {
+
+namespace {
+
+struct IniSetting {
+    QByteArray TUserConfig::*field;
+    const char* section;
+    const char* key;
+};
+
+struct RegistrySetting {
+    QByteArray TUserConfig::*field; // null for the integer "Timer"
+    const char* name;
+};
+
+// Defaults live in TUserConfig's member initialisers; these tables say where each value is kept,
+// in the order the values are read and written.
+constexpr IniSetting iniSettings[] = {
+    {&TUserConfig::Server, "Server", "Host"},
+    {&TUserConfig::Porta, "Porta", "Porta"},
+};
+
+constexpr RegistrySetting registrySettings[] = {
+    {&TUserConfig::Check, "Check"},       {&TUserConfig::Mostra, "Mostra"},
+    {&TUserConfig::Notifica, "Notifica"}, {&TUserConfig::Popup, "Popup"},
+    {&TUserConfig::Suono, "Suono"},       {&TUserConfig::Nick, "Nick"},
+    {&TUserConfig::Host, "Host"},         {nullptr, "Timer"},
+};
+
+IniFile settingsFile() {
+    return IniFile(programFile(QString::fromLatin1(IniFileName)));
+}
+
+} // namespace
+
+TUserConfig load() {
+    TUserConfig config;
+    const IniFile ini = settingsFile();
+    for (const IniSetting& setting : iniSettings)
+        config.*setting.field = ini.ReadString(setting.section, setting.key, QByteArray());
+
+    try {
+        Registry registry(RegistryHive::LocalMachine);
+        if (!registry.OpenKey(RegistryKey, false))
+            return config;
+        for (const RegistrySetting& setting : registrySettings) {
+            try {
+                if (!registry.ValueExists(setting.name))
+                    continue;
+                if (setting.field)
+                    config.*setting.field = registry.ReadString(setting.name);
+                else
+                    config.Timer = registry.ReadInteger(setting.name);
+            } catch (const RegistryError&) {
+                // a value of the wrong type keeps its default, like a missing one
+            }
+        }
+    } catch (const RegistryError&) {
+    }
+    return config;
+}
+
+void save(const TUserConfig& config) {
+    IniFile ini = settingsFile();
+    for (const IniSetting& setting : iniSettings)
+        ini.WriteString(setting.section, setting.key, config.*setting.field);
+
+    Registry registry(RegistryHive::LocalMachine);
+    if (!registry.OpenKey(RegistryKey, true))
+        return;
+    for (const RegistrySetting& setting : registrySettings) {
+        if (setting.field)
+            registry.WriteString(setting.name, config.*setting.field);
+        else
+            registry.WriteInteger(setting.name, config.Timer);
+    }
+}
+
+} // namespace vestrel::UserConfigStore

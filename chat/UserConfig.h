@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace vestrel {
+
+// The chat client's settings, alive for the whole run. Texts are cp1252 bytes; the on/off
+// settings are "1" or "0", and only exactly "1" counts as on.
+struct TUserConfig {
+    int Timer = 40;
+    QByteArray Nick;
+    QByteArray Host;
+    QByteArray Check = "1";
+    QByteArray Mostra = "1";
+    QByteArray Notifica = "1";
+    QByteArray Popup = "1";
+    QByteArray Suono = "1";
+    QByteArray Server;
+    QByteArray Porta;
+};
+
+inline bool isOn(const QByteArray& flag) {
+    return flag == "1";
+}
+
+// Where the settings live: the server and port in "DovuziZez.ini" beside the program, the rest in the
+// registry key below; each entry of one table names its place and its default.
+namespace UserConfigStore {
+
+inline constexpr char RegistryKey[] = "\\software\\Pelk Software\\Vestrel\\Chat";
+inline constexpr char IniFileName[] = "DovuziZez.ini";
+
+// Defaults first, then the INI file, then every registry value that exists. Missing files, keys
+// and values, and values of the wrong type, leave the defaults without a word.
+TUserConfig load();
+// Writes the INI file, then the registry values (creating the key). A registry key that cannot be
+// opened skips the registry part silently; a file that cannot be written raises IniWriteError.
+void save(const TUserConfig& config);
+
+} // namespace UserConfigStore
+
+} // namespace vestrel

@@ -1,0 +1,75 @@
+#include "platform/SingleInstance.h"
+
+#include "platform/ProgramDir.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel {
+
+namespace {
+
+const QByteArray activateRequest = QByteArrayLiteral("activate\n");
+
+QString runtimeFolder() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return folder;
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(const QString& programName, QObject* parent)
+    : QObject(parent) {
+    const QByteArray installation = (programDirectory() + u'\n' + registryDirectory()).toUtf8();
+    const QByteArray hash = QCryptographicHash::hash(installation, QCryptographicHash::Sha1).toHex().left(16);
+    m_name = programName + u'-' + QString::fromLatin1(hash);
+}
+
+SingleInstance::~SingleInstance() = default;
+
+bool SingleInstance::tryAcquire() {
+    m_lock = std::make_unique<QLockFile>(runtimeFolder() + u'/' + m_name + u".lock"_s);
+    m_lock->setStaleLockTime(0); // a lock is stale only when its process is gone
+    if (!m_lock->tryLock(0)) {
+        m_lock.reset();
+        return false;
+    }
+    // We own the lock, so a socket of this name can only be left over from a crashed instance.
+    QLocalServer::removeServer(m_name);
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (m_server->listen(m_name)) {
+        connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
+            while (QLocalSocket* peer = m_server->nextPendingConnection()) {
+                connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
+                connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
+                    if (peer->readAll().contains('\n'))
+                        emit activationRequested();
+                    peer->disconnectFromServer();
+                });
+            }
+        });
+    }
+    return true;
+}
+
+bool SingleInstance::activateRunning(int timeoutMs) const {
+    QLocalSocket socket;
+    socket.connectToServer(m_name);
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    socket.write(activateRequest);
+    const bool written = socket.waitForBytesWritten(timeoutMs);
+    socket.disconnectFromServer();
+    return written;
+}
+
+} // namespace vestrel
