@@ -184,7 +184,8 @@ QByteArrayList Hive::subkeys(const QByteArray& path) const {
         if (!isChildPath(key.path, path))
             continue;
         const QByteArray rest = key.path.mid(path.size() + 1);
-        const QByteArray name = rest.left(rest.indexOf('\\'));
+        const qsizetype separator = rest.indexOf('\\');
+        const QByteArray name = separator < 0 ? rest : rest.left(separator);
         if (name.isEmpty() || seen.contains(folded(name)))
             continue;
         seen.insert(folded(name), true);

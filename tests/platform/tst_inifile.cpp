@@ -1,0 +1,267 @@
+#include "platform/IniFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace vestrel;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestIniFile : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        qputenv("VESTREL_PROGRAM_DIR", m_dir.path().toLocal8Bit());
+        qputenv("VESTREL_REGISTRY_DIR", m_dir.path().toLocal8Bit());
+    }
+
+    void readsLikeTheProfileFunctions_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray def = "<default>";
+        QTest::newRow("plain") << QByteArray("[Server]\r\nHost=pc1\r\n") << QByteArray("Server") << QByteArray("Host")
+                               << QByteArray("pc1");
+        QTest::newRow("names ignore case")
+            << QByteArray("[SERVER]\nhOsT=pc1\n") << QByteArray("server") << QByteArray("HOST") << QByteArray("pc1");
+        QTest::newRow("blanks trimmed") << QByteArray("  [ Porta ]  \n  Porta  =  47110  \n") << QByteArray("Porta")
+                                        << QByteArray("Porta") << QByteArray("47110");
+        QTest::newRow("double quotes") << QByteArray("[a]\nk=\" spaced \"\n") << QByteArray("a") << QByteArray("k")
+                                       << QByteArray(" spaced ");
+        QTest::newRow("single quotes") << QByteArray("[a]\nk='x'\n") << QByteArray("a") << QByteArray("k")
+                                       << QByteArray("x");
+        QTest::newRow("unmatched quotes kept")
+            << QByteArray("[a]\nk=\"x'\n") << QByteArray("a") << QByteArray("k") << QByteArray("\"x'");
+        QTest::newRow("key ends at first equals") << QByteArray("[b]\nC:\\db\\a.gdb=x=y\n") << QByteArray("b")
+                                                  << QByteArray("C:\\db\\a.gdb") << QByteArray("x=y");
+        QTest::newRow("first duplicate wins")
+            << QByteArray("[a]\nk=1\nk=2\n") << QByteArray("a") << QByteArray("k") << QByteArray("1");
+        QTest::newRow("repeated section merges")
+            << QByteArray("[a]\nk=1\n[b]\n[A]\nj=2\n") << QByteArray("a") << QByteArray("j") << QByteArray("2");
+        QTest::newRow("comment is no key") << QByteArray("[a]\n;k=1\n") << QByteArray("a") << QByteArray(";k") << def;
+        QTest::newRow("key before any section")
+            << QByteArray("k=1\n[a]\n") << QByteArray("a") << QByteArray("k") << def;
+        QTest::newRow("empty value is a value")
+            << QByteArray("[a]\nk=\n") << QByteArray("a") << QByteArray("k") << QByteArray();
+        QTest::newRow("other section") << QByteArray("[a]\nk=1\n[b]\n") << QByteArray("b") << QByteArray("k") << def;
+        QTest::newRow("utf8 mark before header")
+            << QByteArray("\xEF\xBB\xBF[a]\nk=1\n") << QByteArray("a") << QByteArray("k") << QByteArray("1");
+        QTest::newRow("cp1252 names") << QByteArray("[Citt\xC0]\nPerch\xC9=s\xEC\n") << QByteArray("citt\xE0")
+                                      << QByteArray("perch\xE9") << QByteArray("s\xEC");
+        QTest::newRow("unclosed header") << QByteArray("[a\nk=1\n") << QByteArray("a") << QByteArray("k")
+                                         << QByteArray("1");
+    }
+    void readsLikeTheProfileFunctions() {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, section);
+        QFETCH(QByteArray, key);
+        QFETCH(QByteArray, expected);
+        writeFile(path(u"read.ini"_s), content);
+        IniFile ini(path(u"read.ini"_s));
+        QCOMPARE(ini.ReadString(section, key, "<default>"), expected);
+    }
+
+    void readsIntegers_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("decimal") << QByteArray("42") << 42;
+        QTest::newRow("negative") << QByteArray("-1") << -1;
+        QTest::newRow("hex") << QByteArray("0x1F") << 31;
+        QTest::newRow("hex bit pattern") << QByteArray("0xFFFFFFFF") << -1;
+        QTest::newRow("int max") << QByteArray("2147483647") << 2147483647;
+        QTest::newRow("overflow") << QByteArray("2147483648") << 77;
+        QTest::newRow("trailing text") << QByteArray("12abc") << 77;
+        QTest::newRow("word") << QByteArray("abc") << 77;
+        QTest::newRow("empty") << QByteArray("") << 77;
+        QTest::newRow("bare prefix") << QByteArray("0x") << 77;
+        QTest::newRow("sign only") << QByteArray("-") << 77;
+    }
+    void readsIntegers() {
+        QFETCH(QByteArray, value);
+        QFETCH(int, expected);
+        writeFile(path(u"int.ini"_s), "[n]\nv=" + value + "\n");
+        IniFile ini(path(u"int.ini"_s));
+        QCOMPARE(ini.ReadInteger("n", "v", 77), expected);
+        if (expected != 77) {
+            QCOMPARE(ini.ReadIntegerStrict("n", "v"), expected);
+        } else {
+            QVERIFY_THROWS_EXCEPTION(ConversionError, ini.ReadIntegerStrict("n", "v"));
+        }
+    }
+
+    void strictIntegerNamesTheBadValue() {
+        writeFile(path(u"strict.ini"_s), "[GRCREATI]\nCount=abc\n");
+        IniFile ini(path(u"strict.ini"_s));
+        try {
+            ini.ReadIntegerStrict("GRCREATI", "count");
+            QFAIL("no ConversionError");
+        } catch (const ConversionError& e) {
+            QCOMPARE(QByteArray(e.what()), QByteArray("'abc' is not a valid integer value"));
+        }
+        QVERIFY_THROWS_EXCEPTION(ConversionError, ini.ReadIntegerStrict("GRCREATI", "missing"));
+    }
+
+    void readsTimesAndBooleans_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QTime>("expected");
+        const QTime def(1, 2, 3);
+        QTest::newRow("colon") << QByteArray("21:30") << QTime(21, 30);
+        QTest::newRow("dot") << QByteArray("7.05") << QTime(7, 5);
+        QTest::newRow("seconds") << QByteArray("23:59:58") << QTime(23, 59, 58);
+        QTest::newRow("hour out of range") << QByteArray("24:00") << def;
+        QTest::newRow("one field") << QByteArray("12") << def;
+        QTest::newRow("words") << QByteArray("mezzanotte") << def;
+        QTest::newRow("empty field") << QByteArray("12:") << def;
+    }
+    void readsTimesAndBooleans() {
+        QFETCH(QByteArray, value);
+        QFETCH(QTime, expected);
+        writeFile(path(u"time.ini"_s), "[Backup]\nOra=" + value + "\nOn=2\nOff=0\nBad=x\n");
+        IniFile ini(path(u"time.ini"_s));
+        QCOMPARE(ini.ReadTime("Backup", "Ora", QTime(1, 2, 3)), expected);
+        QVERIFY(ini.ReadBool("Backup", "On", false));
+        QVERIFY(!ini.ReadBool("Backup", "Off", true));
+        QVERIFY(ini.ReadBool("Backup", "Bad", true));
+        QVERIFY(!ini.ReadBool("Backup", "Missing", false));
+    }
+
+    void rewriteKeepsEverythingElse() {
+        const QByteArray before = "; settings\r\n[Server]\r\nHOST=old\r\n# odd line\r\n\r\n[Porta]\r\nPorta=1\r\n";
+        writeFile(path(u"keep.ini"_s), before);
+        IniFile ini(path(u"keep.ini"_s));
+        ini.WriteString("server", "host", "new");
+        QCOMPARE(readFile(path(u"keep.ini"_s)),
+                 QByteArray("; settings\r\n[Server]\r\nHOST=new\r\n# odd line\r\n\r\n[Porta]\r\nPorta=1\r\n"));
+        QCOMPARE(ini.ReadString("SERVER", "Host", ""), QByteArray("new"));
+    }
+
+    void newKeysAndSectionsGoWhereTheyBelong() {
+        writeFile(path(u"place.ini"_s), "[a]\nx=1\n; about b\n\n[b]\ny=2\n");
+        IniFile ini(path(u"place.ini"_s));
+        ini.WriteString("A", "z", "3");
+        ini.WriteInteger("c", "n", -4);
+        ini.WriteString("b", "w", "5");
+        // Line feeds stay line feeds; the new key follows the section's last key.
+        QCOMPARE(readFile(path(u"place.ini"_s)),
+                 QByteArray("[a]\nx=1\nz=3\n; about b\n\n[b]\ny=2\nw=5\n\n[c]\nn=-4\n"));
+        QCOMPARE(ini.ReadSection("a"), QByteArrayList({"x", "z"}));
+        QCOMPARE(ini.ReadSections(), QByteArrayList({"a", "b", "c"}));
+    }
+
+    void newFileUsesCrLfAndDoubledSeparatorWorks() {
+        // The program directory ends in a separator and the file name starts with one.
+        const QString composed = m_dir.path() + u"/\\gruppi.ini"_s;
+        {
+            IniFile ini(composed);
+            QCOMPARE(ini.FileName(), composed);
+            ini.WriteString("GRCREATI", "0", "Ufficio");
+            ini.WriteInteger("GRCREATI", "Count", 0);
+        }
+        QCOMPARE(readFile(path(u"gruppi.ini"_s)), QByteArray("[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n"));
+        IniFile again(m_dir.path() + u"\\\\gruppi.ini"_s);
+        QCOMPARE(again.ReadIntegerStrict("grcreati", "count"), 0);
+    }
+
+    void groupListRewriteIsClean() {
+        // Erase then write, as the group store saves its list: no stale keys, no duplicate sections.
+        writeFile(path(u"groups.ini"_s),
+                  "[GRCREATI]\r\n0=A\r\n1=B\r\nCount=1\r\n[A]\r\n0=x\r\ncount=0\r\n[grcreati]\r\n9=Z\r\n");
+        IniFile ini(path(u"groups.ini"_s));
+        ini.EraseSection("GRCREATI");
+        QVERIFY(!ini.SectionExists("GRCREATI"));
+        ini.WriteString("GRCREATI", "0", "B");
+        ini.WriteInteger("GRCREATI", "Count", 0);
+        QCOMPARE(ini.ReadSection("GRCREATI"), QByteArrayList({"0", "Count"}));
+        QCOMPARE(ini.ReadString("A", "0", ""), QByteArray("x"));
+        ini.DeleteKey("a", "0");
+        QVERIFY(!ini.ValueExists("A", "0"));
+        QVERIFY(ini.ValueExists("A", "COUNT"));
+    }
+
+    void bareHeaderIsNoSection() {
+        writeFile(path(u"bare.ini"_s), "[GRCREATI]\n\n[x]\nk=1\n");
+        IniFile ini(path(u"bare.ini"_s));
+        QVERIFY(!ini.SectionExists("GRCREATI"));
+        QVERIFY(ini.SectionExists("X"));
+        QCOMPARE(ini.ReadSections(), QByteArrayList({"GRCREATI", "x"}));
+    }
+
+    void readersSeeOtherWritersAndKeepTheirChanges() {
+        const QString file = path(u"shared.ini"_s);
+        QFile::remove(file);
+        IniFile mainWindow(file);
+        IniFile dialog(file);
+        QCOMPARE(mainWindow.ReadString("g", "0", "none"), QByteArray("none"));
+        dialog.WriteString("g", "0", "anna");
+        QCOMPARE(mainWindow.ReadString("g", "0", "none"), QByteArray("anna"));
+        mainWindow.WriteString("g", "1", "marco");
+        QCOMPARE(dialog.ReadSection("g"), QByteArrayList({"0", "1"}));
+    }
+
+    void writesStayOnOneLine() {
+        const QString file = path(u"inject.ini"_s);
+        QFile::remove(file);
+        IniFile ini(file);
+        ini.WriteString("a", "k", "x\r\n[evil]\r\nk=1");
+        QCOMPARE(ini.ReadSections(), QByteArrayList({"a"}));
+        QCOMPARE(ini.ReadString("a", "k", ""), QByteArray("x  [evil]  k=1"));
+    }
+
+    void failedWritesRaiseAndKeepTheFile() {
+        IniFile nowhere(path(u"missing-folder/x.ini"_s));
+        QCOMPARE(nowhere.ReadString("a", "b", "d"), QByteArray("d"));
+        QVERIFY_THROWS_EXCEPTION(IniWriteError, nowhere.WriteString("a", "b", "c"));
+
+        QVERIFY(QDir(m_dir.path()).mkpath(u"folder.ini"_s));
+        IniFile isFolder(path(u"folder.ini"_s));
+        QVERIFY_THROWS_EXCEPTION(IniWriteError, isFolder.WriteInteger("a", "b", 1));
+
+        // A file too large to read whole is never rewritten from the part that was read.
+        QByteArray huge = "[a]\r\nk=1\r\n";
+        huge += QByteArray(17 * 1024 * 1024, 'x');
+        huge += "\r\n[tail]\r\nt=1\r\n";
+        writeFile(path(u"huge.ini"_s), huge);
+        IniFile big(path(u"huge.ini"_s));
+        QCOMPARE(big.ReadString("a", "k", ""), QByteArray("1"));
+        QVERIFY_THROWS_EXCEPTION(IniWriteError, big.WriteString("a", "k", "2"));
+        QCOMPARE(readFile(path(u"huge.ini"_s)), huge);
+    }
+
+    void garbageReadsWithoutHarm() {
+        QByteArray junk;
+        for (int i = 0; i < 70000; ++i)
+            junk.append(char((i * 7919) % 256));
+        junk += QByteArray("\n[ok]\nk=v\0w\n", 12);
+        junk.insert(100, QByteArray(1 << 20, '='));
+        writeFile(path(u"junk.ini"_s), junk);
+        IniFile ini(path(u"junk.ini"_s));
+        QCOMPARE(ini.ReadString("ok", "k", ""), QByteArray("v\0w", 3));
+        ini.ReadSections();
+        ini.WriteString("ok", "n", "1");
+        QCOMPARE(ini.ReadString("ok", "n", ""), QByteArray("1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIniFile)
+#include "tst_inifile.moc"

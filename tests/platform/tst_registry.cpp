@@ -1,0 +1,275 @@
+#include "platform/ProgramDir.h"
+#include "platform/Registry.h"
+#include "platform/RegistryFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+using namespace vestrel;
+
+namespace {
+
+const QByteArray kKey = "\\software\\Pelk Software\\Vestrel";
+constexpr int kValuesPerWriter = 200;
+
+QByteArray hiveText(RegistryHive hive = RegistryHive::CurrentUser) {
+    QFile file(registryHiveFile(hive));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeHive(const QByteArray& text) {
+    QVERIFY(QDir().mkpath(registryDirectory()));
+    QFile file(registryHiveFile(RegistryHive::CurrentUser));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+// Run as a child process: writes its own values into the shared key as fast as it can.
+int runWriter(const QByteArray& prefix) {
+    Registry registry;
+    if (!registry.OpenKey(kKey + "\\Concurrency", true))
+        return 2;
+    for (int i = 0; i < kValuesPerWriter; ++i)
+        registry.WriteString(prefix + QByteArray::number(i), QByteArray::number(i * 3));
+    return 0;
+}
+
+} // namespace
+
+class TestRegistry : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        qputenv("VESTREL_REGISTRY_DIR", (m_dir->path() + u"/store"_s).toLocal8Bit());
+    }
+
+    void writesTheRegeditFormat() {
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, true));
+        registry.WriteString("Name", "a \"q\" \\ b");
+        registry.WriteInteger("Timer", 10);
+        registry.WriteString("", "default");
+        QByteArray blob;
+        for (int i = 0; i < 100; ++i)
+            blob.append(char(i * 5));
+        registry.WriteBinaryData("Layout", blob);
+
+        const QByteArray text = hiveText();
+        QVERIFY2(text.startsWith("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n"),
+                 text.constData());
+        QVERIFY(text.contains("\r\n\"Name\"=\"a \\\"q\\\" \\\\ b\"\r\n"));
+        QVERIFY(text.contains("\r\n\"Timer\"=dword:0000000a\r\n"));
+        QVERIFY(text.contains("\r\n@=\"default\"\r\n"));
+        QVERIFY(text.contains("\r\n\"Layout\"=hex:00,05,0a,0f,"));
+        const QByteArrayList lines = text.split('\n');
+        int continuations = 0;
+        for (const QByteArray& line : lines) {
+            QVERIFY2(line.size() <= 81, line.constData()); // 80 columns and the CR
+            if (line.startsWith("  ")) {
+                ++continuations;
+                QVERIFY(line.at(2) != ' ');
+            }
+        }
+        QCOMPARE(continuations, 4); // 100 bytes: 21 on the first line, 25 on each further one
+        QCOMPARE(registry.ReadBinaryData("layout"), blob);
+    }
+
+    void valuesRoundTrip_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("number");
+        QTest::newRow("dword zero") << 4 << QByteArray() << 0;
+        QTest::newRow("dword ten") << 4 << QByteArray() << 10;
+        QTest::newRow("dword minus one") << 4 << QByteArray() << -1;
+        QTest::newRow("dword minimum") << 4 << QByteArray() << int(0x80000000);
+        QTest::newRow("empty binary") << 3 << QByteArray() << 0;
+        QTest::newRow("one byte") << 3 << QByteArray("\xE8") << 0;
+        QTest::newRow("long binary") << 3 << QByteArray(1000, '\xFF').append(QByteArray(24, '\0')) << 0;
+        QTest::newRow("cp1252 string") << 1 << QByteArray("perch\xE8 \x80 5") << 0;
+        QTest::newRow("quotes and backslashes") << 1 << QByteArray("\"C:\\dir\\\"") << 0;
+        QTest::newRow("trailing backslash") << 1 << QByteArray("C:\\") << 0;
+        QTest::newRow("line breaks") << 1 << QByteArray("one\r\ntwo\n\"three\"") << 0;
+        QTest::newRow("embedded nul") << 1 << QByteArray("a\0b", 3) << 0;
+        QTest::newRow("empty string") << 1 << QByteArray() << 0;
+    }
+    void valuesRoundTrip() {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, data);
+        QFETCH(int, number);
+        {
+            Registry registry;
+            QVERIFY(registry.OpenKey(kKey, true));
+            registry.WriteString("Before", "b");
+            if (kind == 4)
+                registry.WriteInteger("V", number);
+            else if (kind == 3)
+                registry.WriteBinaryData("V", data);
+            else
+                registry.WriteString("V", data);
+            registry.WriteString("After", "a");
+        }
+        // A fresh reader parses the file as written.
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, false));
+        if (kind == 4)
+            QCOMPARE(registry.ReadInteger("V"), number);
+        else if (kind == 3)
+            QCOMPARE(registry.ReadBinaryData("V"), data);
+        else
+            QCOMPARE(registry.ReadString("V"), data);
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Before", "V", "After"}));
+        QCOMPARE(registry.ReadString("After"), QByteArray("a"));
+    }
+
+    void namesIgnoreCaseAndKeepTheFirstSpelling() {
+        Registry registry;
+        QVERIFY(registry.OpenKey("Software\\Pelk Software\\Vestrel\\Chat", true));
+        registry.WriteString("Popup", "1");
+        QVERIFY(registry.OpenKey("\\SOFTWARE\\pelk software\\VESTREL\\chat", false));
+        registry.WriteString("POPUP", "0");
+        registry.WriteString("Nick", "anna");
+        QCOMPARE(registry.ReadString("popup"), QByteArray("0"));
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Popup", "Nick"}));
+        QVERIFY(hiveText().contains("[HKEY_CURRENT_USER\\Software\\Pelk Software\\Vestrel\\Chat]\r\n\"Popup\"=\"0\""));
+
+        // A new sibling takes its parents' spelling.
+        QVERIFY(registry.OpenKey("\\software\\pelk software\\vestrel\\Ricorrenze", true));
+        QVERIFY(hiveText().contains("[HKEY_CURRENT_USER\\Software\\Pelk Software\\Vestrel\\Ricorrenze]"));
+        QVERIFY(registry.OpenKey("\\Software\\Pelk Software\\Vestrel", false));
+        QCOMPARE(registry.GetKeyNames(), QByteArrayList({"Chat", "Ricorrenze"}));
+    }
+
+    void keysOpenOnlyWhenTheyExist() {
+        Registry registry;
+        QVERIFY(!registry.OpenKey(kKey, false));
+        QVERIFY(!registry.HasCurrentKey());
+        QVERIFY(!QFile::exists(registryHiveFile(RegistryHive::CurrentUser)));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.WriteString("x", "y"));
+
+        QVERIFY(registry.OpenKey(kKey + "\\Chat\\Deep", true));
+        QVERIFY(hiveText().contains("[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel\\Chat\\Deep]\r\n\r\n"));
+        // Parents exist because a subkey does.
+        QVERIFY(registry.KeyExists("\\software"));
+        QVERIFY(registry.OpenKey(kKey, false));
+        QVERIFY(!registry.ValueExists("Locale"));
+        registry.WriteInteger("Locale", 1);
+        QVERIFY(registry.DeleteKey(kKey + "\\chat"));
+        QVERIFY(!registry.KeyExists(kKey + "\\Chat\\Deep"));
+        QVERIFY(!registry.DeleteKey(kKey + "\\chat"));
+        QCOMPARE(registry.ReadInteger("Locale"), 1);
+        QVERIFY(registry.DeleteValue("LOCALE"));
+        QVERIFY(!registry.DeleteValue("Locale"));
+
+        Registry machine(RegistryHive::LocalMachine);
+        QVERIFY(!machine.KeyExists(kKey));
+    }
+
+    void typesAreChecked() {
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, true));
+        registry.WriteString("Timer", "40");
+        registry.WriteInteger("Locale", 0);
+        QCOMPARE(registry.ReadString("Missing"), QByteArray());
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.ReadInteger("Timer"));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.ReadInteger("Missing"));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.ReadString("Locale"));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.ReadBinaryData("Locale"));
+        QCOMPARE(registry.ReadValue("Locale")->type, RegistryType::DWord);
+    }
+
+    void damagedFilesReadAsFarAsTheyMakeSense() {
+        writeHive("REGEDIT4\r\n\r\n"
+                  "\"Orphan\"=\"no key\"\r\n"
+                  "[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n"
+                  "\"Good1\"=\"one\"\r\n"
+                  "\"Truncated\"=hex:e8,0\r\n"
+                  "\"NotHex\"=hex:zz\r\n"
+                  "\"Unterminated\"=\"abc\r\n"
+                  "\"BadDword\"=dword:xyz\r\n"
+                  "\"LongDword\"=dword:123456789\r\n"
+                  "garbage line = here\r\n"
+                  "\"NoEquals\" \"x\"\r\n"
+                  "\"Good2\"=dword:0000002A\r\n"
+                  "\"Wrapped\"=hex:01,02,\\\n"
+                  "  03,04,\\\r\n"
+                  "  05\r\n"
+                  "\"Cut\"=hex:01,02,\\\r\n"
+                  "\"Good3\"=hex(1):41,42,00\r\n"
+                  "\"Good4\"=\"four\"\r\n"
+                  "[HKEY_CURRENT_USER\\unterminated\r\n"
+                  "\"Good5\"=\"five\"\r\n");
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, false));
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Good1", "Good2", "Wrapped", "Good3", "Good4"}));
+        QCOMPARE(registry.ReadString("Good1"), QByteArray("one"));
+        QCOMPARE(registry.ReadInteger("Good2"), 42);
+        QCOMPARE(registry.ReadBinaryData("Wrapped"), QByteArray("\x01\x02\x03\x04\x05"));
+        QCOMPARE(registry.ReadString("Good3"), QByteArray("AB"));
+        QCOMPARE(registry.ReadString("Good4"), QByteArray("four"));
+
+        // A change rewrites what was understood and drops only what was not.
+        registry.WriteString("Good5", "5");
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Good1", "Good2", "Wrapped", "Good3", "Good4", "Good5"}));
+    }
+
+    void unwritableStoreFailsCleanly() {
+        QFile blocker(m_dir->path() + u"/store"_s);
+        QVERIFY(blocker.open(QIODevice::WriteOnly)); // a file where the folder should be
+        blocker.close();
+        Registry registry;
+        QVERIFY(!registry.OpenKey(kKey, true));
+        QVERIFY(!registry.KeyExists(kKey));
+    }
+
+    void twoProcessesWritingAtOnceLoseNothing() {
+        const QStringList programs = {u"a"_s, u"b"_s};
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (const QString& prefix : programs) {
+            auto process = std::make_unique<QProcess>();
+            process->setProcessChannelMode(QProcess::ForwardedChannels);
+            process->start(QCoreApplication::applicationFilePath(), {u"--registry-writer"_s, prefix});
+            writers.push_back(std::move(process));
+        }
+        for (auto& process : writers) {
+            QVERIFY(process->waitForFinished(120000));
+            QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process->exitCode(), 0);
+        }
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey + "\\Concurrency", false));
+        QCOMPARE(registry.GetValueNames().size(), 2 * kValuesPerWriter);
+        for (const char* prefix : {"a", "b"}) {
+            for (int i = 0; i < kValuesPerWriter; ++i)
+                QCOMPARE(registry.ReadString(prefix + QByteArray::number(i)), QByteArray::number(i * 3));
+        }
+    }
+};
+
+int main(int argc, char** argv) {
+    if (argc == 3 && qstrcmp(argv[1], "--registry-writer") == 0) {
+        QCoreApplication app(argc, argv);
+        try {
+            return runWriter(argv[2]);
+        } catch (const RegistryError& e) {
+            fprintf(stderr, "%s\n", e.what());
+            return 3;
+        }
+    }
+    QCoreApplication app(argc, argv);
+    TestRegistry test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_registry.moc"
