@@ -390,6 +390,7 @@ private:
         if (m_in == m_end)
             return false;
 
+        const char* fieldStart = m_in;
         bool ok = false;
         switch (c) {
         case 'd':
@@ -425,8 +426,10 @@ private:
                 storeInteger(*target, std::uint64_t(m_in - m_begin));
             return true; // never counted
         }
-        if (!ok)
+        if (!ok) {
+            m_in = fieldStart; // a field that does not convert is not consumed
             return false;
+        }
         if (target) {
             ++m_nextTarget;
             ++m_assigned;

@@ -54,11 +54,12 @@ using ScanTarget = std::variant<std::int8_t*, std::int16_t*, std::int32_t*, std:
 // next input character. A directive is '%', an optional '*' (scan, assign nothing, use no target), an
 // optional width (0 is invalid), an optional size prefix and a conversion letter in either case:
 // d u i o x p e f g s c [ n. Input white space is skipped before every conversion except c, [ and n;
-// any conversion meets the end of the input ends scanning. The width limits the characters read after
+// a conversion that meets the end of the input ends scanning. The width limits the characters read after
 // the sign and after a radix prefix ("$", "0x"). Integers accumulate in 64 bits (overflow wraps), are
 // negated after a '-' and are stored cut to the target's size. A conversion that finds nothing to read,
-// an invalid directive, an exhausted target list or a target of another type than the directive needs
-// ends scanning; nothing is ever written outside a target. Both texts end at a zero byte, if any.
+// or a value its target cannot hold (a 6-byte real), an invalid directive, an exhausted target list or
+// a target of another type than the directive needs ends scanning; a field that fails is not consumed,
+// and nothing is ever written outside a target. Both texts end at a zero byte, if any.
 //
 // Returns the number of targets assigned ("%n" and '*' directives do not count), or -1 when none was
 // assigned and the input was at its end when scanning stopped.
