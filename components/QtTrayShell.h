@@ -1,0 +1,50 @@
+#pragma once
+
+#include "components/TrayShell.h"
+
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include <map>
+#include <memory>
+
+class QTimer;
+
+namespace vestrel {
+
+// The notification area of the desktop session through QSystemTrayIcon. Its activation reasons become
+// the shell's reports: a click is a left press and release, a double click a double click and release,
+// the context request a right press followed by the release (classic style) or the context-menu
+// report, a middle click a middle press and release; balloons are the icon's messages.
+// It watches for a tray host appearing again and then reports a restarted taskbar.
+class QtTrayShell final : public QObject, public TrayShell {
+public:
+    explicit QtTrayShell(QObject* parent = nullptr);
+    ~QtTrayShell() override;
+
+    bool isAvailable() const override;
+    bool add(const TrayNotifyData& data) override;
+    bool modify(const TrayNotifyData& data) override;
+    bool remove(quintptr uID) override;
+    bool setVersion(quintptr uID, int version) override;
+    bool cursorPos(QPoint& pos) const override;
+    Qt::KeyboardModifiers keyboardModifiers() const override;
+    int doubleClickTime() const override;
+    void popupMenu(QMenu* menu, const QPoint& pos) override;
+
+private:
+    struct Entry {
+        std::unique_ptr<QSystemTrayIcon> icon;
+        int version = 0;
+    };
+    void apply(QSystemTrayIcon& icon, const TrayNotifyData& data);
+    void activated(quintptr uID, QSystemTrayIcon::ActivationReason reason);
+    void deliverLater(quintptr uID, TrayMessage message);
+    void pollHost();
+
+    std::map<quintptr, Entry> m_icons;
+    QTimer* m_hostWatch = nullptr;
+    bool m_hostSeen = false;
+};
+
+} // namespace vestrel
