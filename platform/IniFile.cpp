@@ -9,7 +9,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <limits>
 
 #include <sys/stat.h>
 
@@ -22,61 +21,11 @@ namespace {
 // Larger files are read up to this size and never rewritten, so what lies beyond is not lost.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
-QByteArray unquoted(const QByteArray& value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-        return value.mid(1, value.size() - 2);
-    return value;
-}
-
 // Line breaks inside a name or value would split the line and forge other keys or sections.
 QByteArray singleLine(QByteArray text) {
     text.replace('\r', ' ');
     text.replace('\n', ' ');
     return text;
-}
-
-std::optional<int> parseInteger(const QByteArray& text) {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int base = 10;
-    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    } else if (i < text.size() && text[i] == '$') {
-        base = 16;
-        ++i;
-    }
-    if (i >= text.size())
-        return std::nullopt;
-    quint64 magnitude = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return std::nullopt;
-        magnitude = magnitude * base + digit;
-        if (magnitude > 0xFFFFFFFFull)
-            return std::nullopt;
-    }
-    if (base == 16) {
-        // Hexadecimal text is a bit pattern: "0xFFFFFFFF" is -1.
-        const auto bits = static_cast<qint32>(static_cast<quint32>(magnitude));
-        return negative ? -bits : bits;
-    }
-    const qint64 value = negative ? -qint64(magnitude) : qint64(magnitude);
-    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
-        return std::nullopt;
-    return int(value);
 }
 
 } // namespace
@@ -116,39 +65,9 @@ void IniFile::load() const {
     if (!file.atEnd())
         m_unreadable = true;
 
-    const qsizetype firstBreak = data.indexOf('\n');
-    if (firstBreak >= 0 && (firstBreak == 0 || data[firstBreak - 1] != '\r'))
-        m_newline = "\n";
-
-    qsizetype start = 0;
-    while (start < data.size()) {
-        qsizetype end = data.indexOf('\n', start);
-        const qsizetype next = end < 0 ? data.size() : end + 1;
-        if (end < 0)
-            end = data.size();
-        if (end > start && data[end - 1] == '\r')
-            --end;
-
-        Line line;
-        line.raw = data.mid(start, end - start);
-        QByteArray text = line.raw.trimmed();
-        if (start == 0 && text.startsWith("\xEF\xBB\xBF"))
-            text = text.mid(3).trimmed();
-        if (text.startsWith('[')) {
-            const qsizetype close = text.indexOf(']');
-            line.kind = Line::Kind::Section;
-            line.name = text.mid(1, close < 0 ? -1 : close - 1).trimmed();
-        } else if (!text.startsWith(';')) {
-            const qsizetype eq = text.indexOf('=');
-            if (eq > 0) {
-                line.name = text.left(eq).trimmed();
-                if (!line.name.isEmpty())
-                    line.kind = Line::Kind::Key;
-            }
-        }
-        m_lines.push_back(std::move(line));
-        start = next;
-    }
+    initext::Text text = initext::parse(data);
+    m_lines = std::move(text.lines);
+    m_newline = text.newline;
 }
 
 void IniFile::refresh() const {
@@ -171,11 +90,7 @@ void IniFile::save() {
     if (info.exists() && !info.isWritable())
         fail(u"the file is read-only"_s);
 
-    QByteArray data;
-    for (const Line& line : m_lines) {
-        data += line.raw;
-        data += m_newline;
-    }
+    const QByteArray data = initext::serialize(initext::Text{m_lines, m_newline});
     QSaveFile file(m_localPath);
     if (!file.open(QIODevice::WriteOnly))
         fail(file.errorString());
@@ -226,8 +141,7 @@ std::optional<QByteArray> IniFile::value(const QByteArray& section, const QByteA
     const qsizetype i = findKey(section, key);
     if (i < 0)
         return std::nullopt;
-    const QByteArray& raw = m_lines[i].raw;
-    return unquoted(raw.mid(raw.indexOf('=') + 1).trimmed());
+    return initext::valueOf(m_lines[i]);
 }
 
 QByteArray IniFile::ReadString(const QByteArray& section, const QByteArray& key, const QByteArray& defaultValue) const {
@@ -238,12 +152,12 @@ int IniFile::ReadInteger(const QByteArray& section, const QByteArray& key, int d
     const auto text = value(section, key);
     if (!text)
         return defaultValue;
-    return parseInteger(*text).value_or(defaultValue);
+    return initext::parseInteger(*text).value_or(defaultValue);
 }
 
 int IniFile::ReadIntegerStrict(const QByteArray& section, const QByteArray& key) const {
     const QByteArray text = value(section, key).value_or(QByteArray());
-    const auto number = parseInteger(text);
+    const auto number = initext::parseInteger(text);
     if (!number)
         throw ConversionError("'" + text.toStdString() + "' is not a valid integer value");
     return *number;

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTime>
 
+#include "platform/IniText.h"
+
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -66,12 +68,7 @@ public:
     void UpdateFile() {}
 
 private:
-    struct Line {
-        enum class Kind { Other, Section, Key };
-        QByteArray raw; // the line as in the file, without its terminator
-        Kind kind = Kind::Other;
-        QByteArray name; // section or key name, trimmed
-    };
+    using Line = initext::Line;
     struct Stamp {
         bool exists = false;
         qint64 size = 0;

@@ -1,0 +1,108 @@
+#include "platform/IniText.h"
+
+#include <limits>
+
+namespace vestrel::initext {
+
+Line classify(QByteArray raw, bool firstLine) {
+    Line line;
+    line.raw = std::move(raw);
+    QByteArray text = line.raw.trimmed();
+    if (firstLine && text.startsWith("\xEF\xBB\xBF"))
+        text = text.mid(3).trimmed();
+    if (text.startsWith('[')) {
+        const qsizetype close = text.indexOf(']');
+        line.kind = Line::Kind::Section;
+        line.name = (close < 0 ? text.mid(1) : text.mid(1, close - 1)).trimmed();
+    } else if (!text.startsWith(';')) {
+        const qsizetype eq = text.indexOf('=');
+        if (eq > 0) {
+            line.name = text.left(eq).trimmed();
+            if (!line.name.isEmpty())
+                line.kind = Line::Kind::Key;
+        }
+    }
+    return line;
+}
+
+Text parse(const QByteArray& bytes) {
+    Text text;
+    const qsizetype firstBreak = bytes.indexOf('\n');
+    if (firstBreak >= 0 && (firstBreak == 0 || bytes[firstBreak - 1] != '\r'))
+        text.newline = "\n";
+
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        const qsizetype next = end < 0 ? bytes.size() : end + 1;
+        if (end < 0)
+            end = bytes.size();
+        if (end > start && bytes[end - 1] == '\r')
+            --end;
+        text.lines.push_back(classify(bytes.mid(start, end - start), start == 0));
+        start = next;
+    }
+    return text;
+}
+
+QByteArray serialize(const Text& text) {
+    QByteArray bytes;
+    for (const Line& line : text.lines) {
+        bytes += line.raw;
+        bytes += text.newline;
+    }
+    return bytes;
+}
+
+QByteArray valueOf(const Line& line) {
+    const QByteArray value = line.raw.mid(line.raw.indexOf('=') + 1).trimmed();
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+std::optional<int> parseInteger(const QByteArray& text) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int base = 10;
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    } else if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    }
+    if (i >= text.size())
+        return std::nullopt;
+    quint64 magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return std::nullopt;
+        magnitude = magnitude * base + digit;
+        if (magnitude > 0xFFFFFFFFull)
+            return std::nullopt;
+    }
+    if (base == 16) {
+        // Hexadecimal text is a bit pattern: "0xFFFFFFFF" is -1.
+        const auto bits = static_cast<qint32>(static_cast<quint32>(magnitude));
+        return negative ? -bits : bits;
+    }
+    const qint64 value = negative ? -qint64(magnitude) : qint64(magnitude);
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return int(value);
+}
+
+} // namespace vestrel::initext

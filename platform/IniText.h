@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <optional>
+#include <vector>
+
+// The text of an INI file as the profile functions see it. Internal to the platform layer; shared
+// by IniFile and the fuzz target.
+namespace vestrel::initext {
+
+struct Line {
+    enum class Kind { Other, Section, Key };
+    QByteArray raw; // the line as in the file, without its terminator
+    Kind kind = Kind::Other;
+    QByteArray name; // section or key name, trimmed
+};
+
+struct Text {
+    std::vector<Line> lines;
+    QByteArray newline = "\r\n"; // as the file has it; CR LF when it has none
+};
+
+// Splits and classifies every line; never fails. A section header is "[name]" (an unclosed one
+// runs to the end of the line); a key line has a non-empty name before its first '='; lines
+// starting with ';' and everything else are kept as they are.
+Text parse(const QByteArray& bytes);
+
+// The lines joined with the file's line end, each one terminated.
+QByteArray serialize(const Text& text);
+
+Line classify(QByteArray raw, bool firstLine = false);
+
+// The value of a key line: after the first '=', trimmed, without one pair of surrounding quotes.
+QByteArray valueOf(const Line& line);
+
+// Decimal or hexadecimal ("0x1F", "$1F") 32-bit integer filling the whole text.
+std::optional<int> parseInteger(const QByteArray& text);
+
+} // namespace vestrel::initext
