@@ -76,6 +76,8 @@ public:
 
     // Whether the period runs now (Enabled may be set while it does not, see SetInterval and SetOnTimer).
     bool IsTicking() const { return m_timerId != 0; }
+    // The identifier of the running period in its thread's event dispatcher, 0 when none runs.
+    int TimerId() const { return m_timerId; }
 
 private:
     friend class TMessageTimerHandler;
