@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <stdexcept>
+#include <string>
+
+namespace vestrel::fb {
+
+// A failure reported by the database layer. The message is Firebird's own text (as the client
+// library formats the status vector), or ours for misuse caught before reaching the library.
+class FbError : public std::runtime_error {
+public:
+    explicit FbError(const std::string& message, int errorCode = 0)
+        : std::runtime_error(message)
+        , m_errorCode(errorCode) {}
+
+    // The first Firebird error code of the status vector (isc_...), 0 for errors of our own.
+    int errorCode() const { return m_errorCode; }
+
+private:
+    int m_errorCode;
+};
+
+} // namespace vestrel::fb

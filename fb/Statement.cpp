@@ -1,0 +1,397 @@
+#include "fb/Statement.h"
+
+#include "fb/Attachment.h"
+#include "fb/Transaction.h"
+
+#include <ibase.h>
+
+#include <QDate>
+#include <QTime>
+
+#include <cmath>
+#include <cstring>
+
+namespace vestrel::fb {
+
+using namespace detail;
+
+namespace {
+
+// Day 0 of the engine's date type.
+const QDate engineEpoch(1858, 11, 17);
+
+template <typename T> T readAt(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename T> void writeAt(unsigned char* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+QDateTime decodeTimestamp(ISC_DATE date, ISC_TIME time) {
+    // The engine's time is in units of 1/10000 second.
+    return QDateTime(engineEpoch.addDays(date), QTime::fromMSecsSinceStartOfDay(int(time / 10)));
+}
+
+ISC_DATE encodeDate(const QDate& date) {
+    return ISC_DATE(engineEpoch.daysTo(date));
+}
+
+ISC_TIME encodeTime(const QTime& time) {
+    return ISC_TIME(time.msecsSinceStartOfDay()) * 10;
+}
+
+} // namespace
+
+QByteArray translateNamedParams(const QByteArray& sql, QByteArrayList& names) {
+    QByteArray out;
+    out.reserve(sql.size());
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    auto isNameChar = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '$';
+    };
+    while (i < n) {
+        const char c = sql.at(i);
+        if (c == '\'' || c == '"') {
+            // Quoted text or identifier; a doubled quote stays inside.
+            qsizetype j = i + 1;
+            while (j < n) {
+                if (sql.at(j) == c) {
+                    if (j + 1 < n && sql.at(j + 1) == c) {
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++j;
+            }
+            out.append(sql.mid(i, j + 1 - i));
+            i = j + 1;
+        } else if (c == '-' && i + 1 < n && sql.at(i + 1) == '-') {
+            const qsizetype end = sql.indexOf('\n', i);
+            const qsizetype stop = end < 0 ? n : end;
+            out.append(sql.mid(i, stop - i));
+            i = stop;
+        } else if (c == '/' && i + 1 < n && sql.at(i + 1) == '*') {
+            const qsizetype end = sql.indexOf("*/", i + 2);
+            const qsizetype stop = end < 0 ? n : end + 2;
+            out.append(sql.mid(i, stop - i));
+            i = stop;
+        } else if (c == '?') {
+            names.append(QByteArray());
+            out.append(c);
+            ++i;
+        } else if (c == ':' && i + 1 < n && isNameChar(sql.at(i + 1))) {
+            qsizetype j = i + 1;
+            while (j < n && isNameChar(sql.at(j)))
+                ++j;
+            names.append(sql.mid(i + 1, j - i - 1));
+            out.append('?');
+            i = j;
+        } else {
+            out.append(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
+struct Statement::Input {
+    Ref<Firebird::IMessageMetadata> metadata;
+    std::vector<unsigned char> buffer;
+};
+
+Statement::Statement(Attachment& attachment, Transaction& transaction, const QByteArray& sql)
+    : m_attachment(attachment)
+    , m_transaction(transaction)
+    , m_paramNames()
+    , m_sql(translateNamedParams(sql, m_paramNames)) {
+    if (!attachment.isAttached())
+        throw FbError("database not attached");
+    if (!transaction.isActive())
+        throw FbError("transaction is not active");
+    Status st;
+    m_statement.reset(callFb([&] {
+        return attachment.handle()->prepare(&st, transaction.handle(), 0, m_sql.constData(),
+                                            unsigned(attachment.dialect()),
+                                            Firebird::IStatement::PREPARE_PREFETCH_METADATA);
+    }));
+    const unsigned count = callFb([&] {
+        Ref<Firebird::IMessageMetadata> in(m_statement->getInputMetadata(&st));
+        return in->getCount(&st);
+    });
+    m_params.resize(count);
+}
+
+Statement::~Statement() {
+    if (m_statement) {
+        Status st;
+        try {
+            callFb([&] { m_statement->free(&st); });
+            m_statement.take();
+        } catch (const FbError&) {
+            // release() below frees it all the same
+        }
+    }
+}
+
+void Statement::setParam(int index, Value value) {
+    if (index < 0 || size_t(index) >= m_params.size())
+        throw FbError("parameter index " + std::to_string(index) + " out of range");
+    m_params[size_t(index)] = std::move(value);
+}
+
+void Statement::setParam(QByteArrayView name, Value value) {
+    bool found = false;
+    for (qsizetype i = 0; i < m_paramNames.size() && size_t(i) < m_params.size(); ++i) {
+        if (m_paramNames.at(i).compare(name, Qt::CaseInsensitive) == 0) {
+            m_params[size_t(i)] = value;
+            found = true;
+        }
+    }
+    if (!found)
+        throw FbError("parameter '" + name.toByteArray().toStdString() + "' not found");
+}
+
+void Statement::clearParams() {
+    for (Value& v : m_params)
+        v = Value();
+}
+
+bool Statement::hasResultSet() const {
+    Status st;
+    return callFb([&] { return (m_statement->getFlags(&st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0; });
+}
+
+Statement::Input Statement::buildInput() {
+    Input input;
+    if (m_params.empty())
+        return input;
+    Status st;
+    callFb([&] {
+        Ref<Firebird::IMessageMetadata> declared(m_statement->getInputMetadata(&st));
+        Ref<Firebird::IMetadataBuilder> builder(declared->getBuilder(&st));
+        // Each value travels in its own type; the engine converts it to the column's (and reports
+        // overflow or truncation in its own words).
+        for (unsigned i = 0; i < m_params.size(); ++i) {
+            const Value& v = m_params[i];
+            switch (v.kind()) {
+            case Value::Kind::Null:
+                break;
+            case Value::Kind::Integer:
+                builder->setType(&st, i, SQL_INT64);
+                builder->setLength(&st, i, sizeof(ISC_INT64));
+                builder->setScale(&st, i, 0);
+                break;
+            case Value::Kind::Double:
+                builder->setType(&st, i, SQL_DOUBLE);
+                builder->setLength(&st, i, sizeof(double));
+                builder->setScale(&st, i, 0);
+                break;
+            case Value::Kind::Text:
+                if (declared->getType(&st, i) != SQL_BLOB) {
+                    builder->setType(&st, i, SQL_VARYING);
+                    builder->setLength(&st, i, unsigned(std::max<qsizetype>(v.asText().size(), 1)));
+                    builder->setScale(&st, i, 0);
+                }
+                break;
+            case Value::Kind::DateTime:
+                builder->setType(&st, i, SQL_TIMESTAMP);
+                builder->setLength(&st, i, sizeof(ISC_TIMESTAMP));
+                builder->setScale(&st, i, 0);
+                break;
+            }
+        }
+        input.metadata.reset(builder->getMetadata(&st));
+        input.buffer.assign(input.metadata->getMessageLength(&st), 0);
+        for (unsigned i = 0; i < m_params.size(); ++i) {
+            const Value& v = m_params[i];
+            unsigned char* data = input.buffer.data() + input.metadata->getOffset(&st, i);
+            writeAt<ISC_SHORT>(input.buffer.data() + input.metadata->getNullOffset(&st, i), v.isNull() ? -1 : 0);
+            switch (v.kind()) {
+            case Value::Kind::Null:
+                break;
+            case Value::Kind::Integer:
+                writeAt<ISC_INT64>(data, v.asInt64());
+                break;
+            case Value::Kind::Double:
+                writeAt<double>(data, v.asDouble());
+                break;
+            case Value::Kind::Text: {
+                const QByteArray text = v.asText();
+                if (input.metadata->getType(&st, i) == SQL_BLOB) {
+                    ISC_QUAD id{};
+                    Ref<Firebird::IBlob> blob(
+                        m_attachment.handle()->createBlob(&st, m_transaction.handle(), &id, 0, nullptr));
+                    for (qsizetype pos = 0; pos < text.size(); pos += 32768) {
+                        const QByteArray part = text.mid(pos, 32768);
+                        blob->putSegment(&st, unsigned(part.size()), part.constData());
+                    }
+                    blob->close(&st);
+                    blob.take();
+                    writeAt(data, id);
+                } else {
+                    writeAt<ISC_USHORT>(data, ISC_USHORT(text.size()));
+                    std::memcpy(data + sizeof(ISC_USHORT), text.constData(), size_t(text.size()));
+                }
+                break;
+            }
+            case Value::Kind::DateTime: {
+                const QDateTime dt = v.asDateTime();
+                writeAt(data, ISC_TIMESTAMP{encodeDate(dt.date()), encodeTime(dt.time())});
+                break;
+            }
+            }
+        }
+    });
+    return input;
+}
+
+void Statement::execute() {
+    Input input = buildInput();
+    Status st;
+    callFb([&] {
+        m_statement->execute(&st, m_transaction.handle(), input.metadata.get(),
+                             input.buffer.empty() ? nullptr : input.buffer.data(), nullptr, nullptr);
+    });
+}
+
+std::unique_ptr<Cursor> Statement::openCursor() {
+    Input input = buildInput();
+    Status st;
+    return callFb([&] {
+        Ref<Firebird::IMessageMetadata> output(m_statement->getOutputMetadata(&st));
+        Firebird::IResultSet* rs =
+            m_statement->openCursor(&st, m_transaction.handle(), input.metadata.get(),
+                                    input.buffer.empty() ? nullptr : input.buffer.data(), output.get(), 0);
+        return std::unique_ptr<Cursor>(new Cursor(m_attachment, m_transaction, rs, output.get()));
+    });
+}
+
+Cursor::Cursor(Attachment& attachment, Transaction& transaction, Firebird::IResultSet* resultSet,
+               Firebird::IMessageMetadata* metadata)
+    : m_attachment(attachment)
+    , m_transaction(transaction)
+    , m_resultSet(resultSet)
+    , m_names(std::make_shared<QByteArrayList>()) {
+    Status st;
+    const unsigned count = metadata->getCount(&st);
+    m_columns.reserve(count);
+    for (unsigned i = 0; i < count; ++i) {
+        m_columns.push_back(Column{metadata->getType(&st, i), metadata->getSubType(&st, i), metadata->getScale(&st, i),
+                                   metadata->getLength(&st, i), metadata->getOffset(&st, i),
+                                   metadata->getNullOffset(&st, i)});
+        m_names->append(QByteArray(metadata->getAlias(&st, i)));
+    }
+    m_buffer.assign(metadata->getMessageLength(&st), 0);
+}
+
+Cursor::~Cursor() {
+    try {
+        close();
+    } catch (const FbError&) {
+        // release() frees it all the same
+    }
+}
+
+void Cursor::close() {
+    if (!m_resultSet)
+        return;
+    Status st;
+    try {
+        callFb([&] { m_resultSet->close(&st); });
+    } catch (const FbError&) {
+        m_resultSet.reset();
+        throw;
+    }
+    m_resultSet.take();
+}
+
+bool Cursor::fetch(Row& row) {
+    if (!m_resultSet)
+        return false;
+    Status st;
+    const int rc = callFb([&] { return m_resultSet->fetchNext(&st, m_buffer.data()); });
+    if (rc != Firebird::IStatus::RESULT_OK)
+        return false;
+    std::vector<Value> values;
+    values.reserve(m_columns.size());
+    for (const Column& c : m_columns)
+        values.push_back(decode(c));
+    row = Row(m_names, std::move(values));
+    return true;
+}
+
+Value Cursor::decode(const Column& c) const {
+    const unsigned char* p = m_buffer.data() + c.offset;
+    if (readAt<ISC_SHORT>(m_buffer.data() + c.nullOffset) != 0)
+        return Value();
+    auto scaled = [&](qint64 v) {
+        return c.scale == 0 ? Value::fromInteger(v) : Value::fromDouble(double(v) * std::pow(10.0, c.scale));
+    };
+    switch (c.type) {
+    case SQL_TEXT: {
+        // Fixed-length text comes padded with blanks; fields read it without them.
+        qsizetype len = qsizetype(c.length);
+        while (len > 0 && p[len - 1] == ' ')
+            --len;
+        return Value::fromText(QByteArray(reinterpret_cast<const char*>(p), len));
+    }
+    case SQL_VARYING: {
+        const auto len = std::min<unsigned>(readAt<ISC_USHORT>(p), c.length);
+        return Value::fromText(QByteArray(reinterpret_cast<const char*>(p + sizeof(ISC_USHORT)), qsizetype(len)));
+    }
+    case SQL_SHORT:
+        return scaled(readAt<ISC_SHORT>(p));
+    case SQL_LONG:
+        return scaled(readAt<ISC_LONG>(p));
+    case SQL_INT64:
+        return scaled(readAt<ISC_INT64>(p));
+    case SQL_FLOAT:
+        return Value::fromDouble(readAt<float>(p));
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT:
+        return Value::fromDouble(readAt<double>(p));
+    case SQL_BOOLEAN:
+        return Value::fromInteger(readAt<FB_BOOLEAN>(p) ? 1 : 0);
+    case SQL_TIMESTAMP: {
+        const auto ts = readAt<ISC_TIMESTAMP>(p);
+        return Value::fromDateTime(decodeTimestamp(ts.timestamp_date, ts.timestamp_time));
+    }
+    case SQL_TYPE_DATE:
+        return Value::fromDateTime(decodeTimestamp(readAt<ISC_DATE>(p), 0));
+    case SQL_TYPE_TIME:
+        return Value::fromDateTime(
+            QDateTime(QDate(1899, 12, 30), QTime::fromMSecsSinceStartOfDay(int(readAt<ISC_TIME>(p) / 10))));
+    case SQL_BLOB:
+        return Value::fromText(readBlob(p));
+    default:
+        // Arrays and other types the programs never read come back as NULL rather than failing the row.
+        return Value();
+    }
+}
+
+QByteArray Cursor::readBlob(const unsigned char* idBytes) const {
+    ISC_QUAD id = readAt<ISC_QUAD>(idBytes);
+    Status st;
+    return callFb([&] {
+        Ref<Firebird::IBlob> blob(m_attachment.handle()->openBlob(&st, m_transaction.handle(), &id, 0, nullptr));
+        QByteArray data;
+        char chunk[16384];
+        for (;;) {
+            unsigned got = 0;
+            const int rc = blob->getSegment(&st, sizeof chunk, chunk, &got);
+            if (rc == Firebird::IStatus::RESULT_NO_DATA)
+                break;
+            data.append(chunk, qsizetype(got));
+        }
+        blob->close(&st);
+        blob.take();
+        return data;
+    });
+}
+
+} // namespace vestrel::fb
