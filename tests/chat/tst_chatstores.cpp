@@ -1,0 +1,141 @@
+// The group file and the settings store, on real files in a temporary program and registry folder.
+#include "chat/GroupStore.h"
+#include "chat/UserConfig.h"
+#include "platform/IniFile.h"
+#include "platform/ProgramDir.h"
+#include "platform/Registry.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vestrel;
+
+class TestChatStores : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        qputenv("VESTREL_PROGRAM_DIR", m_dir->filePath(QStringLiteral("prog")).toLocal8Bit());
+        qputenv("VESTREL_REGISTRY_DIR", m_dir->filePath(QStringLiteral("reg")).toLocal8Bit());
+        QDir(m_dir->path()).mkpath(QStringLiteral("prog"));
+        QDir(m_dir->path()).mkpath(QStringLiteral("reg"));
+    }
+
+    void groupFileLivesBesideTheProgram() {
+        IniFile ini(GroupStore::groupFilePath());
+        ini.WriteString("x", "y", "z");
+        QVERIFY(QFile::exists(programFile(QStringLiteral("gruppi.ini"))));
+    }
+
+    void savedGroupLayout() {
+        IniFile ini(GroupStore::groupFilePath());
+        QByteArrayList names;
+        GroupStore::CreateOrReplaceGroup(ini, "Ufficio Due", {"anna", "marco", "luca"}, names);
+        QCOMPARE(ini.ReadSections(), QByteArrayList({"Ufficio Due", "GRCREATI"}));
+        QCOMPARE(ini.ReadString("Ufficio Due", "0", ""), QByteArray("anna"));
+        QCOMPARE(ini.ReadString("Ufficio Due", "2", ""), QByteArray("luca"));
+        QCOMPARE(ini.ReadString("Ufficio Due", "count", ""), QByteArray("2"));
+        QVERIFY(!ini.ValueExists("Ufficio Due", "3"));
+        QCOMPARE(GroupStore::LoadGroupMembers(ini, "ufficio due"), QByteArrayList({"anna", "marco", "luca"}));
+
+        // A fresh reader sees the same; the list counts the highest index, not the number of names.
+        const QByteArrayList five{"a", "b", "c", "d", "e"};
+        GroupStore::SaveGroupList(ini, five);
+        const IniFile reread(GroupStore::groupFilePath());
+        QCOMPARE(reread.ReadString("GRCREATI", "Count", ""), QByteArray("4"));
+        QCOMPARE(GroupStore::LoadGroupList(reread), five);
+    }
+
+    void replaceDeleteAndRename() {
+        IniFile ini(GroupStore::groupFilePath());
+        QByteArrayList names;
+        GroupStore::CreateOrReplaceGroup(ini, "A", {"anna", "bob", "carlo"}, names);
+        GroupStore::CreateOrReplaceGroup(ini, "Z", {"zeno"}, names);
+        // Same name again: members replaced, no duplicate name, old extra keys gone.
+        GroupStore::CreateOrReplaceGroup(ini, "A", {"dario"}, names);
+        QCOMPARE(names, QByteArrayList({"A", "Z"}));
+        QCOMPARE(GroupStore::LoadGroupMembers(ini, "A"), QByteArrayList({"dario"}));
+        QVERIFY(!ini.ValueExists("A", "1"));
+
+        // Editing "A" under the name "B" creates "B" and leaves "A" as it was.
+        GroupStore::CreateOrReplaceGroup(ini, "B", {"dario", "elena"}, names);
+        QCOMPARE(GroupStore::LoadGroupList(ini), QByteArrayList({"A", "Z", "B"}));
+        QCOMPARE(GroupStore::LoadGroupMembers(ini, "A"), QByteArrayList({"dario"}));
+
+        // Deleting renumbers the list from 0.
+        GroupStore::DeleteGroup(ini, "Z", names);
+        QVERIFY(!ini.SectionExists("Z"));
+        QCOMPARE(ini.ReadString("GRCREATI", "1", ""), QByteArray("B"));
+        QVERIFY(!ini.ValueExists("GRCREATI", "2"));
+
+        // Deleting the last groups removes the list section; loading then gives no groups.
+        GroupStore::DeleteGroup(ini, "A", names);
+        GroupStore::DeleteGroup(ini, "B", names);
+        QVERIFY(!ini.SectionExists("GRCREATI"));
+        QVERIFY(GroupStore::LoadGroupList(IniFile(GroupStore::groupFilePath())).isEmpty());
+    }
+
+    void damagedGroupFile() {
+        QFile file(programFile(QStringLiteral("gruppi.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[GRCREATI]\r\n0=Uno\r\nCount=uno\r\n[Uno]\r\n0=anna\r\n[Meno]\r\ncount=-1\r\n");
+        file.close();
+        const IniFile ini(GroupStore::groupFilePath());
+        QVERIFY_THROWS_EXCEPTION(ConversionError, GroupStore::LoadGroupList(ini));
+        QVERIFY_THROWS_EXCEPTION(ConversionError, GroupStore::LoadGroupMembers(ini, "Uno"));
+        QVERIFY(GroupStore::LoadGroupMembers(ini, "Meno").isEmpty());
+        // No file at all: no groups, no error.
+        QVERIFY(GroupStore::LoadGroupList(IniFile(m_dir->filePath(QStringLiteral("missing.ini")))).isEmpty());
+    }
+
+    void settingsDefaultsWithoutStores() {
+        const TUserConfig config = UserConfigStore::load();
+        QCOMPARE(config.Timer, 40);
+        QCOMPARE(config.Mostra, QByteArray("1"));
+        QCOMPARE(config.Check, QByteArray("1"));
+        QVERIFY(config.Nick.isEmpty());
+        QVERIFY(config.Server.isEmpty());
+        QVERIFY(config.Porta.isEmpty());
+    }
+
+    void settingsRoundTripAndOddValues() {
+        TUserConfig config;
+        config.Server = "chat.ufficio";
+        config.Porta = "4711";
+        config.Nick = "Andr\xE8";
+        config.Host = "pc-anna";
+        config.Notifica = "0";
+        config.Timer = 7;
+        UserConfigStore::save(config);
+
+        const IniFile ini(programFile(QStringLiteral("DovuziZez.ini")));
+        QCOMPARE(ini.ReadString("Server", "Host", ""), QByteArray("chat.ufficio"));
+        QCOMPARE(ini.ReadString("Porta", "Porta", ""), QByteArray("4711"));
+
+        Registry registry(RegistryHive::LocalMachine);
+        QVERIFY(registry.OpenKey(UserConfigStore::RegistryKey, false));
+        QCOMPARE(registry.ReadInteger("Timer"), 7);
+        registry.WriteString("Popup", "yes");
+        registry.DeleteValue("Suono");
+        registry.WriteString("Timer", "trenta"); // wrong type: keeps the default
+
+        const TUserConfig loaded = UserConfigStore::load();
+        QCOMPARE(loaded.Nick, QByteArray("Andr\xE8"));
+        QCOMPARE(loaded.Host, QByteArray("pc-anna"));
+        QCOMPARE(loaded.Notifica, QByteArray("0"));
+        QCOMPARE(loaded.Server, QByteArray("chat.ufficio"));
+        QCOMPARE(loaded.Porta, QByteArray("4711"));
+        QCOMPARE(loaded.Popup, QByteArray("yes"));
+        QVERIFY(!isOn(loaded.Popup));
+        QCOMPARE(loaded.Suono, QByteArray("1"));
+        QCOMPARE(loaded.Timer, 40);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestChatStores)
+#include "tst_chatstores.moc"
