@@ -1,0 +1,144 @@
+#include "reminders/DueTool.h"
+
+#include "components/csLocale.h"
+#include "fb/Connection.h"
+#include "fb/Query.h"
+#include "platform/Cp1252.h"
+#include "platform/ProgramDir.h"
+#include "reminders/Clock.h"
+#include "reminders/DatabaseSettings.h"
+#include "reminders/DismissalRecord.h"
+#include "reminders/MemTable.h"
+#include "reminders/RicThread.h"
+
+#include <QFileInfo>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel {
+
+namespace {
+
+void print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+int usage(FILE* err, const QString& problem) {
+    print(err, u"vericorr-due: "_s + problem +
+                   u"\n"_s
+                   u"usage: vericorr-due [--date YYYY-MM-DD] [OP=xx] [PC=yy]\n"_s
+                   u"       vericorr-due --dismiss ID [--date YYYY-MM-DD]\n"_s);
+    return duetool::ExitUsage;
+}
+
+// A title goes on one output line: tabs and line breaks become blanks.
+QString oneLine(QString text) {
+    for (QChar& c : text) {
+        if (c == u'\t' || c == u'\r' || c == u'\n')
+            c = u' ';
+    }
+    return text;
+}
+
+struct Options {
+    std::optional<QDate> date;
+    std::optional<qint32> dismissId;
+    QByteArrayList codes;
+};
+
+} // namespace
+
+int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
+    Options options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        if (arg == u"--date"_s || arg == u"--dismiss"_s) {
+            if (i + 1 >= arguments.size())
+                return usage(err, arg + u" needs a value"_s);
+            const QString value = arguments.at(++i);
+            if (arg == u"--date"_s) {
+                const QDate date = QDate::fromString(value, Qt::ISODate);
+                if (!date.isValid() || value.size() != 10)
+                    return usage(err, u"not a date: "_s + value);
+                options.date = date;
+            } else {
+                bool ok = false;
+                const qint32 id = value.toInt(&ok, 10);
+                if (!ok)
+                    return usage(err, u"not a reminder ID: "_s + value);
+                options.dismissId = id;
+            }
+        } else if (arg.startsWith(u"--"_s)) {
+            return usage(err, u"unknown option "_s + arg);
+        } else {
+            options.codes.append(cp1252::fromUnicode(arg));
+        }
+    }
+    if (options.codes.size() > 2)
+        return usage(err, u"at most two codes (OP=xx PC=yy)"_s);
+    if (options.dismissId && !options.codes.isEmpty())
+        return usage(err, u"--dismiss takes no codes"_s);
+
+    const FixedClock clock(options.date.value_or(QDate::currentDate()));
+
+    if (options.dismissId) {
+        try {
+            WriteDismissal(*options.dismissId, clock.today());
+        } catch (const std::exception& e) {
+            print(err, u"vericorr-due: cannot record the dismissal: "_s + QString::fromLocal8Bit(e.what()) + u"\n"_s);
+            return duetool::ExitFailure;
+        }
+        return duetool::ExitOk;
+    }
+
+    const QString configPath = programFile(u"config.ini"_s);
+    if (!QFileInfo::exists(configPath)) {
+        print(err, u"vericorr-due: no settings file "_s + configPath + u"\n"_s);
+        return duetool::ExitFailure;
+    }
+
+    SelectLanguage(u"VE"_s);
+    fb::Connection connection;
+    bool noDatabaseFile = false;
+    try {
+        LoadDatabaseSettings(connection, [&](const QString& text) {
+            noDatabaseFile = true;
+            print(err, u"vericorr-due: "_s +
+                           (text.isEmpty() ? u"no database file is set in config.ini ([Database] File)"_s : text) +
+                           u"\n"_s);
+        });
+        if (noDatabaseFile)
+            return duetool::ExitFailure;
+
+        connection.Open();
+    } catch (const std::exception& e) {
+        print(err, u"vericorr-due: cannot open the database "_s + cp1252::toUnicode(connection.DatabaseName()) +
+                       u": "_s + QString::fromLocal8Bit(e.what()) + u"\n"_s);
+        return duetool::ExitFailure;
+    }
+
+    MemTable memTB;
+    try {
+        fb::Query ricorr(connection.attachment(), connection.transaction(), "select * from RICORRENZE");
+        ricorr.Open();
+        ReminderEvaluation evaluation(memTB, ricorr, ParseFilterArguments(options.codes), clock);
+        evaluation.Execute([] { return false; });
+        ricorr.Close();
+        connection.Commit();
+    } catch (const std::exception& e) {
+        print(err, u"vericorr-due: cannot read the reminders: "_s + QString::fromLocal8Bit(e.what()) + u"\n"_s);
+        return duetool::ExitFailure;
+    }
+
+    for (const MemTBRow& row : memTB.rows()) {
+        print(out, QString::number(row.ID) + u'\t' + QString::number(row.CRITERIO) + u'\t' +
+                       oneLine(cp1252::toUnicode(row.Descrizione)) + u'\n');
+    }
+    std::fflush(out);
+    return duetool::ExitOk;
+}
+
+} // namespace vestrel

@@ -1,0 +1,10 @@
+#include "reminders/DueTool.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    return vestrel::RunDueTool(arguments, stdout, stderr);
+}
