@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include <sys/stat.h>
+#include <time.h>
 
 using namespace Qt::StringLiterals;
 
@@ -20,6 +21,25 @@ namespace {
 
 // Larger files are read up to this size and never rewritten, so what lies beyond is not lost.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+// File systems stamp modification times with a coarse clock; a file changed within this margin of
+// being read may change again without its stamp showing it.
+constexpr qint64 kStampMarginNs = 1000000000;
+
+qint64 nowNs() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+bool isRacy(qint64 modifiedNs) {
+    return modifiedNs + kStampMarginNs > nowNs();
+}
+
+// A key the reader would not find again as written: empty, holding '=', or read as a comment or a
+// section header. Writing it would add a new line on every write.
+bool isUnreadableKey(const QByteArray& key) {
+    return key.isEmpty() || key.contains('=') || key.startsWith(';') || key.startsWith('[');
+}
 
 // Line breaks inside a name or value would split the line and forge other keys or sections.
 QByteArray singleLine(QByteArray text) {
@@ -53,6 +73,7 @@ void IniFile::load() const {
     m_newline = "\r\n";
     m_unreadable = false;
     m_stamp = currentStamp();
+    m_racy = m_stamp.exists && isRacy(m_stamp.modifiedNs);
     if (!m_stamp.exists)
         return;
 
@@ -71,7 +92,7 @@ void IniFile::load() const {
 }
 
 void IniFile::refresh() const {
-    if (currentStamp() != m_stamp)
+    if (m_racy || currentStamp() != m_stamp)
         load();
 }
 
@@ -99,6 +120,7 @@ void IniFile::save() {
     if (!file.commit())
         fail(file.errorString());
     m_stamp = currentStamp();
+    m_racy = isRacy(m_stamp.modifiedNs);
 }
 
 template <typename Change> void IniFile::modify(Change&& change) {
@@ -194,6 +216,10 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
     const QByteArray cleanSection = singleLine(section).trimmed();
     const QByteArray cleanKey = singleLine(key).trimmed();
     const QByteArray cleanValue = singleLine(value);
+    if (cleanSection.contains(']'))
+        throw IniWriteError("Section name '" + cleanSection.toStdString() + "' cannot be stored: it holds ']'");
+    if (isUnreadableKey(cleanKey))
+        throw IniWriteError("Key name '" + cleanKey.toStdString() + "' cannot be stored");
     modify([&] {
         const qsizetype existing = findKey(cleanSection, cleanKey);
         if (existing >= 0) {

@@ -84,6 +84,8 @@ private:
     mutable std::vector<Line> m_lines;
     mutable QByteArray m_newline; // "\r\n" or "\n", as the file has it
     mutable Stamp m_stamp;
+    // The file changed too recently for its time stamp to tell a later change apart: reread anyway.
+    mutable bool m_racy = false;
     mutable bool m_unreadable = false; // the file exists but could not be read whole: never rewrite it
 
     void load() const;

@@ -219,13 +219,30 @@ private slots:
         QCOMPARE(dialog.ReadSection("g"), QByteArrayList({"0", "1"}));
     }
 
-    void writesStayOnOneLine() {
+    void writesCannotForgeOtherLines() {
         const QString file = path(u"inject.ini"_s);
         QFile::remove(file);
         IniFile ini(file);
         ini.WriteString("a", "k", "x\r\n[evil]\r\nk=1");
         QCOMPARE(ini.ReadSections(), QByteArrayList({"a"}));
         QCOMPARE(ini.ReadString("a", "k", ""), QByteArray("x  [evil]  k=1"));
+        // Names the reader would not find again are refused rather than appended on every write.
+        for (const char* key : {"", "a=b", ";c", "[d"})
+            QVERIFY_THROWS_EXCEPTION(IniWriteError, ini.WriteString("a", key, "v"));
+        QVERIFY_THROWS_EXCEPTION(IniWriteError, ini.WriteString("grp]x", "0", "v"));
+        QCOMPARE(ini.ReadSection("a"), QByteArrayList({"k"}));
+    }
+
+    void quickSuccessiveWritesAreSeen() {
+        // Same size, same second: a reader kept open must still see each change.
+        const QString file = path(u"quick.ini"_s);
+        QFile::remove(file);
+        IniFile reader(file);
+        IniFile writer(file);
+        for (int i = 0; i < 20; ++i) {
+            writer.WriteInteger("s", "v", i % 10);
+            QCOMPARE(reader.ReadInteger("s", "v", -1), i % 10);
+        }
     }
 
     void failedWritesRaiseAndKeepTheFile() {
