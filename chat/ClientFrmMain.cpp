@@ -354,10 +354,12 @@ void TClientFrmMain::Connect() {
         thread->start();
         writeRecord(makeChatRecord(ChatCommand::Login, sender()));
         if (isOn(m_config.Notifica)) {
+            // Addressed like a message to the client chosen in the recipient box: by that client's
+            // routing key, since a nickname in the recipient field would reach nobody.
             const QByteArray recipient = bytes(Edit1->text());
             const bool everybody = recipient.isEmpty() || recipient == ChatText::Everybody;
             writeRecord(makeChatRecord(ChatCommand::Message, sender(), ChatText::EntryNotice,
-                                       everybody ? QByteArray() : recipient));
+                                       everybody ? QByteArray() : m_clientList.keyFor(recipient)));
         }
         StatusPanels[1]->setText(u"Client Connesso"_s);
         showConnectionPicture(true);

@@ -1,0 +1,166 @@
+#pragma once
+
+// Helpers shared by the chat client tests: a message-box double, a fake chat server that records
+// what clients send, the real relay server as a child process, and chat peers (window + settings).
+
+#include "chat/ChatRecord.h"
+#include "chat/ClientFrmMain.h"
+#include "chat/MessageBoxes.h"
+#include "chat/UserConfig.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+namespace vestrel::test {
+
+// Records every message box and answers questions with `answer`.
+class RecordingBoxes : public MessageBoxes {
+public:
+    struct Shown {
+        QString kind;
+        QString text;
+    };
+    QList<Shown> shown;
+    bool answer = false;
+
+    void information(const QString& text) override { shown.append({QStringLiteral("information"), text}); }
+    void warning(const QString& text) override { shown.append({QStringLiteral("warning"), text}); }
+    void error(const QString& text) override { shown.append({QStringLiteral("error"), text}); }
+    bool question(const QString& text) override {
+        shown.append({QStringLiteral("question"), text});
+        return answer;
+    }
+    QStringList texts(const QString& kind) const {
+        QStringList result;
+        for (const Shown& s : shown) {
+            if (s.kind == kind)
+                result.append(s.text);
+        }
+        return result;
+    }
+};
+
+// A chat server under the test's control: it records the whole records each connection sends and
+// sends whatever bytes the test wants.
+class FakeChatServer : public QObject {
+public:
+    FakeChatServer() {
+        QVERIFY(m_server.listen(QHostAddress::LocalHost, 0));
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                const int index = int(m_sockets.size());
+                m_sockets.append(socket);
+                m_received.append(QList<TChatRecord>());
+                m_partial.append(QByteArray());
+                if (!m_greeting.isEmpty())
+                    socket->write(m_greeting);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
+                    m_partial[index] += socket->readAll();
+                    while (m_partial[index].size() >= TChatRecord::Size) {
+                        m_received[index].append(TChatRecord::fromBytes(m_partial[index].constData()));
+                        m_partial[index].remove(0, TChatRecord::Size);
+                    }
+                });
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    // Bytes sent to every new connection as soon as it is accepted.
+    void setGreeting(const QByteArray& bytes) { m_greeting = bytes; }
+    int connections() const { return int(m_sockets.size()); }
+    // What a connection sent so far; nothing for a connection not yet made.
+    QList<TChatRecord> received(int connection) const { return m_received.value(connection); }
+    QByteArrayList commands(int connection) const {
+        QByteArrayList result;
+        for (const TChatRecord& r : received(connection))
+            result.append(r.field(TChatRecord::Command));
+        return result;
+    }
+    void send(int connection, const QByteArray& bytes) {
+        m_sockets[connection]->write(bytes);
+        m_sockets[connection]->flush();
+    }
+    void sendList(int connection, const QByteArray& list) {
+        send(connection, makeChatRecord(ChatCommand::Login, {"server", "", ""}, list).toByteArray());
+    }
+    void close(int connection) { m_sockets[connection]->disconnectFromHost(); }
+
+private:
+    QTcpServer m_server;
+    QList<QTcpSocket*> m_sockets; // children of m_server
+    QList<QList<TChatRecord>> m_received;
+    QByteArrayList m_partial;
+    QByteArray m_greeting;
+};
+
+// tools/chatserver as a child process on a free loopback port.
+class RelayProcess {
+public:
+    RelayProcess() {
+        const QString program = qEnvironmentVariable("VESTREL_BIN_DIR") + QStringLiteral("/chatserver");
+        m_process.setReadChannel(QProcess::StandardError);
+        m_process.start(program, {QStringLiteral("--port"), QStringLiteral("0")});
+        QVERIFY2(m_process.waitForStarted(), qPrintable(program));
+        QByteArray output;
+        while (!output.contains('\n') && m_process.waitForReadyRead(5000))
+            output += m_process.readAllStandardError();
+        const qsizetype colon = output.lastIndexOf(':');
+        m_port = quint16(output.mid(colon + 1).trimmed().toUInt());
+        QVERIFY2(m_port != 0, output.constData());
+    }
+    ~RelayProcess() {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    quint16 port() const { return m_port; }
+    void kill() {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+
+private:
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+// One chat client in the test process: its settings, its message boxes and its window.
+struct Peer {
+    TUserConfig config;
+    RecordingBoxes boxes;
+    std::unique_ptr<TClientFrmMain> window;
+
+    Peer(const QByteArray& nick, const QByteArray& machine, quint16 port, const QByteArray& notifica = "0",
+         TClientFrmMain::Dialogs dialogs = {}) {
+        config.Nick = nick;
+        config.Host = "host-" + nick;
+        config.Server = "127.0.0.1";
+        config.Porta = QByteArray::number(port);
+        config.Notifica = notifica;
+        window = std::make_unique<TClientFrmMain>(config, boxes, std::move(dialogs));
+        window->Client().setLocalName(machine);
+    }
+
+    QStringList listBox() const {
+        QStringList names;
+        for (int i = 0; i < window->ListBox1->count(); ++i)
+            names.append(window->ListBox1->item(i)->text());
+        return names;
+    }
+    QStringList pane() const { return window->IncomingMessages->toPlainText().split(QLatin1Char('\n')); }
+    qsizetype paneCount(const QString& line) const { return pane().count(line); }
+
+    void type(const QString& text, const QString& recipient) {
+        window->Edit1->setText(recipient);
+        QTest::keyClicks(window->Memo1, text);
+        QTest::keyClick(window->Memo1, Qt::Key_Return);
+    }
+};
+
+} // namespace vestrel::test
