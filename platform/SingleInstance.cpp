@@ -18,10 +18,11 @@ namespace {
 const QByteArray activateRequest = QByteArrayLiteral("activate\n");
 
 QString runtimeFolder() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder;
+    // Without a session's runtime folder (a service, a bare test run) the temporary folder serves.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return QDir::tempPath();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return folder.isEmpty() ? QDir::tempPath() : folder;
 }
 
 } // namespace

@@ -200,9 +200,12 @@ void RelayServer::handleRecord(Client& client, const char* record) {
 void RelayServer::send(Client& client, const char* data, qsizetype size) {
     if (client.dropped || !client.loggedIn)
         return;
-    client.socket->write(data, size);
-    if (client.socket->bytesToWrite() > m_maxPendingOutput)
+    // Judged before writing, so that one large batch alone never counts as a client falling behind.
+    if (client.socket->bytesToWrite() > m_maxPendingOutput) {
         dropClient(client, u"cut off: it does not read what it is sent"_s);
+        return;
+    }
+    client.socket->write(data, size);
 }
 
 void RelayServer::sendToAll(const char* data, qsizetype size) {
@@ -244,7 +247,7 @@ void RelayServer::dropClient(Client& client, const QString& reason) {
     const qsizetype partial = client.pending.size() % RecordSize;
     log(u"#%1 %2%3"_s.arg(client.id).arg(reason, partial ? u" (an unfinished record of %1 bytes dropped)"_s.arg(partial)
                                                          : QString()));
-    client.pending.clear();
+    // `pending` stays: readFrom() may be walking it right now; it goes with the client.
     client.socket->disconnect(this);
     client.socket->abort();
     if (client.loggedIn) {
