@@ -1,5 +1,7 @@
 #include "components/SlidePopUp.h"
 
+#include "components/PopupWindowHints.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -9,6 +11,7 @@
 #include <QPalette>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include <algorithm>
 #include <climits>
@@ -318,12 +321,16 @@ void TfrmSlidePopUp::copySettings(const TSlidePopUp& c) {
 }
 
 PopupRect TfrmSlidePopUp::popupGeometry() const {
-    const QRect g = geometry();
-    return {g.x(), g.y(), g.width(), g.height()};
+    return m_rect;
 }
 
 void TfrmSlidePopUp::setPopupGeometry(const PopupRect& r) {
-    setGeometry(r.left, r.top, std::max(1, r.width), std::max(1, r.height));
+    // The popup's own rectangle leads: a window manager that places new windows its own way is
+    // corrected on the next step instead of being followed.
+    m_rect = r;
+    m_rect.width = std::max(1, r.width);
+    m_rect.height = std::max(1, r.height);
+    setGeometry(m_rect.left, m_rect.top, m_rect.width, m_rect.height);
 }
 
 void TfrmSlidePopUp::Display(TaskbarEdge edge, const WorkArea& workArea, int startOffset) {
@@ -359,7 +366,7 @@ void TfrmSlidePopUp::Display(TaskbarEdge edge, const WorkArea& workArea, int sta
 
     // The native window and the layout exist before the first frame is shown, so the slide starts clean.
     setPopupGeometry(placed);
-    create();
+    createNativeWindow();
     pnlBorder->setGeometry(0, 0, m_targetWidth, m_targetHeight);
     imgGradient->setGeometry(kBevel, kBevel, std::max(0, m_targetWidth - 5), m_targetHeight);
     imgStrip->setGeometry(kBevel, m_targetHeight - kBevel - 3, std::max(0, m_targetWidth - 10), 3);
@@ -379,9 +386,17 @@ void TfrmSlidePopUp::Display(TaskbarEdge edge, const WorkArea& workArea, int sta
     }
 
     show();
+    // Window managers may place a newly mapped window where they like; ask again for our place.
+    if (QWindow* window = windowHandle())
+        window->setGeometry(m_rect.left, m_rect.top, m_rect.width, m_rect.height);
 
     applyTextFont(m_hoverFont);
     applyTextFont(m_font);
+}
+
+void TfrmSlidePopUp::createNativeWindow() {
+    winId();
+    keepOffTaskbar(this);
 }
 
 void TfrmSlidePopUp::paintBackground() {

@@ -214,6 +214,7 @@ private:
     friend class TSlidePopUp;
     void copySettings(const TSlidePopUp& c);
     void setPopupGeometry(const PopupRect& r);
+    void createNativeWindow();
     void paintBackground();
     void PopupResize();
     void LayoutText();
@@ -222,6 +223,7 @@ private:
 
     QPointer<TSlidePopUp> m_component;
     std::optional<PopupSlide> m_slide;
+    PopupRect m_rect;
     WorkArea m_workArea;
     TaskbarEdge m_taskbarEdge = TaskbarEdge::Bottom;
     int m_startOffset = 0;

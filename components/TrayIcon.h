@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QList>
+#include <QMenu>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 
-class QMenu;
 class QWidget;
 
 namespace vestrel {

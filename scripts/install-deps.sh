@@ -11,6 +11,7 @@ packages=(
     binutils-mingw-w64-x86-64
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-server firebird3.0-utils
     xvfb xauth openbox tint2 xdotool x11-utils
+    libxcb1-dev
     fonts-dejavu-core
 )
 

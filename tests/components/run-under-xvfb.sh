@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Runs one program on a real X screen: Xvfb (1280x1024), the openbox window manager and a tint2 panel
+# at the bottom, so that the work area, the taskbar edge and the tray are real. The panel and the
+# window manager are stopped when the program ends; its exit status is returned.
+#
+# Usage: run-under-xvfb.sh <program> [arguments...]
+# VESTREL_XVFB_NO_TRAY=1 starts the panel without its tray (a taskbar but no tray host).
+set -euo pipefail
+
+if [ "${VESTREL_INSIDE_XVFB:-}" != 1 ]; then
+    export VESTREL_INSIDE_XVFB=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+
+workdir=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$workdir"
+}
+trap cleanup EXIT
+
+export HOME="$workdir" XDG_CONFIG_HOME="$workdir/config" XDG_RUNTIME_DIR="$workdir/runtime"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+openbox --sm-disable >"$workdir/openbox.log" 2>&1 &
+pids+=($!)
+
+tint2rc="$workdir/tint2rc"
+if [ "${VESTREL_XVFB_NO_TRAY:-}" = 1 ]; then
+    sed 's/^panel_items = .*/panel_items = LTC/' /etc/xdg/tint2/tint2rc >"$tint2rc"
+else
+    cp /etc/xdg/tint2/tint2rc "$tint2rc"
+fi
+tint2 -c "$tint2rc" >"$workdir/tint2.log" 2>&1 &
+pids+=($!)
+
+# The panel is up once the window manager publishes a work area that leaves room for it.
+for _ in $(seq 1 100); do
+    workarea=$(xprop -root _NET_WORKAREA 2>/dev/null || true)
+    if [[ "$workarea" == *", 994"* ]]; then
+        break
+    fi
+    sleep 0.1
+done
+
+export QT_QPA_PLATFORM=xcb
+status=0
+"$@" || status=$?
+exit "$status"

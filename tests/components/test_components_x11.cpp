@@ -1,0 +1,162 @@
+// Real-window checks on an X screen with a window manager and a bottom panel (run-under-xvfb.sh).
+// With VESTREL_SCREENSHOT_DIR set, screenshots of the screen are saved there.
+#include "components/QtTrayShell.h"
+#include "components/SlidePopUp.h"
+#include "components/TrayIcon.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QPixmap>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+using namespace vestrel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QList<TfrmSlidePopUp*> openPopups() {
+    QList<TfrmSlidePopUp*> result;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows) {
+        if (auto* p = qobject_cast<TfrmSlidePopUp*>(w); p && !p->isClosed())
+            result.append(p);
+    }
+    return result;
+}
+
+void screenshot(const QString& name) {
+    const QString dir = qEnvironmentVariable("VESTREL_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    QVERIFY(shot.save(QDir(dir).filePath(name)));
+}
+
+QImage twoToneIcon() {
+    QImage icon(32, 32, QImage::Format_ARGB32);
+    icon.fill(Qt::transparent);
+    for (int y = 4; y < 28; ++y) {
+        for (int x = 4; x < 28; ++x)
+            icon.setPixel(x, y, (x + y) % 8 < 4 ? qRgb(0x1B, 0x3C, 0x78) : qRgb(0xF2, 0xA9, 0x00));
+    }
+    return icon;
+}
+
+} // namespace
+
+class TestComponentsX11 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (QGuiApplication::platformName() != u"xcb"_s)
+            QSKIP("needs a real X display (run under run-under-xvfb.sh)");
+    }
+
+    void realScreenHasABottomTaskbar() {
+        const WorkArea area = systemDesktopScreen().workArea();
+        QCOMPARE(area, (WorkArea{0, 0, 1280, 994}));
+        QCOMPARE(systemDesktopScreen().taskbarEdge(), TaskbarEdge::Bottom);
+    }
+
+    void threeCascadedPopupsSlideIntoPlace() {
+        TSlidePopUp component;
+        component.Width = 185;
+        component.Title = u"Nuovo Messaggio"_s;
+        component.TimeOut = 0;
+        component.IconBitmap = twoToneIcon();
+        component.Font.Color = clBlue;
+        component.HoverFont.Color = clRed;
+        const QStringList texts = {u"Mario: ci vediamo alle 15 in sala riunioni"_s,
+                                   u"Lucia: il backup di stanotte è andato a buon fine"_s,
+                                   u"Paolo: è entrato in chat"_s};
+        QList<QPointer<TfrmSlidePopUp>> popups;
+        for (const QString& text : texts) {
+            component.Text = text;
+            const QList<TfrmSlidePopUp*> before = openPopups();
+            QVERIFY(component.ShowPopUp());
+            for (TfrmSlidePopUp* p : openPopups()) {
+                if (!before.contains(p))
+                    popups << p;
+            }
+        }
+        QCOMPARE(popups.size(), 3);
+
+        // The first popup starts as a one-pixel line on the taskbar edge and grows upwards.
+        QTRY_VERIFY(popups[0]->windowHandle() && popups[0]->windowHandle()->isExposed());
+        int seenHeights = 0;
+        int lastHeight = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const int h = popups[0]->windowHandle()->geometry().height();
+                if (h != lastHeight) {
+                    ++seenHeights;
+                    lastHeight = h;
+                }
+                return !popups[0]->tmrScroll->isActive();
+            }(),
+            5000);
+        QVERIFY2(seenHeights > 2, "the popup did not slide");
+
+        for (int i = 0; i < 3; ++i) {
+            TfrmSlidePopUp* popup = popups[i];
+            QTRY_VERIFY(!popup->tmrScroll->isActive());
+            const QRect expected(1280 - 185 - 16, 994 - 123 * (i + 1), 185, 121);
+            QTRY_COMPARE(popup->windowHandle()->geometry(), expected);
+            QTRY_COMPARE(popup->frameGeometry(), expected); // no frame was added by the window manager
+            QVERIFY(!popup->isActiveWindow());
+        }
+        QTest::qWait(300); // let the last frame reach the screen before it is captured
+        screenshot(u"popups-cascaded.png"_s);
+
+        // Sliding out shrinks each popup back into the taskbar edge until it frees itself.
+        for (const QPointer<TfrmSlidePopUp>& popup : std::as_const(popups))
+            popup->tmrExitTimer();
+        QTRY_VERIFY_WITH_TIMEOUT(popups[0].isNull() && popups[1].isNull() && popups[2].isNull(), 5000);
+        QCOMPARE(component.PopupCount(), 0);
+    }
+
+    void goingToTheTrayLeavesTheWindowReachable() {
+        QWidget form;
+        form.setWindowTitle(u"Chat Vestrel"_s);
+        form.resize(365, 510);
+        form.move(345, 135);
+        form.setStyleSheet(u"background: #87CEEB"_s);
+        auto* label = new QLabel(u"Chat Vestrel"_s, &form);
+        label->move(20, 20);
+        TTrayIcon icon(&form);
+        QPixmap pixmap(22, 22);
+        pixmap.fill(QColor(0x1B, 0x3C, 0x78));
+        icon.SetIcon(QIcon(pixmap));
+        icon.SetHint(u"Chat Vestrel"_s);
+        icon.MinimizeToTray = true;
+        icon.Loaded();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        form.showMinimized();
+        QTRY_VERIFY(icon.IconVisible());
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            QTRY_VERIFY(form.isHidden());
+            QTest::qWait(500);
+            screenshot(u"tray-icon.png"_s);
+        } else {
+            // No tray host: the window stays on the taskbar, minimised, never hidden.
+            QTest::qWait(500);
+            QVERIFY(!form.isHidden());
+            QVERIFY(form.windowState() & Qt::WindowMinimized);
+            screenshot(u"tray-fallback.png"_s);
+        }
+        icon.RestoreApplication();
+        QTRY_VERIFY(form.isVisible() && !(form.windowState() & Qt::WindowMinimized));
+    }
+};
+
+QTEST_MAIN(TestComponentsX11)
+#include "test_components_x11.moc"
