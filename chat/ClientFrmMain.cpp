@@ -163,6 +163,7 @@ QWidget* TClientFrmMain::buildUpperPanel() {
     IncomingMessages = new QPlainTextEdit;
     IncomingMessages->setObjectName(u"IncomingMessages"_s);
     IncomingMessages->setReadOnly(true);
+    IncomingMessages->setUndoRedoEnabled(false); // nobody edits the pane: no undo history to grow with it
     IncomingMessages->setFont(fixed);
     IncomingMessages->setLineWrapMode(QPlainTextEdit::NoWrap);
     IncomingMessages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -1,0 +1,128 @@
+// Records relayed per second by the chat relay server: 10 clients on loopback, each broadcasting,
+// each reading everything the server sends it. Counted are the records delivered to clients.
+#include "chat/ChatRecord.h"
+#include "tools/chatserver/RelayServer.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <future>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace vestrel;
+
+namespace {
+
+constexpr int Clients = 10;
+
+// The server with its own event loop, as the real program runs it.
+class ServerThread : public QThread {
+public:
+    quint16 start() {
+        QThread::start();
+        return m_port.get_future().get();
+    }
+
+protected:
+    void run() override {
+        RelayServer server;
+        server.setLog([](const QString&) {});
+        server.setMaxPendingOutput(qint64(1) << 32);
+        server.listen(QHostAddress::LocalHost, 0);
+        m_port.set_value(server.serverPort());
+        exec();
+    }
+
+private:
+    std::promise<quint16> m_port;
+};
+
+int connectTo(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        std::abort();
+    return fd;
+}
+
+void sendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent <= 0)
+            std::abort();
+        data += sent;
+        size -= size_t(sent);
+    }
+}
+
+void receive(int fd, size_t bytes) {
+    std::vector<char> buffer(256 * 1024);
+    while (bytes > 0) {
+        const ssize_t got = ::recv(fd, buffer.data(), std::min(buffer.size(), bytes), 0);
+        if (got <= 0)
+            std::abort();
+        bytes -= size_t(got);
+    }
+}
+
+void BM_RelayBroadcast(benchmark::State& state) {
+    const int perClient = int(state.range(0));
+    ServerThread server;
+    const quint16 port = server.start();
+
+    std::vector<int> sockets;
+    for (int i = 0; i < Clients; ++i) {
+        sockets.push_back(connectTo(port));
+        const QByteArray machine = "pc" + QByteArray::number(i);
+        const TChatRecord login = makeChatRecord(ChatCommand::Login, {"nick" + QByteArray::number(i), "h", machine});
+        sendAll(sockets.back(), login.data(), TChatRecord::Size);
+        // Client i receives the lists of logins i .. Clients-1.
+    }
+    for (int i = 0; i < Clients; ++i)
+        receive(sockets[i], size_t(Clients - i) * TChatRecord::Size);
+
+    QByteArray burst;
+    const TChatRecord message = makeChatRecord(ChatCommand::Message, {"nick", "h", "pc"}, "messaggio di prova");
+    for (int i = 0; i < perClient; ++i)
+        burst += message.toByteArray();
+    const size_t expectedPerClient = size_t(perClient) * Clients * TChatRecord::Size;
+
+    for (auto _ : state) {
+        std::vector<std::thread> threads;
+        for (int fd : sockets) {
+            threads.emplace_back([fd, &burst] { sendAll(fd, burst.constData(), size_t(burst.size())); });
+            threads.emplace_back([fd, expectedPerClient] { receive(fd, expectedPerClient); });
+        }
+        for (auto& thread : threads)
+            thread.join();
+    }
+    state.SetItemsProcessed(state.iterations() * perClient * Clients * Clients);
+    state.counters["records_in"] =
+        benchmark::Counter(double(state.iterations()) * perClient * Clients, benchmark::Counter::kIsRate);
+    for (int fd : sockets)
+        ::close(fd);
+    server.quit();
+    server.wait();
+}
+BENCHMARK(BM_RelayBroadcast)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
