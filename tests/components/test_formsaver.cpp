@@ -246,18 +246,6 @@ private slots:
         QVERIFY(storedValues("ClientFrmMain\\Panel1").contains(u"Align=1"_s));
     }
 
-    void emptyKeySwitchesTheComponentOff() {
-        writeForm({{"Left", "50"}});
-        {
-            Form form(&m_screen);
-            form.saver->regKey.clear();
-            form.saver->Loaded(&form.OnDestroy);
-            QCOMPARE(form.window.pos(), QPoint(345, 135));
-            form.window.move(1, 1);
-        }
-        QCOMPARE(storedValues("ClientFrmMain").first(), u"Left=50"_s);
-    }
-
     void controlChecks() {
         QWidget window;
         QWidget a(&window);

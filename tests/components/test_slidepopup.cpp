@@ -223,33 +223,29 @@ private slots:
         QVERIFY(popup.isNull());
     }
 
-    void withoutScrollThePopupAppearsAtFullSize() {
-        test::FakeDesktopScreen screen;
-        TSlidePopUp component(nullptr, &screen);
-        component.Options = {spCascadePopups};
-        component.TimeOut = 3;
-        TfrmSlidePopUp* popup = show(component);
-        QCOMPARE(popup->popupGeometry(), (PopupRect{1116, 871, 148, 121}));
-        QVERIFY(!popup->tmrScroll->isActive());
-        QVERIFY(popup->tmrExit->isActive());
-        QCOMPARE(popup->tmrExit->interval(), 3000);
-    }
-
-    void zeroTimeOutWaitsForAClick_data() {
+    void exitTimer_data() {
+        QTest::addColumn<bool>("scroll");
         QTest::addColumn<int>("timeOut");
-        QTest::newRow("0") << 0;
-        QTest::newRow("negative") << -4;
+        QTest::addColumn<int>("interval"); // 0: the exit timer never runs
+        QTest::newRow("no scroll: full size at once") << false << 3 << 3000;
+        QTest::newRow("TimeOut 0 waits for a click") << true << 0 << 0;
+        QTest::newRow("negative TimeOut waits too") << false << -4 << 0;
     }
-    void zeroTimeOutWaitsForAClick() {
+    void exitTimer() {
+        QFETCH(bool, scroll);
         QFETCH(int, timeOut);
+        QFETCH(int, interval);
         test::FakeDesktopScreen screen;
         TSlidePopUp component(nullptr, &screen);
+        component.Options = scroll ? TSlidePopupOptions{spAllowScroll} : TSlidePopupOptions{};
         component.TimeOut = timeOut;
         TfrmSlidePopUp* popup = show(component);
         slideIn(popup);
-        QVERIFY(!popup->tmrExit->isActive());
+        QCOMPARE(popup->popupGeometry(), (PopupRect{1116, 871, 148, 121}));
+        QCOMPARE(popup->tmrExit->isActive(), interval > 0);
+        if (interval > 0)
+            QCOMPARE(popup->tmrExit->interval(), interval);
         QVERIFY(!popup->tmrScrollDown->isActive());
-        QCOMPARE(component.PopupCount(), 1);
     }
 
     void clicks_data() {
@@ -383,19 +379,6 @@ private slots:
         QVERIFY(popup->lblText->y() >= 30);
     }
 
-    void windowNeverTakesTheFocus() {
-        test::FakeDesktopScreen screen;
-        TSlidePopUp component(nullptr, &screen);
-        TfrmSlidePopUp* popup = show(component);
-        const Qt::WindowFlags flags = popup->windowFlags();
-        QVERIFY(flags.testFlag(Qt::Tool));
-        QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
-        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
-        QVERIFY(popup->testAttribute(Qt::WA_ShowWithoutActivating));
-        QVERIFY(popup->isVisible());
-    }
-
     void badSizesAndTextsStayOnTheScreen_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");
@@ -457,21 +440,6 @@ private slots:
         QFETCH(int, n);
         QFETCH(uint, rgb);
         QCOMPARE(BlendColor(c1, c2, i, n), QRgb(rgb));
-    }
-
-    void halfRoundsToEven_data() {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("half");
-        QTest::newRow("15") << 15 << 8;
-        QTest::newRow("13") << 13 << 6;
-        QTest::newRow("14") << 14 << 7;
-        QTest::newRow("-3") << -3 << -2;
-        QTest::newRow("-5") << -5 << -2;
-    }
-    void halfRoundsToEven() {
-        QFETCH(int, n);
-        QFETCH(int, half);
-        QCOMPARE(halfRoundedToEven(n), half);
     }
 };
 

@@ -89,12 +89,6 @@ private slots:
         QCOMPARE(shell.lastBalloon().infoFlags, int(NIIF_NONE));
     }
 
-    void balloonBeforeTheIconIsShownFails() {
-        test::FakeTrayShell shell;
-        TTrayIcon icon(nullptr, &shell);
-        QVERIFY(!icon.DisplayBalloon(u"t"_s, u"x"_s, 1, 20));
-    }
-
     void iconIndexIsClamped_data() {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("index");
@@ -256,17 +250,6 @@ private slots:
         QCOMPARE(triggered, QStringList{u"1"_s});
     }
 
-    void menuGoneIsForgotten() {
-        test::FakeTrayShell shell;
-        TTrayIcon icon(nullptr, &shell);
-        auto menu = std::make_unique<QMenu>();
-        icon.SetPopupMenu(menu.get());
-        menu.reset();
-        QCOMPARE(icon.PopupMenu(), nullptr);
-        TTrayIconHandler::Deliver(icon.uID(), TrayMessage::RButtonDown);
-        QVERIFY(!shell.log.contains(u"menu"_s));
-    }
-
     void enterAndExit() {
         test::FakeTrayShell shell;
         TTrayIcon icon(nullptr, &shell);
@@ -349,20 +332,23 @@ private slots:
     }
 
     void minimiseGoesToTheTray_data() {
+        QTest::addColumn<bool>("minimizeToTray");
         QTest::addColumn<bool>("trayHost");
         QTest::addColumn<bool>("withHandler");
-        QTest::newRow("tray, no OnMinimizeToTray") << true << false;
-        QTest::newRow("tray, OnMinimizeToTray") << true << true;
-        QTest::newRow("no tray host") << false << false;
+        QTest::newRow("tray, no OnMinimizeToTray") << true << true << false;
+        QTest::newRow("tray, OnMinimizeToTray") << true << true << true;
+        QTest::newRow("no tray host") << true << false << false;
+        QTest::newRow("MinimizeToTray off") << false << true << true;
     }
     void minimiseGoesToTheTray() {
+        QFETCH(bool, minimizeToTray);
         QFETCH(bool, trayHost);
         QFETCH(bool, withHandler);
         test::FakeTrayShell shell;
         shell.available = trayHost;
         QWidget form;
         TTrayIcon icon(&form, &shell);
-        icon.MinimizeToTray = true;
+        icon.MinimizeToTray = minimizeToTray;
         int handlerCalls = 0;
         if (withHandler)
             icon.OnMinimizeToTray = [&](QObject*) {
@@ -371,6 +357,13 @@ private slots:
         form.show();
         QVERIFY(!icon.IconVisible());
         form.showMinimized();
+        if (!minimizeToTray) { // the window takes the usual way to the taskbar
+            QCoreApplication::processEvents();
+            QVERIFY(!form.isHidden());
+            QVERIFY(!icon.IconVisible());
+            QCOMPARE(handlerCalls, 0);
+            return;
+        }
         QTRY_VERIFY(icon.IconVisible());
         QCOMPARE(handlerCalls, withHandler ? 1 : 0);
         if (trayHost) {
@@ -385,17 +378,6 @@ private slots:
         QVERIFY(form.isVisible());
         QVERIFY(!(form.windowState() & Qt::WindowMinimized));
         QVERIFY(icon.IconVisible()); // the icon stays after a restore
-    }
-
-    void minimiseWithoutMinimizeToTrayStaysOnTheTaskbar() {
-        test::FakeTrayShell shell;
-        QWidget form;
-        TTrayIcon icon(&form, &shell);
-        form.show();
-        form.showMinimized();
-        QCoreApplication::processEvents();
-        QVERIFY(!form.isHidden());
-        QVERIFY(!icon.IconVisible());
     }
 
     void startupCanKeepTheMainWindowHidden_data() {
