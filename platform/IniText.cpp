@@ -37,7 +37,8 @@ Text parse(const QByteArray& bytes) {
         const qsizetype next = end < 0 ? bytes.size() : end + 1;
         if (end < 0)
             end = bytes.size();
-        if (end > start && bytes[end - 1] == '\r')
+        // Every CR before the LF goes with the line end, so a rewrite reads back the same lines.
+        while (end > start && bytes[end - 1] == '\r')
             --end;
         text.lines.push_back(classify(bytes.mid(start, end - start), start == 0));
         start = next;

@@ -1,4 +1,5 @@
 #include "platform/IniFile.h"
+#include "platform/IniText.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -242,6 +243,26 @@ private slots:
         for (int i = 0; i < 20; ++i) {
             writer.WriteInteger("s", "v", i % 10);
             QCOMPARE(reader.ReadInteger("s", "v", -1), i % 10);
+        }
+    }
+
+    void rewriteReadsBackTheSameLines_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("stray CRs (found by fuzzing)")
+            << QByteArray::fromBase64("OyCqDSAK/yP/ZXJ2ZXJdDQr//291anZlZXJdDQ0K");
+        QTest::newRow("mixed line ends") << QByteArray("[a]\nk=1\r\n\r\r\nj=2\r");
+        QTest::newRow("no final line end") << QByteArray("[a]\r\nk=1");
+        QTest::newRow("lone CR inside a line") << QByteArray("[a]\nk=1\r2\n");
+    }
+    void rewriteReadsBackTheSameLines() {
+        QFETCH(QByteArray, content);
+        const initext::Text first = initext::parse(content);
+        const initext::Text second = initext::parse(initext::serialize(first));
+        QCOMPARE(second.newline, first.newline);
+        QCOMPARE(second.lines.size(), first.lines.size());
+        for (std::size_t i = 0; i < first.lines.size(); ++i) {
+            QCOMPARE(second.lines[i].raw, first.lines[i].raw);
+            QCOMPARE(second.lines[i].name, first.lines[i].name);
         }
     }
 
