@@ -1,0 +1,84 @@
+// What the programs do most with the platform layer: read INI keys through a reader kept open,
+// read registry values (each read parses the hive file), and look strings up in a library.
+#include "platform/IniFile.h"
+#include "platform/Registry.h"
+#include "platform/ResourceLibrary.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+using namespace vestrel;
+
+namespace {
+
+QTemporaryDir& scratch() {
+    static QTemporaryDir dir;
+    return dir;
+}
+
+QString iniWithKeys(int keys) {
+    const QString path = scratch().filePath(QStringLiteral("bench%1.ini").arg(keys));
+    QByteArray text = "[GRCREATI]\r\n";
+    for (int i = 0; i < keys; ++i)
+        text += QByteArray::number(i) + "=Gruppo " + QByteArray::number(i) + "\r\n";
+    text += "Count=" + QByteArray::number(keys - 1) + "\r\n";
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
+    return path;
+}
+
+void BM_IniReadKey(benchmark::State& state) {
+    IniFile ini(iniWithKeys(int(state.range(0))));
+    const QByteArray last = QByteArray::number(state.range(0) - 1);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ini.ReadString("grcreati", last, ""));
+}
+BENCHMARK(BM_IniReadKey)->Arg(10)->Arg(200);
+
+void BM_IniWriteKey(benchmark::State& state) {
+    IniFile ini(iniWithKeys(int(state.range(0))));
+    int i = 0;
+    for (auto _ : state)
+        ini.WriteInteger("GRCREATI", "Count", ++i);
+}
+BENCHMARK(BM_IniWriteKey)->Arg(10)->Arg(200);
+
+void BM_RegistryReadString(benchmark::State& state) {
+    qputenv("VESTREL_REGISTRY_DIR", scratch().filePath(QStringLiteral("reg")).toLocal8Bit());
+    Registry registry;
+    registry.OpenKey("\\software\\Pelk Software\\Vestrel\\Chat", true);
+    for (int i = 0; i < state.range(0); ++i)
+        registry.WriteString("Value" + QByteArray::number(i), "some text");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(registry.ReadString("Value0"));
+}
+BENCHMARK(BM_RegistryReadString)->Arg(10)->Arg(100);
+
+void BM_RegistryWriteString(benchmark::State& state) {
+    qputenv("VESTREL_REGISTRY_DIR", scratch().filePath(QStringLiteral("regw")).toLocal8Bit());
+    Registry registry;
+    registry.OpenKey("\\software\\Pelk Software\\Vestrel\\Chat", true);
+    int i = 0;
+    for (auto _ : state)
+        registry.WriteString("Popup", QByteArray::number(++i % 2));
+}
+BENCHMARK(BM_RegistryWriteString);
+
+void BM_PeLoadString(benchmark::State& state) {
+    // Built with the tests: build/tests/platform/pe/strings.dll.
+    const auto library = ResourceLibrary::LoadLibrary(QStringLiteral(VESTREL_PE_FIXTURES "/strings.dll"));
+    if (!library) {
+        state.SkipWithError("strings.dll not built");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(library->LoadString(100));
+}
+BENCHMARK(BM_PeLoadString);
+
+} // namespace
+
+BENCHMARK_MAIN();
