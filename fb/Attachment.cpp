@@ -102,7 +102,7 @@ Attachment& Attachment::operator=(Attachment&& other) noexcept {
 }
 
 bool Attachment::isRemoteName(const QByteArray& databaseName) {
-    if (databaseName.startsWith("\\\\") || databaseName.startsWith("//"))
+    if (databaseName.startsWith("\\\\")) // \\host\path
         return true;
     // A host ends at the first ':' or '@' that comes before any folder separator; a single letter
     // before ':' is a drive.

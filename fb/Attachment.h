@@ -30,7 +30,8 @@ public:
     static Attachment create(const QByteArray& databaseName, const QByteArrayList& params,
                              int dialect = DefaultDialect);
 
-    // True for names that a server resolves ("host:path", "\\host\path", "host@path", "inet://...").
+    // True for names that a server resolves ("host:path", "\\host\path", "host@path", "inet://...");
+    // a single letter before ':' is a drive, and a ':' after the first folder separator belongs to the path.
     static bool isRemoteName(const QByteArray& databaseName);
 
     bool isAttached() const { return bool(m_handle); }

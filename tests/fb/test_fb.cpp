@@ -240,6 +240,7 @@ void TestFb::remoteNames_data() {
     QTest::newRow("named pipe") << QByteArray("\\\\server\\e:\\dati\\a.gdb") << true;
     QTest::newRow("spx") << QByteArray("server@vol1\\a.gdb") << true;
     QTest::newRow("colon after folder") << QByteArray("/data/x:y.fdb") << false;
+    QTest::newRow("doubled slash") << QByteArray("//data/a.fdb") << false;
 }
 
 void TestFb::remoteNames() {

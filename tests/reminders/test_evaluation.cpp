@@ -102,13 +102,17 @@ void TestEvaluation::setRows(const QList<Reminder>& rows) {
                      "insert into RICORRENZE (ID, POSTAZIONE, UTENTE, DESCRIZIONE, MESSAGGIO, CRITERIO, "
                      "SOTTOCRITERIO, FINACTIVE) values (?, ?, ?, ?, ?, ?, ?, ?)");
     for (const Reminder& r : rows) {
+        // Empty texts are stored as NULL, as the editor leaves untouched columns.
+        auto text = [](const QByteArray& t) {
+            return t.isEmpty() ? Value() : Value::fromText(t);
+        };
         const Value values[] = {Value::fromInteger(r.id),
-                                Value::fromText(r.postazione),
-                                Value::fromText(r.utente),
+                                text(r.postazione),
+                                text(r.utente),
                                 r.descrizione,
-                                Value::fromText("Testo\r\nsu due righe"),
+                                text(r.id == 5 ? QByteArray() : "Testo\r\nsu due righe"),
                                 r.criterio,
-                                Value::fromText(r.detail),
+                                text(r.detail),
                                 r.finactive};
         for (int i = 0; i < 8; ++i)
             insert.setParam(i, values[i]);
@@ -202,7 +206,7 @@ void TestEvaluation::inactiveRowsNullsAndTheTableRow() {
              {2, Value::fromInteger(1), "", Value::fromText("")},
              {3, Value::fromInteger(1), "", Value(), {}, {}, Value::fromText(longTitle)},
              {4, Value::fromInteger(2), "", Value::fromText("x")},
-             {5, Value(), "", Value(), {}, {}, Value()}}); // NULL criterion reads as 0: once
+             {5, Value(), "", Value(), {}, {}, Value()}}); // all NULL; a NULL criterion reads as 0: once
     const MemTable table = evaluate(QDate(2024, 3, 11));
     QCOMPARE(ids(table), (QList<qint32>{2, 3, 4, 5}));
     const MemTBRow& row = table.at(1);
@@ -210,6 +214,7 @@ void TestEvaluation::inactiveRowsNullsAndTheTableRow() {
     QCOMPARE(row.Messaggio, QByteArray("Testo\r\nsu due righe"));
     QCOMPARE(row.CRITERIO, qint16(1));
     QCOMPARE(table.at(3).Descrizione, QByteArray());
+    QCOMPARE(table.at(3).Messaggio, QByteArray());
     QCOMPARE(table.at(3).CRITERIO, qint16(0));
 }
 
