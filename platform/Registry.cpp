@@ -38,6 +38,11 @@ QByteArray fullPath(RegistryHive hive, const QByteArray& relative) {
     return relative.isEmpty() ? rootName(hive) : rootName(hive) + '\\' + relative;
 }
 
+// The hive file holds one key or value per line: a name with a line break cannot be stored.
+bool hasLineBreak(const QByteArray& name) {
+    return name.contains('\r') || name.contains('\n');
+}
+
 std::string message(const QString& text) {
     return QFile::encodeName(text).toStdString();
 }
@@ -102,6 +107,8 @@ Registry::~Registry() = default;
 
 bool Registry::OpenKey(const QByteArray& key, bool canCreate) {
     const QByteArray relative = normalisedKey(key);
+    if (hasLineBreak(relative))
+        return false;
     const QByteArray path = fullPath(m_hive, relative);
     bool exists = relative.isEmpty() || readHive(m_hive).hive.exists(path);
     if (!exists && canCreate) {
@@ -207,6 +214,8 @@ QByteArray Registry::ReadBinaryData(const QByteArray& name) const {
 void Registry::writeValue(const QByteArray& name, int type, const QByteArray& data) {
     if (!m_open)
         throw RegistryError("Failed to set data for '" + nameOf(name) + "': no key is open");
+    if (hasLineBreak(name))
+        throw RegistryError("Failed to set data for '" + nameOf(name) + "': the name holds a line break");
     const QByteArray path = fullPath(m_hive, m_currentKey);
     changeHive(m_hive, [&](regfile::Hive& hive) {
         regfile::Key& key = hive.obtain(path);

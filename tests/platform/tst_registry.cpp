@@ -176,6 +176,16 @@ private slots:
         QVERIFY(!machine.KeyExists(kKey));
     }
 
+    void namesWithLineBreaksAreRefused() {
+        Registry registry;
+        QVERIFY(!registry.OpenKey(kKey + "\\a\r\n[HKEY_CURRENT_USER\\x]", true));
+        QVERIFY(registry.OpenKey(kKey, true));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.WriteString("x\n\"y\"=\"z", "v"));
+        registry.WriteString("ok", "line one\r\nline two");
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"ok"}));
+        QVERIFY(!registry.KeyExists("\\x"));
+    }
+
     void typesAreChecked() {
         Registry registry;
         QVERIFY(registry.OpenKey(kKey, true));
