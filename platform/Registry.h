@@ -56,6 +56,7 @@ public:
 
     // Values of the current key. Reads see the store as it is on disk at the time of the call.
     bool ValueExists(const QByteArray& name) const;
+    // REG_EXPAND_SZ reads as a string; other types this store does not interpret read as binary data.
     std::optional<RegistryValue> ReadValue(const QByteArray& name) const;
     // A missing value reads as an empty string; a value of another type raises RegistryError.
     QByteArray ReadString(const QByteArray& name) const;

@@ -16,7 +16,8 @@ inline constexpr std::uint16_t RT_VERSION_TYPE = 16;
 
 // A read-only view of the resources of a PE file (.exe or .dll of any origin). Every offset is
 // checked against the real size of the file; resource directories that loop or nest too deep are cut
-// short; a file that is not a PE file, or is damaged, opens with no resources rather than failing.
+// short; a damaged PE file opens with the resources that can be read (maybe none) rather than failing.
+// Bytes without the DOS and PE signatures are no PE file at all: fromFile/fromBytes give std::nullopt.
 class PeResources {
 public:
     static std::optional<PeResources> fromFile(const QString& path);
