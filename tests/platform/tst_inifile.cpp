@@ -234,18 +234,6 @@ private slots:
         QCOMPARE(ini.ReadSection("a"), QByteArrayList({"k"}));
     }
 
-    void quickSuccessiveWritesAreSeen() {
-        // Same size, same second: a reader kept open must still see each change.
-        const QString file = path(u"quick.ini"_s);
-        QFile::remove(file);
-        IniFile reader(file);
-        IniFile writer(file);
-        for (int i = 0; i < 20; ++i) {
-            writer.WriteInteger("s", "v", i % 10);
-            QCOMPARE(reader.ReadInteger("s", "v", -1), i % 10);
-        }
-    }
-
     void rewriteReadsBackTheSameLines_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("stray CRs (found by fuzzing)")

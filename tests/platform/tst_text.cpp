@@ -77,14 +77,6 @@ private slots:
         qunsetenv("VESTREL_PROGRAM_DIR");
         QCOMPARE(programDirectory(), QCoreApplication::applicationDirPath() + u'/');
     }
-
-    void registryDirectoryDefaultsToTheUserConfig() {
-        qputenv("VESTREL_REGISTRY_DIR", "/tmp/reg");
-        QCOMPARE(registryDirectory(), u"/tmp/reg/"_s);
-        qunsetenv("VESTREL_REGISTRY_DIR");
-        qputenv("XDG_CONFIG_HOME", "/tmp/cfg");
-        QCOMPARE(registryDirectory(), u"/tmp/cfg/vestrel/"_s);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestText)
