@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Vestrel demo: builds everything in build-demo/, then starts the chat relay server on loopback and
+# two chat clients ("anna" and "bruno"), each with its own program folder, registry store and machine
+# name, so that they can message each other, use a group and ask for read receipts.
+# Real windows when a display is available; otherwise under Xvfb, or on the offscreen platform.
+# Usage: scripts/demo.sh            (Ctrl+C ends the demo; the clients log out first)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/install-deps.sh
+
+build="$root/build-demo"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TESTS=OFF -DVESTREL_BENCH=OFF
+cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient
+bin="$build/bin"
+
+# Without a display: a virtual one when Xvfb is there, else Qt's offscreen platform.
+if [ -z "${DISPLAY:-}" ] && [ -z "${VESTREL_DEMO_UNDER_XVFB:-}" ]; then
+    if command -v xvfb-run >/dev/null; then
+        echo "demo: no display found; running under a virtual X display (xvfb-run), windows are not visible." >&2
+        export VESTREL_DEMO_UNDER_XVFB=1
+        exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+    fi
+    echo "demo: no display and no xvfb-run; running on the offscreen platform, windows are not visible." >&2
+    export QT_QPA_PLATFORM=offscreen
+fi
+
+demo=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-demo.XXXXXX")
+port=${VESTREL_DEMO_CHAT_PORT:-47110}
+pids=()
+cleanup() {
+    # The clients first, so that they log out while the server still listens.
+    for pid in "${pids[@]:1}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]:1}"; do wait "$pid" 2>/dev/null || true; done
+    [ ${#pids[@]} -gt 0 ] && kill -TERM "${pids[0]}" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$demo"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+"$bin/chatserver" --listen 127.0.0.1 --port "$port" 2> >(sed -u 's/^/[chatserver] /' >&2) &
+pids+=($!)
+sleep 0.5
+if ! kill -0 "${pids[0]}" 2>/dev/null; then
+    echo "demo: the chat server could not start on 127.0.0.1:$port (set VESTREL_DEMO_CHAT_PORT to another port)" >&2
+    exit 1
+fi
+
+# One client: its settings file, its registry store with nick and host, a shared group of both.
+prepare_client() {
+    local nick=$1 machine=$2 dir="$demo/$1"
+    mkdir -p "$dir/program" "$dir/registry"
+    printf '[Server]\r\nHost=127.0.0.1\r\n[Porta]\r\nPorta=%s\r\n' "$port" > "$dir/program/DovuziZez.ini"
+    printf '[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n[Ufficio]\r\n0=anna\r\ncount=1\r\n1=bruno\r\n' \
+        > "$dir/program/gruppi.ini"
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\software\\Pelk Software\\Vestrel\\Chat]\r\n"Nick"="%s"\r\n"Host"="%s"\r\n"Mostra"="1"\r\n"Notifica"="1"\r\n"Timer"=dword:00000028\r\n\r\n' \
+        "$nick" "$machine" > "$dir/registry/HKEY_LOCAL_MACHINE.reg"
+}
+
+start_client() {
+    local nick=$1 machine=$2 dir="$demo/$1"
+    VESTREL_PROGRAM_DIR="$dir/program" VESTREL_REGISTRY_DIR="$dir/registry" VESTREL_HOSTNAME="$machine" \
+        "$bin/chatclient" &
+    pids+=($!)
+}
+
+prepare_client anna pc-anna
+prepare_client bruno pc-bruno
+start_client anna pc-anna
+start_client bruno pc-bruno
+
+cat >&2 <<TEXT
+demo: relay server on 127.0.0.1:$port; chat clients "anna" (machine pc-anna) and "bruno" (pc-bruno).
+demo: pick a name in the list on the right, type a message and press Enter; tick "Gruppo" to send to
+demo: the group "Ufficio", or "Richiedi Notifica Messaggio" to ask for a read receipt.
+demo: close both windows or press Ctrl+C to end.
+TEXT
+
+# The demo ends when both clients have ended (or on Ctrl+C).
+wait "${pids[1]}" "${pids[2]}" 2>/dev/null || true
