@@ -42,8 +42,12 @@ void TMessageTimerHandler::DetachTimerHandler() {
 }
 
 TMessageTimerHandler::~TMessageTimerHandler() {
-    for (TMessageTimer* timer : std::as_const(m_timers))
+    // Only at the end of the thread or program can timers outlive their handler; they then neither
+    // tick nor detach any more.
+    for (TMessageTimer* timer : std::as_const(m_attached)) {
+        timer->m_handler = nullptr;
         timer->m_timerId = 0;
+    }
 }
 
 bool TMessageTimerHandler::SetTimer(TMessageTimer* timer, int interval) {
@@ -84,6 +88,7 @@ namespace {
 
 HandlerSlot::~HandlerSlot() {
     delete handler;
+    handler = nullptr;
 }
 
 } // namespace
@@ -95,12 +100,16 @@ TMessageTimer::TMessageTimer(int interval, TNotifyEvent onTimer)
     : m_interval(interval) {
     SetOnTimer(std::move(onTimer));
     m_handler = TMessageTimerHandler::AttachTimerHandler();
+    m_handler->m_attached.insert(this);
 }
 
 TMessageTimer::~TMessageTimer() {
     if (m_enabled || m_timerId != 0)
         Disarm(true);
-    TMessageTimerHandler::DetachTimerHandler();
+    if (m_handler) {
+        m_handler->m_attached.remove(this);
+        TMessageTimerHandler::DetachTimerHandler();
+    }
 }
 
 bool TMessageTimer::Arm() {

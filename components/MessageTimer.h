@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
 #include <functional>
 
@@ -38,11 +39,13 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    friend class TMessageTimer;
     TMessageTimerHandler() = default;
 
     int m_users = 0;
     int m_dispatching = 0;
     QHash<int, TMessageTimer*> m_timers; // running timers by their event identifier
+    QSet<TMessageTimer*> m_attached;     // every timer using this handler, told when it goes first
 };
 
 // A light timer that needs no owner and no window. It ticks through the event loop of the thread that

@@ -35,6 +35,7 @@ private slots:
     void handlerLivesAsLongAsItsTimers();
     void timerMayDestroyItselfInItsHandler();
     void ticksOnAWorkerThreadWithItsOwnHandler();
+    void timerLeftBehindByItsThreadIsHarmless();
     void armFailsWhereNoTimerCanRun();
 };
 
@@ -203,6 +204,32 @@ void TestMessageTimer::ticksOnAWorkerThreadWithItsOwnHandler() {
     QVERIFY(workerHandlerGone);
     QCOMPARE(ticksElsewhere.load(), 0);
     QCOMPARE(TMessageTimerHandler::Instance(), uiHandler);
+}
+
+void TestMessageTimer::timerLeftBehindByItsThreadIsHarmless() {
+    TMessageTimer uiTimer;
+    TMessageTimerHandler* uiHandler = TMessageTimerHandler::Instance();
+
+    std::unique_ptr<TMessageTimer> leftBehind;
+    QThread worker;
+    QObject context;
+    context.moveToThread(&worker);
+    worker.start();
+    QMetaObject::invokeMethod(
+        &context,
+        [&] {
+            leftBehind = std::make_unique<TMessageTimer>(5, [](TMessageTimer*) {});
+            leftBehind->SetEnabled(true);
+        },
+        Qt::BlockingQueuedConnection);
+    worker.quit();
+    QVERIFY(worker.wait(10000));
+
+    // The worker's handler went with its thread; the timer neither ticks nor touches this thread's handler.
+    QVERIFY(!leftBehind->IsTicking());
+    leftBehind.reset();
+    QCOMPARE(TMessageTimerHandler::Instance(), uiHandler);
+    QCOMPARE(uiHandler->UserCount(), 1);
 }
 
 void TestMessageTimer::armFailsWhereNoTimerCanRun() {
