@@ -26,7 +26,7 @@ public:
     ~Status();
     Status(const Status&) = delete;
     Status& operator=(const Status&) = delete;
-    Firebird::ThrowStatusWrapper* operator&() { return &m_wrapper; }
+    Firebird::ThrowStatusWrapper* get() { return &m_wrapper; }
 
 private:
     Firebird::ThrowStatusWrapper m_wrapper;

@@ -15,7 +15,7 @@ namespace {
 struct XpbBuilder {
     explicit XpbBuilder(unsigned kind) {
         Status st;
-        m_builder = callFb([&] { return util()->getXpbBuilder(&st, kind, nullptr, 0); });
+        m_builder = callFb([&] { return util()->getXpbBuilder(st.get(), kind, nullptr, 0); });
     }
     ~XpbBuilder() { m_builder->dispose(); }
     XpbBuilder(const XpbBuilder&) = delete;
@@ -23,17 +23,17 @@ struct XpbBuilder {
 
     void string(unsigned char tag, const QByteArray& value) {
         Status st;
-        callFb([&] { m_builder->insertString(&st, tag, value.constData()); });
+        callFb([&] { m_builder->insertString(st.get(), tag, value.constData()); });
     }
     void integer(unsigned char tag, int value) {
         Status st;
-        callFb([&] { m_builder->insertInt(&st, tag, value); });
+        callFb([&] { m_builder->insertInt(st.get(), tag, value); });
     }
     QByteArray bytes() {
         Status st;
         return callFb([&] {
-            return QByteArray(reinterpret_cast<const char*>(m_builder->getBuffer(&st)),
-                              qsizetype(m_builder->getBufferLength(&st)));
+            return QByteArray(reinterpret_cast<const char*>(m_builder->getBuffer(st.get())),
+                              qsizetype(m_builder->getBufferLength(st.get())));
         });
     }
 
@@ -136,8 +136,8 @@ Attachment Attachment::open(const QByteArray& databaseName, const QByteArrayList
     result.m_handle.reset(callFb([&] {
         const auto length = unsigned(dpb.size());
         const auto* bytes = reinterpret_cast<const unsigned char*>(dpb.constData());
-        return create ? dispatcher()->createDatabase(&st, databaseName.constData(), length, bytes)
-                      : dispatcher()->attachDatabase(&st, databaseName.constData(), length, bytes);
+        return create ? dispatcher()->createDatabase(st.get(), databaseName.constData(), length, bytes)
+                      : dispatcher()->attachDatabase(st.get(), databaseName.constData(), length, bytes);
     }));
     return result;
 }
@@ -147,7 +147,7 @@ void Attachment::detach() {
         return;
     Status st;
     try {
-        callFb([&] { m_handle->detach(&st); });
+        callFb([&] { m_handle->detach(st.get()); });
     } catch (const FbError&) {
         m_handle.reset(); // the handle is given up either way
         throw;
@@ -160,8 +160,8 @@ void Attachment::execute(Transaction& transaction, const QByteArray& sql) {
         throw FbError("database not attached");
     Status st;
     callFb([&] {
-        m_handle->execute(&st, transaction.handle(), 0, sql.constData(), unsigned(m_dialect), nullptr, nullptr, nullptr,
-                          nullptr);
+        m_handle->execute(st.get(), transaction.handle(), 0, sql.constData(), unsigned(m_dialect), nullptr, nullptr,
+                          nullptr, nullptr);
     });
 }
 
@@ -176,19 +176,19 @@ qint64 Attachment::generatorValue(Transaction& transaction, const QByteArray& ge
         "select gen_id(" + generatorName + ", " + QByteArray::number(increment) + ") from rdb$database";
     Status st;
     return callFb([&] {
-        Ref<Firebird::IMetadataBuilder> builder(master()->getMetadataBuilder(&st, 1));
-        builder->setType(&st, 0, SQL_INT64);
-        builder->setLength(&st, 0, sizeof(ISC_INT64));
-        builder->setScale(&st, 0, 0);
-        Ref<Firebird::IMessageMetadata> meta(builder->getMetadata(&st));
+        Ref<Firebird::IMetadataBuilder> builder(master()->getMetadataBuilder(st.get(), 1));
+        builder->setType(st.get(), 0, SQL_INT64);
+        builder->setLength(st.get(), 0, sizeof(ISC_INT64));
+        builder->setScale(st.get(), 0, 0);
+        Ref<Firebird::IMessageMetadata> meta(builder->getMetadata(st.get()));
         struct {
             ISC_INT64 value;
             ISC_SHORT null;
         } out{};
         // The buffer layout above matches a one-column INT64 message (value, then its null flag).
-        if (meta->getOffset(&st, 0) != 0 || meta->getNullOffset(&st, 0) != offsetof(decltype(out), null))
+        if (meta->getOffset(st.get(), 0) != 0 || meta->getNullOffset(st.get(), 0) != offsetof(decltype(out), null))
             throw FbError("unexpected message layout for a generator value");
-        m_handle->execute(&st, transaction.handle(), 0, sql.constData(), unsigned(m_dialect), nullptr, nullptr,
+        m_handle->execute(st.get(), transaction.handle(), 0, sql.constData(), unsigned(m_dialect), nullptr, nullptr,
                           meta.get(), &out);
         return qint64(out.value);
     });

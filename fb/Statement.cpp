@@ -115,13 +115,13 @@ Statement::Statement(Attachment& attachment, Transaction& transaction, const QBy
         throw FbError("transaction is not active");
     Status st;
     m_statement.reset(callFb([&] {
-        return attachment.handle()->prepare(&st, transaction.handle(), 0, m_sql.constData(),
+        return attachment.handle()->prepare(st.get(), transaction.handle(), 0, m_sql.constData(),
                                             unsigned(attachment.dialect()),
                                             Firebird::IStatement::PREPARE_PREFETCH_METADATA);
     }));
     const unsigned count = callFb([&] {
-        Ref<Firebird::IMessageMetadata> in(m_statement->getInputMetadata(&st));
-        return in->getCount(&st);
+        Ref<Firebird::IMessageMetadata> in(m_statement->getInputMetadata(st.get()));
+        return in->getCount(st.get());
     });
     m_params.resize(count);
 }
@@ -130,7 +130,7 @@ Statement::~Statement() {
     if (m_statement) {
         Status st;
         try {
-            callFb([&] { m_statement->free(&st); });
+            callFb([&] { m_statement->free(st.get()); });
             m_statement.take();
         } catch (const FbError&) {
             // release() below frees it all the same
@@ -163,7 +163,7 @@ void Statement::clearParams() {
 
 bool Statement::hasResultSet() const {
     Status st;
-    return callFb([&] { return (m_statement->getFlags(&st) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0; });
+    return callFb([&] { return (m_statement->getFlags(st.get()) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0; });
 }
 
 Statement::Input Statement::buildInput() {
@@ -172,8 +172,8 @@ Statement::Input Statement::buildInput() {
         return input;
     Status st;
     callFb([&] {
-        Ref<Firebird::IMessageMetadata> declared(m_statement->getInputMetadata(&st));
-        Ref<Firebird::IMetadataBuilder> builder(declared->getBuilder(&st));
+        Ref<Firebird::IMessageMetadata> declared(m_statement->getInputMetadata(st.get()));
+        Ref<Firebird::IMetadataBuilder> builder(declared->getBuilder(st.get()));
         // Each value travels in its own type; the engine converts it to the column's (and reports
         // overflow or truncation in its own words).
         for (unsigned i = 0; i < m_params.size(); ++i) {
@@ -182,35 +182,35 @@ Statement::Input Statement::buildInput() {
             case Value::Kind::Null:
                 break;
             case Value::Kind::Integer:
-                builder->setType(&st, i, SQL_INT64);
-                builder->setLength(&st, i, sizeof(ISC_INT64));
-                builder->setScale(&st, i, 0);
+                builder->setType(st.get(), i, SQL_INT64);
+                builder->setLength(st.get(), i, sizeof(ISC_INT64));
+                builder->setScale(st.get(), i, 0);
                 break;
             case Value::Kind::Double:
-                builder->setType(&st, i, SQL_DOUBLE);
-                builder->setLength(&st, i, sizeof(double));
-                builder->setScale(&st, i, 0);
+                builder->setType(st.get(), i, SQL_DOUBLE);
+                builder->setLength(st.get(), i, sizeof(double));
+                builder->setScale(st.get(), i, 0);
                 break;
             case Value::Kind::Text:
-                if (declared->getType(&st, i) != SQL_BLOB) {
-                    builder->setType(&st, i, SQL_VARYING);
-                    builder->setLength(&st, i, unsigned(std::max<qsizetype>(v.asText().size(), 1)));
-                    builder->setScale(&st, i, 0);
+                if (declared->getType(st.get(), i) != SQL_BLOB) {
+                    builder->setType(st.get(), i, SQL_VARYING);
+                    builder->setLength(st.get(), i, unsigned(std::max<qsizetype>(v.asText().size(), 1)));
+                    builder->setScale(st.get(), i, 0);
                 }
                 break;
             case Value::Kind::DateTime:
-                builder->setType(&st, i, SQL_TIMESTAMP);
-                builder->setLength(&st, i, sizeof(ISC_TIMESTAMP));
-                builder->setScale(&st, i, 0);
+                builder->setType(st.get(), i, SQL_TIMESTAMP);
+                builder->setLength(st.get(), i, sizeof(ISC_TIMESTAMP));
+                builder->setScale(st.get(), i, 0);
                 break;
             }
         }
-        input.metadata.reset(builder->getMetadata(&st));
-        input.buffer.assign(input.metadata->getMessageLength(&st), 0);
+        input.metadata.reset(builder->getMetadata(st.get()));
+        input.buffer.assign(input.metadata->getMessageLength(st.get()), 0);
         for (unsigned i = 0; i < m_params.size(); ++i) {
             const Value& v = m_params[i];
-            unsigned char* data = input.buffer.data() + input.metadata->getOffset(&st, i);
-            writeAt<ISC_SHORT>(input.buffer.data() + input.metadata->getNullOffset(&st, i), v.isNull() ? -1 : 0);
+            unsigned char* data = input.buffer.data() + input.metadata->getOffset(st.get(), i);
+            writeAt<ISC_SHORT>(input.buffer.data() + input.metadata->getNullOffset(st.get(), i), v.isNull() ? -1 : 0);
             switch (v.kind()) {
             case Value::Kind::Null:
                 break;
@@ -222,15 +222,15 @@ Statement::Input Statement::buildInput() {
                 break;
             case Value::Kind::Text: {
                 const QByteArray text = v.asText();
-                if (input.metadata->getType(&st, i) == SQL_BLOB) {
+                if (input.metadata->getType(st.get(), i) == SQL_BLOB) {
                     ISC_QUAD id{};
                     Ref<Firebird::IBlob> blob(
-                        m_attachment.handle()->createBlob(&st, m_transaction.handle(), &id, 0, nullptr));
+                        m_attachment.handle()->createBlob(st.get(), m_transaction.handle(), &id, 0, nullptr));
                     for (qsizetype pos = 0; pos < text.size(); pos += 32768) {
                         const QByteArray part = text.mid(pos, 32768);
-                        blob->putSegment(&st, unsigned(part.size()), part.constData());
+                        blob->putSegment(st.get(), unsigned(part.size()), part.constData());
                     }
-                    blob->close(&st);
+                    blob->close(st.get());
                     blob.take();
                     writeAt(data, id);
                 } else {
@@ -254,7 +254,7 @@ void Statement::execute() {
     Input input = buildInput();
     Status st;
     callFb([&] {
-        m_statement->execute(&st, m_transaction.handle(), input.metadata.get(),
+        m_statement->execute(st.get(), m_transaction.handle(), input.metadata.get(),
                              input.buffer.empty() ? nullptr : input.buffer.data(), nullptr, nullptr);
     });
 }
@@ -263,9 +263,9 @@ std::unique_ptr<Cursor> Statement::openCursor() {
     Input input = buildInput();
     Status st;
     return callFb([&] {
-        Ref<Firebird::IMessageMetadata> output(m_statement->getOutputMetadata(&st));
+        Ref<Firebird::IMessageMetadata> output(m_statement->getOutputMetadata(st.get()));
         Firebird::IResultSet* rs =
-            m_statement->openCursor(&st, m_transaction.handle(), input.metadata.get(),
+            m_statement->openCursor(st.get(), m_transaction.handle(), input.metadata.get(),
                                     input.buffer.empty() ? nullptr : input.buffer.data(), output.get(), 0);
         return std::unique_ptr<Cursor>(new Cursor(m_attachment, m_transaction, rs, output.get()));
     });
@@ -278,15 +278,15 @@ Cursor::Cursor(Attachment& attachment, Transaction& transaction, Firebird::IResu
     , m_resultSet(resultSet)
     , m_names(std::make_shared<QByteArrayList>()) {
     Status st;
-    const unsigned count = metadata->getCount(&st);
+    const unsigned count = metadata->getCount(st.get());
     m_columns.reserve(count);
     for (unsigned i = 0; i < count; ++i) {
-        m_columns.push_back(Column{metadata->getType(&st, i), metadata->getSubType(&st, i), metadata->getScale(&st, i),
-                                   metadata->getLength(&st, i), metadata->getOffset(&st, i),
-                                   metadata->getNullOffset(&st, i)});
-        m_names->append(QByteArray(metadata->getAlias(&st, i)));
+        m_columns.push_back(Column{metadata->getType(st.get(), i), metadata->getSubType(st.get(), i),
+                                   metadata->getScale(st.get(), i), metadata->getLength(st.get(), i),
+                                   metadata->getOffset(st.get(), i), metadata->getNullOffset(st.get(), i)});
+        m_names->append(QByteArray(metadata->getAlias(st.get(), i)));
     }
-    m_buffer.assign(metadata->getMessageLength(&st), 0);
+    m_buffer.assign(metadata->getMessageLength(st.get()), 0);
 }
 
 Cursor::~Cursor() {
@@ -302,7 +302,7 @@ void Cursor::close() {
         return;
     Status st;
     try {
-        callFb([&] { m_resultSet->close(&st); });
+        callFb([&] { m_resultSet->close(st.get()); });
     } catch (const FbError&) {
         m_resultSet.reset();
         throw;
@@ -314,7 +314,7 @@ bool Cursor::fetch(Row& row) {
     if (!m_resultSet)
         return false;
     Status st;
-    const int rc = callFb([&] { return m_resultSet->fetchNext(&st, m_buffer.data()); });
+    const int rc = callFb([&] { return m_resultSet->fetchNext(st.get(), m_buffer.data()); });
     if (rc != Firebird::IStatus::RESULT_OK)
         return false;
     std::vector<Value> values;
@@ -378,17 +378,17 @@ QByteArray Cursor::readBlob(const unsigned char* idBytes) const {
     ISC_QUAD id = readAt<ISC_QUAD>(idBytes);
     Status st;
     return callFb([&] {
-        Ref<Firebird::IBlob> blob(m_attachment.handle()->openBlob(&st, m_transaction.handle(), &id, 0, nullptr));
+        Ref<Firebird::IBlob> blob(m_attachment.handle()->openBlob(st.get(), m_transaction.handle(), &id, 0, nullptr));
         QByteArray data;
         char chunk[16384];
         for (;;) {
             unsigned got = 0;
-            const int rc = blob->getSegment(&st, sizeof chunk, chunk, &got);
+            const int rc = blob->getSegment(st.get(), sizeof chunk, chunk, &got);
             if (rc == Firebird::IStatus::RESULT_NO_DATA)
                 break;
             data.append(chunk, qsizetype(got));
         }
-        blob->close(&st);
+        blob->close(st.get());
         blob.take();
         return data;
     });

@@ -79,7 +79,7 @@ void Transaction::start(Attachment& attachment, const QByteArrayList& params) {
     const QByteArray tpb = buildTpb(params);
     Status st;
     m_handle.reset(callFb([&] {
-        return attachment.handle()->startTransaction(&st, unsigned(tpb.size()),
+        return attachment.handle()->startTransaction(st.get(), unsigned(tpb.size()),
                                                      reinterpret_cast<const unsigned char*>(tpb.constData()));
     }));
     m_attachment = &attachment;
@@ -93,19 +93,19 @@ Firebird::ITransaction* Transaction::checked() const {
 
 void Transaction::commit() {
     Status st;
-    callFb([&] { checked()->commit(&st); });
+    callFb([&] { checked()->commit(st.get()); });
     m_handle.take(); // commit() released it
 }
 
 void Transaction::commitRetaining() {
     Status st;
-    callFb([&] { checked()->commitRetaining(&st); });
+    callFb([&] { checked()->commitRetaining(st.get()); });
 }
 
 void Transaction::rollback() {
     Status st;
     try {
-        callFb([&] { checked()->rollback(&st); });
+        callFb([&] { checked()->rollback(st.get()); });
     } catch (const FbError&) {
         m_handle.reset();
         throw;
@@ -115,7 +115,7 @@ void Transaction::rollback() {
 
 void Transaction::rollbackRetaining() {
     Status st;
-    callFb([&] { checked()->rollbackRetaining(&st); });
+    callFb([&] { checked()->rollbackRetaining(st.get()); });
 }
 
 } // namespace vestrel::fb
