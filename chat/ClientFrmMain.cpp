@@ -301,9 +301,7 @@ void TClientFrmMain::FormCreate() {
         reloadGroups();
         if (isOn(m_config.Mostra))
             Connect();
-        const bool open = m_client.Connected();
-        Disconnetti1->setEnabled(open);
-        DisconnettiEdEsci1->setEnabled(open);
+        DisconnettiEdEsci1->setEnabled(m_client.Connected());
     });
 }
 
@@ -475,6 +473,11 @@ void TClientFrmMain::FormCloseQuery() {
     } catch (const std::exception&) {
     }
     m_clientList.clear();
+}
+
+void TClientFrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    Memo1->setFocus();
 }
 
 void TClientFrmMain::closeEvent(QCloseEvent* event) {
