@@ -32,6 +32,7 @@ public:
 // wholly in single or double quotes loses them. A missing file reads as empty. Every write goes
 // through to disk at once as an atomic rewrite (temporary file and rename) that keeps comments,
 // unknown lines and the file's line endings (CR LF for new files). Names and values are cp1252 bytes.
+// An object caches the parsed file: use one object per thread.
 class IniFile {
 public:
     // `path` may use "\" as separator and may double it ("dir\\gruppi.ini"); both are accepted.

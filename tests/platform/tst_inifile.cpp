@@ -150,8 +150,11 @@ private slots:
     void rewriteKeepsEverythingElse() {
         const QByteArray before = "; settings\r\n[Server]\r\nHOST=old\r\n# odd line\r\n\r\n[Porta]\r\nPorta=1\r\n";
         writeFile(path(u"keep.ini"_s), before);
+        const auto permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(path(u"keep.ini"_s), permissions));
         IniFile ini(path(u"keep.ini"_s));
         ini.WriteString("server", "host", "new");
+        QCOMPARE(QFile::permissions(path(u"keep.ini"_s)) & 0x7077, permissions); // owner, group, other
         QCOMPARE(readFile(path(u"keep.ini"_s)),
                  QByteArray("; settings\r\n[Server]\r\nHOST=new\r\n# odd line\r\n\r\n[Porta]\r\nPorta=1\r\n"));
         QCOMPARE(ini.ReadString("SERVER", "Host", ""), QByteArray("new"));
