@@ -1,5 +1,7 @@
 #include "components/MessageTimer.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <QTimerEvent>
 
 namespace vestrel {
@@ -21,8 +23,23 @@ TMessageTimerHandler* TMessageTimerHandler::Instance() {
 }
 
 TMessageTimerHandler* TMessageTimerHandler::AttachTimerHandler() {
-    if (!t_slot.handler)
-        t_slot.handler = new TMessageTimerHandler;
+    if (!t_slot.handler) {
+        auto* handler = new TMessageTimerHandler;
+        t_slot.handler = handler;
+        // A worker thread frees a handler still alive when its event loop has ended, while the thread
+        // can still stop the handler's timers (and before a wait() on the thread returns).
+        QThread* thread = QThread::currentThread();
+        if (thread && !(QCoreApplication::instance() && thread == QCoreApplication::instance()->thread())) {
+            QObject::connect(
+                thread, &QThread::finished, handler,
+                [handler] {
+                    if (t_slot.handler == handler)
+                        t_slot.handler = nullptr;
+                    handler->deleteLater();
+                },
+                Qt::DirectConnection);
+        }
+    }
     ++t_slot.handler->m_users;
     return t_slot.handler;
 }
