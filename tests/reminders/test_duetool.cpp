@@ -156,7 +156,7 @@ void TestDueTool::failuresAndUsage_data() {
     QTest::addColumn<QByteArray>("message");
     const QStringList none;
     QTest::newRow("no config.ini") << QByteArray("-") << none << 1 << QByteArray("config.ini");
-    QTest::newRow("no File") << QByteArray("[Database]\r\nuser=SYSDBA\r\n") << none << 1 << QByteArray("File");
+    QTest::newRow("no File") << QByteArray("[Database]\r\nuser=SYSDBA\r\n") << none << 1 << QByteArray("config.ini");
     QTest::newRow("not a database") << QByteArray("[Database]\r\nFile=/etc/hostname\r\n") << none << 1
                                     << QByteArray("cannot open the database /etc/hostname");
     QTest::newRow("missing database") << QByteArray("[Database]\r\nFile=/nonexistent/x.fdb\r\n") << none << 1
