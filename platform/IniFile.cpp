@@ -82,7 +82,8 @@ void IniFile::load() const {
         m_unreadable = true;
         return;
     }
-    const QByteArray data = file.read(kMaxFileSize);
+    // Reading up to the cap straight away would allocate the whole cap for every small file.
+    const QByteArray data = file.read(std::min(file.size(), kMaxFileSize));
     if (!file.atEnd())
         m_unreadable = true;
 

@@ -8,6 +8,8 @@
 #include <QLockFile>
 #include <QSaveFile>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace vestrel {
@@ -65,7 +67,7 @@ HiveRead readHive(RegistryHive hive) {
         result.whole = false;
         return result;
     }
-    const QByteArray bytes = file.read(kMaxHiveSize);
+    const QByteArray bytes = file.read(std::min(file.size(), kMaxHiveSize));
     result.whole = file.atEnd();
     result.hive = regfile::parse(bytes);
     return result;
