@@ -347,6 +347,11 @@ void TClientFrmMain::Connect() {
         } catch (const TcpError&) {
             m_boxes.warning(u"Impossibile connettersi, controllare che tutti i parametri siano corretti"_s);
         }
+        if (m_closing) {
+            // The program began to end while the connect was waiting: it must not log in any more.
+            m_client.Disconnect();
+            return;
+        }
         auto* thread = new TClientHandleThread(m_client, this,
                                                [this](const TChatRecord& record) { ClientHandleDispatch(record); });
         ReceiverThread = thread;

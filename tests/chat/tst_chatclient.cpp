@@ -181,7 +181,7 @@ private slots:
         QTRY_COMPARE(server.connections(), 1);
         const QByteArrayList login = notifica == "1" ? QByteArrayList{"Login", "MESSAGE"} : QByteArrayList{"Login"};
         QTRY_COMPARE(server.commands(0), login);
-        const TChatRecord& first = server.received(0).first();
+        const TChatRecord first = server.received(0).first();
         QCOMPARE(first.field(TChatRecord::SenderNick), QByteArray("anna"));
         QCOMPARE(first.field(TChatRecord::SenderHost), QByteArray("host-anna"));
         QCOMPARE(first.field(TChatRecord::SenderMachine), QByteArray("pcA"));
