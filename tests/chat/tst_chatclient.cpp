@@ -64,6 +64,11 @@ private slots:
         QVERIFY(!anna.window->Image2->isHidden());
         QTRY_VERIFY(anna.window->SpeedButton3->isEnabled());
         QVERIFY(!anna.window->Connetti1->isEnabled());
+        // While connected, "Esci dal programma" only greys itself out.
+        QSignalSpy terminate(anna.window.get(), &TClientFrmMain::applicationTerminateRequested);
+        anna.window->EsciDalProgramma1Click();
+        QVERIFY(!anna.window->EsciDalProgramma1->isEnabled());
+        QCOMPARE(terminate.count(), 0);
 
         connectAndWaitForList(bob, 2);
         QTRY_COMPARE(anna.listBox(), QStringList({u"bob"_s, u"Tutti"_s}));
