@@ -71,6 +71,13 @@ prepare_client bruno pc-bruno
 start_client anna pc-anna
 start_client bruno pc-bruno
 
+# Both windows open at the same place; move bruno's beside anna's where an X display allows it.
+if [ "${QT_QPA_PLATFORM:-}" != offscreen ] && command -v xdotool >/dev/null; then
+    for window in $(timeout 15 xdotool search --sync --onlyvisible --pid "${pids[2]}" 2>/dev/null); do
+        xdotool windowmove "$window" 730 135 2>/dev/null || true
+    done
+fi
+
 cat >&2 <<TEXT
 demo: relay server on 127.0.0.1:$port; chat clients "anna" (machine pc-anna) and "bruno" (pc-bruno).
 demo: pick a name in the list on the right, type a message and press Enter; tick "Gruppo" to send to
