@@ -25,7 +25,8 @@ public:
 
     // Raw data of resource (type, id) in `language`; when the file has no entry in that language,
     // the first language it has. std::nullopt when missing.
-    std::optional<QByteArray> find(std::uint16_t type, std::uint16_t id, std::optional<std::uint16_t> language = {}) const;
+    std::optional<QByteArray> find(std::uint16_t type, std::uint16_t id,
+                                   std::optional<std::uint16_t> language = {}) const;
     // Languages present for (type, id), in directory order.
     std::vector<std::uint16_t> languages(std::uint16_t type, std::uint16_t id) const;
     // The language of the file's string tables: the first language of its first string table block.
