@@ -41,14 +41,21 @@ fi
 tint2 -c "$tint2rc" >"$workdir/tint2.log" 2>&1 &
 pids+=($!)
 
-# The panel is up once the window manager publishes a work area that leaves room for it.
-for _ in $(seq 1 100); do
+# The panel is up once the window manager publishes a work area that leaves room for it. On a busy
+# machine that can take a while; a desktop that never gets there is an error, not a test result.
+panel_up=0
+for _ in $(seq 1 600); do
     workarea=$(xprop -root _NET_WORKAREA 2>/dev/null || true)
     if [[ "$workarea" == *", 994"* ]]; then
+        panel_up=1
         break
     fi
     sleep 0.1
 done
+if [ "$panel_up" != 1 ]; then
+    echo "run-under-xvfb: the panel did not reserve its strip within 60 s (work area: ${workarea:-none})" >&2
+    exit 1
+fi
 
 export QT_QPA_PLATFORM=xcb
 status=0
