@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Vestrel demo: builds everything in build-demo/, then starts the chat relay server on loopback and
-# two chat clients ("anna" and "bruno"), each with its own program folder, registry store and machine
-# name, so that they can message each other, use a group and ask for read receipts.
+# Vestrel demo: builds everything in build-demo/, makes an embedded Firebird database with sample
+# reminders and shows which are due today (vericorr-due), then starts the chat relay server on loopback
+# and two chat clients ("anna" and "bruno"), each with its own program folder, registry store and
+# machine name, so that they can message each other, use a group and ask for read receipts.
 # Real windows when a display is available; otherwise under Xvfb, or on the offscreen platform.
 # Usage: scripts/demo.sh            (Ctrl+C ends the demo; the clients log out first)
 set -euo pipefail
@@ -12,7 +13,7 @@ scripts/install-deps.sh
 
 build="$root/build-demo"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TESTS=OFF -DVESTREL_BENCH=OFF
-cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient
+cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due vestrel_lang
 bin="$build/bin"
 
 # Without a display: a virtual one when Xvfb is there, else Qt's offscreen platform.
@@ -39,6 +40,25 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# Reminders: an embedded database built from the schema and the sample rows, and what is due today.
+reminders="$demo/reminders"
+mkdir -p "$reminders/program" "$reminders/registry"
+(
+    printf "SET NAMES UTF8; SET SQL DIALECT 1;\nCREATE DATABASE '%s' USER 'SYSDBA' DEFAULT CHARACTER SET WIN1252;\n" \
+        "$reminders/office.fdb"
+    cat tests/fixtures/schema.sql scripts/demo-reminders.sql
+) | isql-fb -q -b >/dev/null
+printf '[Database]\r\nFile=%s\r\nuser=SYSDBA\r\n' "$reminders/office.fdb" > "$reminders/program/config.ini"
+due() { VESTREL_PROGRAM_DIR="$reminders/program" VESTREL_REGISTRY_DIR="$reminders/registry" "$bin/vericorr-due" "$@"; }
+echo "demo: reminders due today for every operator (ID, criterion, title):" >&2
+due | sed 's/^/    /' >&2
+echo "demo: for operator AN at workstation P2 (vericorr-due OP=AN PC=P2):" >&2
+due OP=AN PC=P2 | sed 's/^/    /' >&2
+first=$(due | head -n 1 | cut -f 1)
+due --dismiss "$first"
+echo "demo: after dismissing reminder $first (vericorr-due --dismiss $first):" >&2
+due | sed 's/^/    /' >&2
 
 "$bin/chatserver" --listen 127.0.0.1 --port "$port" 2> >(sed -u 's/^/[chatserver] /' >&2) &
 pids+=($!)

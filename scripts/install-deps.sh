@@ -33,3 +33,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# Several programs open the same database through the embedded engine at once.
+"$(dirname "$0")"/firebird-setup.sh

@@ -12,5 +12,4 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TEST
 cmake --build "$build" --parallel "$(nproc)"
 
 export QT_QPA_PLATFORM=offscreen
-scripts/firebird-setup.sh # embedded processes share databases (SuperClassic)
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
