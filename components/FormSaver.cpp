@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <climits>
 
 namespace vestrel {
 
@@ -166,70 +167,49 @@ void TFormSaver::RestoreLayout() {
     try {
         RegistryIniFile ini(RegistryHive::CurrentUser);
         const QByteArray key = cp1252::fromUnicode(regKey);
+        // Without the key nothing is stored: every read below gives its default, so the design
+        // bounds (or the positive fallbacks) are kept on the primary screen and the state is left.
+        ini.OpenKey(key, false);
+        const int state = ini.ReadInteger(name, "WindowState", -1);
         QRect bounds(m_form->pos(), m_form->size());
-        const auto useDesign = [](int& target, int designValue) {
-            if (designValue > 0)
-                target = designValue;
-        };
-        int monitor = 0;
-        if (ini.OpenKey(key, false)) {
-            const int state = ini.ReadInteger(name, "WindowState", -1);
-            if (state != 1) {
-                int left = bounds.x(), top = bounds.y(), width = bounds.width(), height = bounds.height();
-                const int storedLeft = ini.ReadInteger(name, "Left", -1);
-                const int storedTop = ini.ReadInteger(name, "Top", -1);
-                const int storedWidth = ini.ReadInteger(name, "Width", -1);
-                const int storedHeight = ini.ReadInteger(name, "Height", -1);
-                storedLeft != -1 ? void(left = storedLeft) : useDesign(left, mLeft);
-                storedTop != -1 ? void(top = storedTop) : useDesign(top, mTop);
-                // A size of zero or less cannot be a saved window: the design size stays.
-                storedWidth > 0 ? void(width = storedWidth) : useDesign(width, mWidth);
-                storedHeight > 0 ? void(height = storedHeight) : useDesign(height, mheight);
-                bounds = QRect(left, top, width, height);
-            }
-            monitor = ini.ReadInteger(name, "MonitorNum", 0);
-            keepOnScreen(bounds, monitor);
-            m_form->move(bounds.topLeft());
-            m_form->resize(bounds.size());
-            switch (state) {
-            case 0:
-                m_form->setWindowState(m_form->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
-                break;
-            case 1:
-                m_form->setWindowState((m_form->windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
-                break;
-            case 2:
-                m_form->setWindowState(m_form->windowState() | Qt::WindowMinimized);
-                break;
-            default:
-                break;
-            }
-        } else {
-            int left = bounds.x(), top = bounds.y(), width = bounds.width(), height = bounds.height();
-            useDesign(left, mLeft);
-            useDesign(top, mTop);
-            useDesign(width, mWidth);
-            useDesign(height, mheight);
-            bounds = QRect(left, top, width, height);
-            keepOnScreen(bounds, 0);
-            m_form->move(bounds.topLeft());
-            m_form->resize(bounds.size());
+        if (state != 1) {
+            const auto storedOr = [&](const char* ident, int current, int fallback, int minimum) {
+                const int stored = ini.ReadInteger(name, ident, -1);
+                if (stored != -1 && stored >= minimum)
+                    return stored;
+                return fallback > 0 ? fallback : current;
+            };
+            // -1 means nothing stored; a size of zero or less cannot be a saved window either.
+            bounds =
+                QRect(storedOr("Left", bounds.x(), mLeft, INT_MIN), storedOr("Top", bounds.y(), mTop, INT_MIN),
+                      storedOr("Width", bounds.width(), mWidth, 1), storedOr("Height", bounds.height(), mheight, 1));
+        }
+        const int monitor = ini.ReadInteger(name, "MonitorNum", 0);
+        keepOnScreen(bounds, monitor);
+        m_form->move(bounds.topLeft());
+        m_form->resize(bounds.size());
+        switch (state) {
+        case 0:
+            m_form->setWindowState(m_form->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+            break;
+        case 1:
+            m_form->setWindowState((m_form->windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+            break;
+        case 2:
+            m_form->setWindowState(m_form->windowState() | Qt::WindowMinimized);
+            break;
+        default:
+            break;
         }
 
-        m_formName = name;
-        m_width = m_form->width();
-        m_height = m_form->height();
-        m_left = m_form->x();
-        m_top = m_form->y();
-        m_windowState = windowStateCode(m_form->windowState());
+        captureForm();
         m_monitorNum = monitor;
 
+        if (!ini.OpenKey(key + '\\' + name, false))
+            return;
         for (int i = 0; i < m_childToSave.Count(); ++i) {
             QWidget* control = m_childToSave.Items(i).Control();
             if (!control || control->objectName().isEmpty())
-                continue;
-            ini.CloseKey();
-            if (!ini.OpenKey(key + '\\' + name, false))
                 continue;
             const QByteArray section = controlName(control);
             const int align = ini.ReadInteger(section, "Align", control->property(kAlignProperty).toInt());
