@@ -1,6 +1,5 @@
 #include "reminders/DueTool.h"
 
-#include "components/csLocale.h"
 #include "fb/Connection.h"
 #include "fb/Query.h"
 #include "platform/Cp1252.h"
@@ -26,12 +25,27 @@ void print(FILE* stream, const QString& text) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
+// Every failure is told in one line, so that scripts can log it and users read it at a glance.
+void fail(FILE* err, const QString& problem) {
+    print(err, u"vericorr-due: "_s + problem + u'\n');
+}
+
 int usage(FILE* err, const QString& problem) {
-    print(err, u"vericorr-due: "_s + problem +
-                   u"\n"_s
-                   u"usage: vericorr-due [--date YYYY-MM-DD] [OP=xx] [PC=yy]\n"_s
-                   u"       vericorr-due --dismiss ID [--date YYYY-MM-DD]\n"_s);
+    fail(err, problem + u" (usage: vericorr-due [--date YYYY-MM-DD] [OP=xx] [PC=yy], "_s
+                        u"or vericorr-due --dismiss ID [--date YYYY-MM-DD])"_s);
     return duetool::ExitUsage;
+}
+
+// Firebird gives one line per entry of its status vector, the later ones led by "-"; joined with
+// "; " they make one line.
+QString errorText(const std::exception& e) {
+    QStringList parts = QString::fromLocal8Bit(e.what()).split(u'\n', Qt::SkipEmptyParts);
+    for (QString& part : parts) {
+        if (part.startsWith(u'-'))
+            part.remove(0, 1);
+        part = part.trimmed();
+    }
+    return parts.join(u"; "_s);
 }
 
 // A title goes on one output line: tabs and line breaks become blanks.
@@ -88,35 +102,34 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
         try {
             WriteDismissal(*options.dismissId, clock.today());
         } catch (const std::exception& e) {
-            print(err, u"vericorr-due: cannot record the dismissal: "_s + QString::fromLocal8Bit(e.what()) + u"\n"_s);
+            fail(err, u"cannot record the dismissal: "_s + errorText(e));
             return duetool::ExitFailure;
         }
         return duetool::ExitOk;
     }
 
+    // A missing or unreadable file would read as empty and be reported as "no database file".
     const QString configPath = programFile(u"config.ini"_s);
-    if (!QFileInfo::exists(configPath)) {
-        print(err, u"vericorr-due: no settings file "_s + configPath + u"\n"_s);
+    const QFileInfo config(configPath);
+    if (!config.isFile() || !config.isReadable()) {
+        fail(err, u"cannot read the settings file "_s + configPath);
         return duetool::ExitFailure;
     }
 
-    SelectLanguage(u"VE"_s);
+    // The tool speaks English throughout, so the missing file is told in its own words rather than
+    // by the localised text the reminders client shows.
     fb::Connection connection;
     bool noDatabaseFile = false;
     try {
-        LoadDatabaseSettings(connection, [&](const QString& text) {
-            noDatabaseFile = true;
-            print(err, u"vericorr-due: "_s +
-                           (text.isEmpty() ? u"no database file is set in config.ini ([Database] File)"_s : text) +
-                           u"\n"_s);
-        });
-        if (noDatabaseFile)
+        LoadDatabaseSettings(connection, [&](const QString&) { noDatabaseFile = true; });
+        if (noDatabaseFile) {
+            fail(err, u"no database file is set in "_s + configPath + u" (key File of section [Database])"_s);
             return duetool::ExitFailure;
-
+        }
         connection.Open();
     } catch (const std::exception& e) {
-        print(err, u"vericorr-due: cannot open the database "_s + cp1252::toUnicode(connection.DatabaseName()) +
-                       u": "_s + QString::fromLocal8Bit(e.what()) + u"\n"_s);
+        fail(err,
+             u"cannot open the database "_s + cp1252::toUnicode(connection.DatabaseName()) + u": "_s + errorText(e));
         return duetool::ExitFailure;
     }
 
@@ -129,7 +142,7 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
         ricorr.Close();
         connection.Commit();
     } catch (const std::exception& e) {
-        print(err, u"vericorr-due: cannot read the reminders: "_s + QString::fromLocal8Bit(e.what()) + u"\n"_s);
+        fail(err, u"cannot read the reminders: "_s + errorText(e));
         return duetool::ExitFailure;
     }
 

@@ -156,7 +156,8 @@ void TestDueTool::failuresAndUsage_data() {
     QTest::addColumn<QByteArray>("message");
     const QStringList none;
     QTest::newRow("no config.ini") << QByteArray("-") << none << 1 << QByteArray("config.ini");
-    QTest::newRow("no File") << QByteArray("[Database]\r\nuser=SYSDBA\r\n") << none << 1 << QByteArray("config.ini");
+    QTest::newRow("no File") << QByteArray("[Database]\r\nuser=SYSDBA\r\n") << none << 1
+                             << QByteArray("no database file is set in");
     QTest::newRow("not a database") << QByteArray("[Database]\r\nFile=/etc/hostname\r\n") << none << 1
                                     << QByteArray("cannot open the database /etc/hostname");
     QTest::newRow("missing database") << QByteArray("[Database]\r\nFile=/nonexistent/x.fdb\r\n") << none << 1
@@ -186,6 +187,7 @@ void TestDueTool::failuresAndUsage() {
     const Run r = run(arguments);
     QCOMPARE(r.exitCode, exitCode);
     QVERIFY2(r.err.contains(message), r.err.constData());
+    QVERIFY2(r.err.count('\n') == 1 && r.err.endsWith('\n'), r.err.constData()); // one line, for scripts
     QCOMPARE(r.out, QByteArray());
 }
 
