@@ -158,16 +158,23 @@ bool TSlidePopUp::ShowPopUp() {
     return true;
 }
 
-void TSlidePopUp::ClosePopUps() {
-    if (PopupCount() < 0)
-        return;
-    QList<QPointer<TfrmSlidePopUp>> popups;
+QList<TfrmSlidePopUp*> openSlidePopUps() {
+    QList<TfrmSlidePopUp*> popups;
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* w : windows) {
         if (auto* popup = qobject_cast<TfrmSlidePopUp*>(w); popup && !popup->isClosed())
             popups.append(popup);
     }
-    for (const QPointer<TfrmSlidePopUp>& popup : std::as_const(popups)) {
+    return popups;
+}
+
+void TSlidePopUp::ClosePopUps() {
+    if (PopupCount() < 0)
+        return;
+    // A popup's close may run handlers that close or free others.
+    const QList<TfrmSlidePopUp*> open = openSlidePopUps();
+    const QList<QPointer<TfrmSlidePopUp>> popups(open.cbegin(), open.cend());
+    for (const QPointer<TfrmSlidePopUp>& popup : popups) {
         if (popup)
             popup->close();
     }

@@ -71,6 +71,9 @@ QImage DrawGradient(TColor c1, TColor c2, TOrientation orientation, int w, int h
 // The decorative 138 x 3 strip painted along the bottom of every popup without a background image.
 QImage StripBitmap();
 
+// The popup windows of this process that are open, oldest first.
+QList<TfrmSlidePopUp*> openSlidePopUps();
+
 // Shows small always-on-top notification windows that slide out of the taskbar edge, wait `TimeOut`
 // seconds, slide back and free themselves. Each ShowPopUp makes one window from the current values of
 // the fields below; changing them later does not touch popups already shown.

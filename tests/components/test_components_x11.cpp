@@ -19,16 +19,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QList<TfrmSlidePopUp*> openPopups() {
-    QList<TfrmSlidePopUp*> result;
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget* w : windows) {
-        if (auto* p = qobject_cast<TfrmSlidePopUp*>(w); p && !p->isClosed())
-            result.append(p);
-    }
-    return result;
-}
-
 void screenshot(const QString& name) {
     const QString dir = qEnvironmentVariable("VESTREL_SCREENSHOT_DIR");
     if (dir.isEmpty())
@@ -79,9 +69,9 @@ private slots:
         QList<QPointer<TfrmSlidePopUp>> popups;
         for (const QString& text : texts) {
             component.Text = text;
-            const QList<TfrmSlidePopUp*> before = openPopups();
+            const QList<TfrmSlidePopUp*> before = openSlidePopUps();
             QVERIFY(component.ShowPopUp());
-            for (TfrmSlidePopUp* p : openPopups()) {
+            for (TfrmSlidePopUp* p : openSlidePopUps()) {
                 if (!before.contains(p))
                     popups << p;
             }

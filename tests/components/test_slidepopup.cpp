@@ -11,18 +11,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QList<TfrmSlidePopUp*> openPopups() {
-    QList<TfrmSlidePopUp*> result;
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget* w : windows) {
-        if (auto* p = qobject_cast<TfrmSlidePopUp*>(w); p && !p->isClosed())
-            result.append(p);
-    }
-    return result;
-}
-
 TfrmSlidePopUp* newestPopup(const QList<TfrmSlidePopUp*>& before) {
-    const QList<TfrmSlidePopUp*> now = openPopups();
+    const QList<TfrmSlidePopUp*> now = openSlidePopUps();
     for (TfrmSlidePopUp* p : now) {
         if (!before.contains(p))
             return p;
@@ -32,7 +22,7 @@ TfrmSlidePopUp* newestPopup(const QList<TfrmSlidePopUp*>& before) {
 
 // Shows one popup and returns its window, or null when ShowPopUp refused.
 TfrmSlidePopUp* show(TSlidePopUp& component) {
-    const QList<TfrmSlidePopUp*> before = openPopups();
+    const QList<TfrmSlidePopUp*> before = openSlidePopUps();
     if (!component.ShowPopUp())
         return nullptr;
     return newestPopup(before);
@@ -67,7 +57,7 @@ private slots:
     }
 
     void cleanup() {
-        const QList<TfrmSlidePopUp*> popups = openPopups();
+        const QList<TfrmSlidePopUp*> popups = openSlidePopUps();
         for (TfrmSlidePopUp* p : popups)
             p->DoClose();
         flushDeletes();
@@ -137,7 +127,7 @@ private slots:
             QVERIFY(show(component));
         const int offset = component.CascadeOffset();
         QVERIFY(!component.ShowPopUp());
-        QCOMPARE(openPopups().size(), shown);
+        QCOMPARE(openSlidePopUps().size(), shown);
         QCOMPARE(component.PopupCount(), shown);
         QCOMPARE(component.CascadeOffset(), offset);
     }
