@@ -22,7 +22,6 @@ public:
     explicit FixedClock(QDate day)
         : m_day(day) {}
     QDate today() const override { return m_day; }
-    void setToday(QDate day) { m_day = day; }
 
 private:
     QDate m_day;

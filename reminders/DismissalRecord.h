@@ -35,7 +35,6 @@ class DismissalLookup {
 public:
     // Opens the alert key, creating it when missing. When it cannot be opened nothing counts as dismissed.
     void Open();
-    bool IsOpen() const { return m_open; }
     bool HasValue(qint64 id) const;
     // The dismissal day of `id`; DismissalError or RegistryError when it is missing or unreadable.
     QDate ReadDate(qint64 id) const;

@@ -76,8 +76,7 @@ void ReminderEvaluation::IsDueDaily() {
         AddDueReminder();
         return;
     }
-    m_dismissedDate = m_alert.ReadDate(id);
-    if (m_today > m_dismissedDate)
+    if (m_today > m_alert.ReadDate(id))
         AddDueReminder();
 }
 
@@ -124,12 +123,13 @@ void ReminderEvaluation::isDueOnDate(Shape shape) {
         AddDueReminder();
         return;
     }
+    QDate dismissed;
     try {
-        m_dismissedDate = m_alert.ReadDate(id);
+        dismissed = m_alert.ReadDate(id);
     } catch (const std::exception&) {
         return; // an unreadable dismissal makes the row not due
     }
-    if (m_dismissedDate < *due)
+    if (dismissed < *due)
         AddDueReminder();
 }
 
@@ -148,15 +148,11 @@ void ReminderEvaluation::AddDueReminder() {
 
 TRicThread::TRicThread(MemTable& memTB, fb::Query& ricorr, ReminderFilters filters, const Clock& clock, QObject* parent)
     : QThread(parent)
-    , m_memTB(memTB)
-    , m_ricorr(ricorr)
-    , m_filters(std::move(filters))
-    , m_clock(clock) {}
+    , m_evaluation(memTB, ricorr, std::move(filters), clock) {}
 
 void TRicThread::run() {
-    ReminderEvaluation evaluation(m_memTB, m_ricorr, m_filters, m_clock);
     try {
-        evaluation.Execute([this] { return isInterruptionRequested(); });
+        m_evaluation.Execute([this] { return isInterruptionRequested(); });
     } catch (const std::exception&) {
         // A dataset that cannot even be walked leaves the table as far as it got; the display shows
         // what there is and nothing is reported, as for a failing row.

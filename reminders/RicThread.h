@@ -10,7 +10,6 @@
 #include <QThread>
 
 #include <functional>
-#include <optional>
 
 namespace vestrel {
 
@@ -34,9 +33,6 @@ public:
     // Applies the filters to the current row and appends it to the memory table.
     void AddDueReminder();
 
-    // The dismissal date read last (invalid until one is read).
-    QDate DismissedDate() const { return m_dismissedDate; }
-
 private:
     enum class Shape { Weekly, Monthly, Yearly };
     void isDueOnDate(Shape shape);
@@ -48,7 +44,6 @@ private:
     const Clock& m_clock;
     DismissalLookup m_alert;
     QDate m_today;
-    QDate m_dismissedDate;
 };
 
 // The evaluation run on its own thread. The creator connects finished() and starts it; asking it to
@@ -63,10 +58,7 @@ protected:
     void run() override;
 
 private:
-    MemTable& m_memTB;
-    fb::Query& m_ricorr;
-    ReminderFilters m_filters;
-    const Clock& m_clock;
+    ReminderEvaluation m_evaluation;
 };
 
 } // namespace vestrel
