@@ -10,9 +10,6 @@
 
 #include <algorithm>
 
-#include <sys/stat.h>
-#include <time.h>
-
 using namespace Qt::StringLiterals;
 
 namespace vestrel {
@@ -21,20 +18,6 @@ namespace {
 
 // Larger files are read up to this size and never rewritten, so what lies beyond is not lost.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
-// File systems stamp modification times with a coarse clock; a file changed within this margin of
-// being read may change again without its stamp showing it.
-constexpr qint64 kStampMarginNs = 1000000000;
-
-qint64 nowNs() {
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-bool isRacy(qint64 modifiedNs) {
-    return modifiedNs + kStampMarginNs > nowNs();
-}
-
 // A key the reader would not find again as written: empty, holding '=', or read as a comment or a
 // section header. Writing it would add a new line on every write.
 bool isUnreadableKey(const QByteArray& key) {
@@ -56,24 +39,12 @@ IniFile::IniFile(const QString& path)
     load();
 }
 
-IniFile::Stamp IniFile::currentStamp() const {
-    Stamp stamp;
-    struct stat st;
-    if (::stat(QFile::encodeName(m_localPath).constData(), &st) != 0)
-        return stamp;
-    stamp.exists = true;
-    stamp.size = st.st_size;
-    stamp.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    stamp.inode = st.st_ino;
-    return stamp;
-}
-
 void IniFile::load() const {
     m_lines.clear();
     m_newline = "\r\n";
     m_unreadable = false;
-    m_stamp = currentStamp();
-    m_racy = m_stamp.exists && isRacy(m_stamp.modifiedNs);
+    m_stamp = FileStamp::of(m_localPath);
+    m_racy = m_stamp.isRecent();
     if (!m_stamp.exists)
         return;
 
@@ -93,7 +64,7 @@ void IniFile::load() const {
 }
 
 void IniFile::refresh() const {
-    if (m_racy || currentStamp() != m_stamp)
+    if (m_racy || FileStamp::of(m_localPath) != m_stamp)
         load();
 }
 
@@ -120,15 +91,16 @@ void IniFile::save() {
         fail(file.errorString());
     if (!file.commit())
         fail(file.errorString());
-    m_stamp = currentStamp();
-    m_racy = isRacy(m_stamp.modifiedNs);
+    m_stamp = FileStamp::of(m_localPath);
+    m_racy = m_stamp.isRecent();
 }
 
+// `change` returns whether it changed anything; an unchanged file is not rewritten.
 template <typename Change> void IniFile::modify(Change&& change) {
     // Every write starts from the file as it is now, so changes made by other readers survive.
     load();
-    change();
-    save();
+    if (change())
+        save();
 }
 
 qsizetype IniFile::sectionEnd(qsizetype sectionLine) const {
@@ -226,7 +198,7 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
         if (existing >= 0) {
             Line& line = m_lines[existing];
             line.raw = line.name + '=' + cleanValue;
-            return;
+            return true;
         }
         Line line{cleanKey + '=' + cleanValue, Line::Kind::Key, cleanKey};
         const qsizetype header = findSection(cleanSection);
@@ -235,7 +207,7 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
                 m_lines.push_back(Line{});
             m_lines.push_back(Line{'[' + cleanSection + ']', Line::Kind::Section, cleanSection});
             m_lines.push_back(std::move(line));
-            return;
+            return true;
         }
         qsizetype insertAt = header + 1;
         for (qsizetype i = header + 1; i < sectionEnd(header); ++i) {
@@ -243,6 +215,7 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
                 insertAt = i + 1;
         }
         m_lines.insert(m_lines.begin() + insertAt, std::move(line));
+        return true;
     });
 }
 
@@ -250,32 +223,25 @@ void IniFile::WriteInteger(const QByteArray& section, const QByteArray& key, int
     WriteString(section, key, QByteArray::number(value));
 }
 
-void IniFile::EraseSection(const QByteArray& section) {
-    load();
-    if (findSection(section) < 0)
-        return;
+// Removes the lines `doomed` picks within every copy of `section`, so none can resurface afterwards.
+template <typename Pick> void IniFile::eraseInSection(const QByteArray& section, Pick&& doomed) {
     modify([&] {
-        // Every copy of the section goes, so none can resurface afterwards.
         bool inSection = false;
-        std::erase_if(m_lines, [&](const Line& line) {
-            if (line.kind == Line::Kind::Section)
-                inSection = cp1252::equalsIgnoreCase(line.name, section);
-            return inSection;
-        });
+        return std::erase_if(m_lines, [&](const Line& line) {
+                   if (line.kind == Line::Kind::Section)
+                       inSection = cp1252::equalsIgnoreCase(line.name, section);
+                   return inSection && doomed(line);
+               }) > 0;
     });
 }
 
+void IniFile::EraseSection(const QByteArray& section) {
+    eraseInSection(section, [](const Line&) { return true; });
+}
+
 void IniFile::DeleteKey(const QByteArray& section, const QByteArray& key) {
-    load();
-    if (findKey(section, key) < 0)
-        return;
-    modify([&] {
-        bool inSection = false;
-        std::erase_if(m_lines, [&](const Line& line) {
-            if (line.kind == Line::Kind::Section)
-                inSection = cp1252::equalsIgnoreCase(line.name, section);
-            return inSection && line.kind == Line::Kind::Key && cp1252::equalsIgnoreCase(line.name, key);
-        });
+    eraseInSection(section, [&](const Line& line) {
+        return line.kind == Line::Kind::Key && cp1252::equalsIgnoreCase(line.name, key);
     });
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTime>
 
+#include "platform/FileStamp.h"
 #include "platform/IniText.h"
 
 #include <optional>
@@ -70,13 +71,6 @@ public:
 
 private:
     using Line = initext::Line;
-    struct Stamp {
-        bool exists = false;
-        qint64 size = 0;
-        qint64 modifiedNs = 0;
-        quint64 inode = 0;
-        bool operator==(const Stamp&) const = default;
-    };
 
     QString m_path;      // as the caller gave it
     QString m_localPath; // usable on this system
@@ -84,8 +78,8 @@ private:
     // other readers wrote, as the profile functions do.
     mutable std::vector<Line> m_lines;
     mutable QByteArray m_newline; // "\r\n" or "\n", as the file has it
-    mutable Stamp m_stamp;
-    // The file changed too recently for its time stamp to tell a later change apart: reread anyway.
+    mutable FileStamp m_stamp;
+    // The file changed too recently for its stamp to tell a later change apart: reread anyway.
     mutable bool m_racy = false;
     mutable bool m_unreadable = false; // the file exists but could not be read whole: never rewrite it
 
@@ -93,7 +87,7 @@ private:
     void refresh() const;
     void save();
     template <typename Change> void modify(Change&& change);
-    Stamp currentStamp() const;
+    template <typename Pick> void eraseInSection(const QByteArray& section, Pick&& doomed);
     std::optional<QByteArray> value(const QByteArray& section, const QByteArray& key) const;
     qsizetype findSection(const QByteArray& section) const;
     qsizetype findKey(const QByteArray& section, const QByteArray& key) const;
