@@ -1,9 +1,11 @@
 // What the programs do most with the platform layer: read INI keys through a reader kept open,
-// read registry values (each read parses the hive file), and look strings up in a library.
+// read registry values (the parsed hive is kept while the file is unchanged), write settings one by
+// one or in one batch, and look strings up in a library.
 #include "platform/IniFile.h"
 #include "platform/Registry.h"
 #include "platform/ResourceLibrary.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -46,12 +48,21 @@ void BM_IniWriteKey(benchmark::State& state) {
 }
 BENCHMARK(BM_IniWriteKey)->Arg(10)->Arg(200);
 
+// Settings are read long after they were written: a file changed within the last second is read
+// again on every access, so the hive is stamped an hour back.
+void ageHiveFile() {
+    QFile file(registryHiveFile(RegistryHive::CurrentUser));
+    if (file.open(QIODevice::ReadWrite))
+        file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime);
+}
+
 void BM_RegistryReadString(benchmark::State& state) {
-    qputenv("VESTREL_REGISTRY_DIR", scratch().filePath(QStringLiteral("reg")).toLocal8Bit());
+    qputenv("VESTREL_REGISTRY_DIR", scratch().filePath(QStringLiteral("reg%1").arg(state.range(0))).toLocal8Bit());
     Registry registry;
     registry.OpenKey("\\software\\Pelk Software\\Vestrel\\Chat", true);
     for (int i = 0; i < state.range(0); ++i)
         registry.WriteString("Value" + QByteArray::number(i), "some text");
+    ageHiveFile();
     for (auto _ : state)
         benchmark::DoNotOptimize(registry.ReadString("Value0"));
 }
@@ -66,6 +77,27 @@ void BM_RegistryWriteString(benchmark::State& state) {
         registry.WriteString("Popup", QByteArray::number(++i % 2));
 }
 BENCHMARK(BM_RegistryWriteString);
+
+// Ten settings saved together: one value at a time against one batch.
+void BM_RegistryWriteTen(benchmark::State& state) {
+    qputenv("VESTREL_REGISTRY_DIR", scratch().filePath(QStringLiteral("regb")).toLocal8Bit());
+    Registry registry;
+    registry.OpenKey("\\software\\Pelk Software\\Vestrel\\Chat", true);
+    const bool batch = state.range(0) != 0;
+    int round = 0;
+    for (auto _ : state) {
+        RegistryValueList values;
+        for (int i = 0; i < 10; ++i)
+            values.append({"Value" + QByteArray::number(i), RegistryValue::fromInteger(++round)});
+        if (batch) {
+            registry.WriteValues(values);
+        } else {
+            for (const auto& [name, value] : values)
+                registry.WriteValues({{name, value}});
+        }
+    }
+}
+BENCHMARK(BM_RegistryWriteTen)->ArgName("batch")->Arg(0)->Arg(1);
 
 void BM_PeLoadString(benchmark::State& state) {
     // Built with the tests: build/tests/platform/pe/strings.dll.

@@ -1,14 +1,18 @@
 #include "platform/Registry.h"
 
+#include "platform/FileStamp.h"
 #include "platform/ProgramDir.h"
 #include "platform/RegistryFile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QLockFile>
+#include <QMutex>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -16,9 +20,6 @@ namespace vestrel {
 
 namespace {
 
-constexpr int kString = 1;
-constexpr int kBinary = 3;
-constexpr int kDWord = 4;
 // A hive file beyond this size is not ours to rewrite: reading stops there and writes are refused.
 constexpr qint64 kMaxHiveSize = 64 * 1024 * 1024;
 // A lock left by a process that died is taken over once it is this old.
@@ -53,24 +54,63 @@ std::string nameOf(const QByteArray& valueName) {
     return valueName.toStdString();
 }
 
+using SharedHive = std::shared_ptr<const regfile::Hive>;
+
 struct HiveRead {
-    regfile::Hive hive;
+    SharedHive hive;
     bool whole = true; // false when the file exists but could not be read in full
 };
 
-HiveRead readHive(RegistryHive hive) {
-    HiveRead result;
-    QFile file(registryHiveFile(hive));
-    if (!file.exists())
-        return result;
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.whole = false;
+// The parsed hive files of this process, by path, with the stamp each had when it was read.
+struct CachedHive {
+    FileStamp stamp;
+    bool recent = false; // read so soon after a change that the stamp cannot vouch for it
+    SharedHive hive;
+};
+
+class HiveCache {
+public:
+    HiveRead read(const QString& path) {
+        // The stamp is taken before the file is read: a change made meanwhile shows at the next read.
+        const FileStamp stamp = FileStamp::of(path);
+        {
+            QMutexLocker locker(&m_mutex);
+            const auto cached = m_hives.constFind(path);
+            if (cached != m_hives.constEnd() && !cached->recent && cached->stamp == stamp)
+                return HiveRead{cached->hive, true};
+        }
+        HiveRead result{std::make_shared<const regfile::Hive>(), true};
+        if (stamp.exists) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return HiveRead{result.hive, false};
+            const QByteArray bytes = file.read(std::min(file.size(), kMaxHiveSize));
+            if (!file.atEnd())
+                return HiveRead{result.hive, false};
+            result.hive = std::make_shared<const regfile::Hive>(regfile::parse(bytes));
+        }
+        QMutexLocker locker(&m_mutex);
+        m_hives.insert(path, CachedHive{stamp, stamp.isRecent(), result.hive});
         return result;
     }
-    const QByteArray bytes = file.read(std::min(file.size(), kMaxHiveSize));
-    result.whole = file.atEnd();
-    result.hive = regfile::parse(bytes);
-    return result;
+
+    void forget(const QString& path) {
+        QMutexLocker locker(&m_mutex);
+        m_hives.remove(path);
+    }
+
+private:
+    QMutex m_mutex;
+    QHash<QString, CachedHive> m_hives;
+};
+
+HiveCache& hiveCache() {
+    static HiveCache cache;
+    return cache;
+}
+
+HiveRead readHive(RegistryHive hive) {
+    return hiveCache().read(registryHiveFile(hive));
 }
 
 // Locked read-modify-write of the hive file: `change` returns whether it changed anything.
@@ -83,14 +123,17 @@ template <typename Change> bool changeHive(RegistryHive hive, Change&& change) {
     if (!lock.tryLock(kLockWaitMs))
         throw RegistryError(message(u"Cannot lock the registry file %1"_s.arg(path)));
 
-    HiveRead current = readHive(hive);
+    const HiveRead current = readHive(hive);
     if (!current.whole)
         throw RegistryError(message(u"Cannot read the registry file %1 whole"_s.arg(path)));
-    if (!change(current.hive))
+    regfile::Hive changed = *current.hive;
+    if (!change(changed))
         return false;
 
-    const QByteArray bytes = regfile::serialize(current.hive);
+    const QByteArray bytes = regfile::serialize(changed);
     QSaveFile file(path);
+    // Whatever happens to the replace, the next read goes to the file.
+    hiveCache().forget(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
         throw RegistryError(message(u"Cannot write the registry file %1: %2"_s.arg(path, file.errorString())));
     return true;
@@ -112,7 +155,7 @@ bool Registry::OpenKey(const QByteArray& key, bool canCreate) {
     if (hasLineBreak(relative))
         return false;
     const QByteArray path = fullPath(m_hive, relative);
-    bool exists = relative.isEmpty() || readHive(m_hive).hive.exists(path);
+    bool exists = relative.isEmpty() || readHive(m_hive).hive->exists(path);
     if (!exists && canCreate) {
         try {
             changeHive(m_hive, [&](regfile::Hive& hive) {
@@ -140,7 +183,7 @@ void Registry::CloseKey() {
 
 bool Registry::KeyExists(const QByteArray& key) const {
     const QByteArray relative = normalisedKey(key);
-    return relative.isEmpty() || readHive(m_hive).hive.exists(fullPath(m_hive, relative));
+    return relative.isEmpty() || readHive(m_hive).hive->exists(fullPath(m_hive, relative));
 }
 
 bool Registry::DeleteKey(const QByteArray& key) {
@@ -158,22 +201,22 @@ bool Registry::DeleteKey(const QByteArray& key) {
 std::optional<RegistryValue> Registry::ReadValue(const QByteArray& name) const {
     if (!m_open)
         return std::nullopt;
-    const regfile::Hive hive = readHive(m_hive).hive;
-    const qsizetype key = hive.find(fullPath(m_hive, m_currentKey));
+    const SharedHive hive = readHive(m_hive).hive;
+    const qsizetype key = hive->find(fullPath(m_hive, m_currentKey));
     if (key < 0)
         return std::nullopt;
-    const qsizetype index = regfile::findValue(hive.keys[key], name);
+    const qsizetype index = regfile::findValue(hive->keys[key], name);
     if (index < 0)
         return std::nullopt;
-    const regfile::Value& stored = hive.keys[key].values[index];
+    const regfile::Value& stored = hive->keys[key].values[index];
     RegistryValue value;
     value.data = stored.data;
     switch (stored.type) {
-    case kString:
-    case 2: // REG_EXPAND_SZ reads as a string, as the programs' registry class does
+    case regfile::kRegSz:
+    case regfile::kRegExpandSz: // reads as a string, as the programs' registry class does
         value.type = RegistryType::String;
         break;
-    case kDWord:
+    case regfile::kRegDword:
         value.type = RegistryType::DWord;
         break;
     default:
@@ -200,10 +243,7 @@ int Registry::ReadInteger(const QByteArray& name) const {
     const auto value = ReadValue(name);
     if (!value || value->type != RegistryType::DWord || value->data.size() != 4)
         throw RegistryError("Invalid data type for '" + nameOf(name) + "'");
-    quint32 bits = 0;
-    for (int i = 3; i >= 0; --i)
-        bits = (bits << 8) | quint8(value->data[i]);
-    return static_cast<qint32>(bits);
+    return static_cast<qint32>(regfile::dwordValue(value->data));
 }
 
 QByteArray Registry::ReadBinaryData(const QByteArray& name) const {
@@ -213,39 +253,44 @@ QByteArray Registry::ReadBinaryData(const QByteArray& name) const {
     return value->data;
 }
 
-void Registry::writeValue(const QByteArray& name, int type, const QByteArray& data) {
+RegistryValue RegistryValue::fromInteger(int value) {
+    return {RegistryType::DWord, regfile::dwordData(static_cast<quint32>(value))};
+}
+
+void Registry::WriteValues(const RegistryValueList& values) {
     if (!m_open)
-        throw RegistryError("Failed to set data for '" + nameOf(name) + "': no key is open");
-    if (hasLineBreak(name))
-        throw RegistryError("Failed to set data for '" + nameOf(name) + "': the name holds a line break");
+        throw RegistryError("Failed to set data: no key is open");
+    for (const auto& entry : values) {
+        if (hasLineBreak(entry.first))
+            throw RegistryError("Failed to set data for '" + nameOf(entry.first) + "': the name holds a line break");
+    }
+    if (values.isEmpty())
+        return;
     const QByteArray path = fullPath(m_hive, m_currentKey);
     changeHive(m_hive, [&](regfile::Hive& hive) {
         regfile::Key& key = hive.obtain(path);
-        const qsizetype index = regfile::findValue(key, name);
-        if (index >= 0) {
-            key.values[index].type = type;
-            key.values[index].data = data;
-        } else {
-            key.values.push_back(regfile::Value{name, type, data});
+        for (const auto& [name, value] : values) {
+            const int type = static_cast<int>(value.type);
+            const qsizetype index = regfile::findValue(key, name);
+            if (index >= 0)
+                key.values[index] = regfile::Value{key.values[index].name, type, value.data};
+            else
+                key.values.push_back(regfile::Value{name, type, value.data});
         }
         return true;
     });
 }
 
 void Registry::WriteString(const QByteArray& name, const QByteArray& value) {
-    writeValue(name, kString, value);
+    WriteValues({{name, RegistryValue::fromString(value)}});
 }
 
 void Registry::WriteInteger(const QByteArray& name, int value) {
-    const auto bits = static_cast<quint32>(value);
-    QByteArray data(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        data[i] = char((bits >> (8 * i)) & 0xFF);
-    writeValue(name, kDWord, data);
+    WriteValues({{name, RegistryValue::fromInteger(value)}});
 }
 
 void Registry::WriteBinaryData(const QByteArray& name, const QByteArray& data) {
-    writeValue(name, kBinary, data);
+    WriteValues({{name, RegistryValue::fromBinary(data)}});
 }
 
 bool Registry::DeleteValue(const QByteArray& name) {
@@ -272,10 +317,10 @@ QByteArrayList Registry::GetValueNames() const {
     QByteArrayList names;
     if (!m_open)
         return names;
-    const regfile::Hive hive = readHive(m_hive).hive;
-    const qsizetype key = hive.find(fullPath(m_hive, m_currentKey));
+    const SharedHive hive = readHive(m_hive).hive;
+    const qsizetype key = hive->find(fullPath(m_hive, m_currentKey));
     if (key >= 0) {
-        for (const regfile::Value& value : hive.keys[key].values)
+        for (const regfile::Value& value : hive->keys[key].values)
             names.append(value.name);
     }
     return names;
@@ -284,7 +329,7 @@ QByteArrayList Registry::GetValueNames() const {
 QByteArrayList Registry::GetKeyNames() const {
     if (!m_open)
         return {};
-    return readHive(m_hive).hive.subkeys(fullPath(m_hive, m_currentKey));
+    return readHive(m_hive).hive->subkeys(fullPath(m_hive, m_currentKey));
 }
 
 } // namespace vestrel

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <cstdint>
@@ -24,7 +26,13 @@ enum class RegistryType { String = 1, Binary = 3, DWord = 4 }; // REG_SZ, REG_BI
 struct RegistryValue {
     RegistryType type = RegistryType::String;
     QByteArray data; // REG_SZ: cp1252 bytes without terminator; REG_DWORD: 4 bytes little-endian
+
+    static RegistryValue fromString(const QByteArray& text) { return {RegistryType::String, text}; }
+    static RegistryValue fromInteger(int value);
+    static RegistryValue fromBinary(const QByteArray& data) { return {RegistryType::Binary, data}; }
 };
+
+using RegistryValueList = QList<QPair<QByteArray, RegistryValue>>; // value name, value
 
 // A typed key/value store with the behaviour of the Windows registry for what the programs use.
 //
@@ -33,7 +41,8 @@ struct RegistryValue {
 // optional); key and value names compare without regard to case and keep the case first written.
 // Every change is a read-modify-write of the hive file under a lock with an atomic replace, so several
 // programs writing at once lose nothing. A damaged file reads as far as it makes sense; lines that
-// cannot be understood are skipped, never fatal.
+// cannot be understood are skipped, never fatal. The process keeps the parsed hive while the file's
+// size, modification time and inode stay the same, so repeated reads do not parse it again.
 class Registry {
 public:
     explicit Registry(RegistryHive hive = RegistryHive::CurrentUser);
@@ -69,6 +78,10 @@ public:
     void WriteString(const QByteArray& name, const QByteArray& value);
     void WriteInteger(const QByteArray& name, int value);
     void WriteBinaryData(const QByteArray& name, const QByteArray& data);
+    // Writes all `values` into the current key in one locked read-modify-write: other programs see
+    // none or all of them, and the file is rewritten once. A later entry of the same name wins.
+    // Nothing is written when one of the names cannot be stored.
+    void WriteValues(const RegistryValueList& values);
     bool DeleteValue(const QByteArray& name);
 
     // Names in the order they are stored, with their stored case.
@@ -79,8 +92,6 @@ private:
     RegistryHive m_hive;
     QByteArray m_currentKey; // relative to the hive, as the caller spelled it; empty for the root
     bool m_open = false;
-
-    void writeValue(const QByteArray& name, int type, const QByteArray& data);
 };
 
 // Path of the file that holds `hive` on this system.

@@ -11,9 +11,6 @@ namespace vestrel::regfile {
 
 namespace {
 
-constexpr int kString = 1;
-constexpr int kExpandString = 2;
-constexpr int kDWord = 4;
 // regedit keeps hex lines within 80 columns.
 constexpr qsizetype kWrapColumn = 76;
 
@@ -74,7 +71,8 @@ std::optional<QByteArray> readHexBytes(const QByteArray& text) {
     return out;
 }
 
-std::optional<QByteArray> readDWord(const QByteArray& text) {
+// Up to 8 hex digits, as "dword:" data and "hex(N):" type numbers are written.
+std::optional<quint32> readHexNumber(const QByteArray& text) {
     const QByteArray t = text.trimmed();
     if (t.isEmpty() || t.size() > 8)
         return std::nullopt;
@@ -85,10 +83,7 @@ std::optional<QByteArray> readDWord(const QByteArray& text) {
             return std::nullopt;
         value = value * 16 + quint32(d);
     }
-    QByteArray out(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        out[i] = char((value >> (8 * i)) & 0xFF);
-    return out;
+    return value;
 }
 
 bool startsWithIgnoreCase(const QByteArray& text, const char* prefix) {
@@ -125,6 +120,20 @@ void appendHex(QByteArray& out, QByteArray line, const QByteArray& data) {
 }
 
 } // namespace
+
+QByteArray dwordData(quint32 value) {
+    QByteArray data(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        data[i] = char((value >> (8 * i)) & 0xFF);
+    return data;
+}
+
+quint32 dwordValue(const QByteArray& data) {
+    quint32 value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | quint8(data[i]);
+    return value;
+}
 
 qsizetype findValue(const Key& key, const QByteArray& name) {
     for (qsizetype i = 0; i < qsizetype(key.values.size()); ++i) {
@@ -262,38 +271,36 @@ Hive parse(const QByteArray& bytes) {
             const auto string = readQuoted(data, end);
             if (!string || end != data.size())
                 continue;
-            value.type = kString;
+            value.type = kRegSz;
             value.data = *string;
         } else if (startsWithIgnoreCase(data, "dword:")) {
-            const auto dword = readDWord(data.mid(6));
+            const auto dword = readHexNumber(data.mid(6));
             if (!dword)
                 continue;
-            value.type = kDWord;
-            value.data = *dword;
+            value.type = kRegDword;
+            value.data = dwordData(*dword);
         } else if (startsWithIgnoreCase(data, "hex")) {
             const qsizetype colon = data.indexOf(':');
             if (colon < 0)
                 continue;
             const QByteArray kind = data.left(colon).mid(3);
             if (kind.isEmpty()) {
-                value.type = 3;
+                value.type = kRegBinary;
             } else {
                 if (kind.size() < 3 || !kind.startsWith('(') || !kind.endsWith(')'))
                     continue;
-                const auto number = readDWord(kind.mid(1, kind.size() - 2));
-                if (!number)
+                const auto number = readHexNumber(kind.mid(1, kind.size() - 2));
+                if (!number || *number > 0xFFFF)
                     continue;
-                value.type = int(quint8(number->at(0)) | (quint8(number->at(1)) << 8));
-                if (number->at(2) || number->at(3))
-                    continue;
+                value.type = int(*number);
             }
             const auto raw = readHexBytes(data.mid(colon + 1));
             if (!raw)
                 continue;
             value.data = *raw;
-            if ((value.type == kString || value.type == kExpandString) && value.data.endsWith('\0'))
+            if ((value.type == kRegSz || value.type == kRegExpandSz) && value.data.endsWith('\0'))
                 value.data.chop(1);
-            if (value.type == kDWord && value.data.size() != 4)
+            if (value.type == kRegDword && value.data.size() != 4)
                 continue;
         } else {
             continue; // "-" (a deletion entry) or data of no known form
@@ -317,21 +324,19 @@ QByteArray serialize(const Hive& hive) {
         out += '[' + key.path + "]\r\n";
         for (const Value& value : key.values) {
             const QByteArray name = value.name.isEmpty() ? QByteArray("@") : quoted(value.name);
-            const bool plainString = value.type == kString && !value.data.contains('\r') &&
-                                     !value.data.contains('\n') && !value.data.contains('\0');
+            const bool plainString = value.type == kRegSz && !value.data.contains('\r') && !value.data.contains('\n') &&
+                                     !value.data.contains('\0');
             if (plainString) {
                 out += name + '=' + quoted(value.data) + "\r\n";
-            } else if (value.type == kDWord && value.data.size() == 4) {
-                quint32 dword = 0;
-                for (int i = 3; i >= 0; --i)
-                    dword = (dword << 8) | quint8(value.data[i]);
-                out += name + "=dword:" + QByteArray::number(dword, 16).rightJustified(8, '0') + "\r\n";
-            } else if (value.type == 3) {
+            } else if (value.type == kRegDword && value.data.size() == 4) {
+                out +=
+                    name + "=dword:" + QByteArray::number(dwordValue(value.data), 16).rightJustified(8, '0') + "\r\n";
+            } else if (value.type == kRegBinary) {
                 appendHex(out, name + "=hex:", value.data);
             } else {
                 // Strings that a quoted line cannot hold, and types this store does not interpret.
                 QByteArray data = value.data;
-                if (value.type == kString || value.type == kExpandString)
+                if (value.type == kRegSz || value.type == kRegExpandSz)
                     data.append('\0');
                 appendHex(out, name + "=hex(" + QByteArray::number(value.type, 16) + "):", data);
             }

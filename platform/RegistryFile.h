@@ -9,10 +9,15 @@
 // Internal to the platform layer; shared by Registry.cpp and the fuzz target.
 namespace vestrel::regfile {
 
-// Windows value type numbers: 1 REG_SZ, 3 REG_BINARY, 4 REG_DWORD; others are kept as read.
+// Windows value type numbers; other numbers are kept as read.
+inline constexpr int kRegSz = 1;
+inline constexpr int kRegExpandSz = 2;
+inline constexpr int kRegBinary = 3;
+inline constexpr int kRegDword = 4;
+
 struct Value {
     QByteArray name; // empty for the default value ("@")
-    int type = 1;
+    int type = kRegSz;
     QByteArray data; // REG_SZ without terminator; REG_DWORD 4 bytes little-endian
 };
 
@@ -47,5 +52,9 @@ QByteArray serialize(const Hive& hive);
 
 // Index of the named value in `key`, compared without regard to case; -1 when missing.
 qsizetype findValue(const Key& key, const QByteArray& name);
+
+// The 4 little-endian bytes a REG_DWORD holds, and back (`data` must hold 4 bytes).
+QByteArray dwordData(quint32 value);
+quint32 dwordValue(const QByteArray& data);
 
 } // namespace vestrel::regfile

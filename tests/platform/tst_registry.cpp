@@ -3,12 +3,14 @@
 #include "platform/RegistryFile.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -31,13 +33,43 @@ void writeHive(const QByteArray& text) {
     file.write(text);
 }
 
-// Run as a child process: writes its own values into the shared key as fast as it can.
+// Puts `text` in the hive file stamped `modified`: in place (same inode) or by renaming a new file.
+void rewriteHive(const QByteArray& text, const QDateTime& modified, bool replace) {
+    const QString path = registryHiveFile(RegistryHive::CurrentUser);
+    const QString written = replace ? path + u".new"_s : path;
+    QFile file(written);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(text), text.size());
+    file.close();
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    file.close();
+    if (replace)
+        QVERIFY(std::rename(QFile::encodeName(written).constData(), QFile::encodeName(path).constData()) == 0);
+}
+
+QByteArray hiveWithName(const char* name) {
+    return "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n\"Nick\"=\"" + QByteArray(name) +
+           "\"\r\n";
+}
+
+// Run as a child process: writes its own values into the shared key as fast as it can, one at a
+// time ("a") or two in one batch ("b").
 int runWriter(const QByteArray& prefix) {
     Registry registry;
     if (!registry.OpenKey(kKey + "\\Concurrency", true))
         return 2;
-    for (int i = 0; i < kValuesPerWriter; ++i)
-        registry.WriteString(prefix + QByteArray::number(i), QByteArray::number(i * 3));
+    for (int i = 0; i < kValuesPerWriter; i += 2) {
+        const QByteArray name = prefix + QByteArray::number(i);
+        const QByteArray next = prefix + QByteArray::number(i + 1);
+        if (prefix == "b") {
+            registry.WriteValues({{name, RegistryValue::fromString(QByteArray::number(i * 3))},
+                                  {next, RegistryValue::fromString(QByteArray::number((i + 1) * 3))}});
+        } else {
+            registry.WriteString(name, QByteArray::number(i * 3));
+            registry.WriteString(next, QByteArray::number((i + 1) * 3));
+        }
+    }
     return 0;
 }
 
@@ -232,6 +264,54 @@ private slots:
         // A change rewrites what was understood and drops only what was not.
         registry.WriteString("Good5", "5");
         QCOMPARE(registry.GetValueNames(), QByteArrayList({"Good1", "Good2", "Wrapped", "Good3", "Good4", "Good5"}));
+    }
+
+    void readsReuseTheParsedHiveWhileTheFileKeepsItsStamp() {
+        QVERIFY(QDir().mkpath(registryDirectory()));
+        const QDateTime hourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        rewriteHive(hiveWithName("anna"), hourAgo, false);
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, false));
+        QCOMPARE(registry.ReadString("Nick"), QByteArray("anna"));
+
+        // Same size, time and inode: the parsed copy serves, the file is not read again.
+        rewriteHive(hiveWithName("bice"), hourAgo, false);
+        QCOMPARE(registry.ReadString("Nick"), QByteArray("anna"));
+        // Any part of the stamp that changes makes the next read go to the file.
+        rewriteHive(hiveWithName("carl"), hourAgo.addSecs(1), false);
+        QCOMPARE(registry.ReadString("Nick"), QByteArray("carl"));
+        rewriteHive(hiveWithName("dora"), hourAgo.addSecs(1), true);
+        QCOMPARE(registry.ReadString("Nick"), QByteArray("dora"));
+        rewriteHive(hiveWithName("elisabetta"), hourAgo.addSecs(1), false);
+        QCOMPARE(registry.ReadString("Nick"), QByteArray("elisabetta"));
+
+        // Our own write is seen at once, by this object and by any other of the process.
+        registry.WriteString("Nick", "fede");
+        QCOMPARE(registry.ReadString("Nick"), QByteArray("fede"));
+        Registry other;
+        QVERIFY(other.OpenKey(kKey, false));
+        QCOMPARE(other.ReadString("nick"), QByteArray("fede"));
+    }
+
+    void batchesWriteEverythingOrNothing() {
+        Registry registry;
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.WriteValues({{"Nick", RegistryValue::fromString("x")}}));
+        QVERIFY(registry.OpenKey(kKey, true));
+        registry.WriteString("Popup", "1");
+
+        registry.WriteValues({{"POPUP", RegistryValue::fromString("0")},
+                              {"Timer", RegistryValue::fromInteger(-7)},
+                              {"Layout", RegistryValue::fromBinary("\x01\x02")},
+                              {"timer", RegistryValue::fromInteger(40)}});
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Popup", "Timer", "Layout"}));
+        QCOMPARE(registry.ReadString("Popup"), QByteArray("0"));
+        QCOMPARE(registry.ReadInteger("Timer"), 40);
+        QCOMPARE(registry.ReadBinaryData("Layout"), QByteArray("\x01\x02"));
+
+        const QByteArray before = hiveText();
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.WriteValues({{"Nick", RegistryValue::fromString("anna")},
+                                                                      {"bad\nname", RegistryValue::fromString("x")}}));
+        QCOMPARE(hiveText(), before);
     }
 
     void unwritableStoreFailsCleanly() {
