@@ -32,15 +32,10 @@ std::optional<int> readStoredChoice() {
         Registry registry(RegistryHive::CurrentUser);
         if (!registry.OpenKey(QByteArray(csLocale::LocaleKey), false))
             return std::nullopt;
-        const auto value = registry.ReadValue(QByteArray(csLocale::LocaleValue));
-        if (!value || value->type != RegistryType::DWord || value->data.size() != 4)
+        const int stored = registry.ReadInteger(QByteArray(csLocale::LocaleValue));
+        if (stored != 0 && stored != 1)
             return std::nullopt;
-        const auto* bytes = reinterpret_cast<const unsigned char*>(value->data.constData());
-        const quint32 stored =
-            quint32(bytes[0]) | quint32(bytes[1]) << 8 | quint32(bytes[2]) << 16 | quint32(bytes[3]) << 24;
-        if (stored > 1)
-            return std::nullopt;
-        return int(stored);
+        return stored;
     } catch (const RegistryError&) {
         return std::nullopt;
     }
