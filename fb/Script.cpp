@@ -1,6 +1,7 @@
 #include "fb/Script.h"
 
 #include "fb/Attachment.h"
+#include "fb/SqlText.h"
 #include "fb/Transaction.h"
 
 namespace vestrel::fb {
@@ -17,33 +18,17 @@ QByteArrayList splitScript(const QByteArray& script) {
         current.clear();
     };
     while (i < n) {
-        const char c = script.at(i);
-        if (c == '\'' || c == '"') {
-            // Quoted text or identifier; a doubled quote stays inside.
-            qsizetype j = i + 1;
-            while (j < n) {
-                if (script.at(j) == c) {
-                    if (j + 1 < n && script.at(j + 1) == c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            current.append(script.mid(i, j + 1 - i));
-            i = j + 1;
-        } else if (c == '-' && i + 1 < n && script.at(i + 1) == '-') {
-            const qsizetype end = script.indexOf('\n', i);
-            i = end < 0 ? n : end;
-        } else if (c == '/' && i + 1 < n && script.at(i + 1) == '*') {
-            const qsizetype end = script.indexOf("*/", i + 2);
-            i = end < 0 ? n : end + 2;
-        } else if (c == ';') {
+        bool comment = false;
+        const qsizetype end = detail::skipQuotedOrComment(script, i, &comment);
+        if (end > i) {
+            if (!comment)
+                current.append(script.mid(i, end - i));
+            i = end;
+        } else if (script.at(i) == ';') {
             flush();
             ++i;
         } else {
-            current.append(c);
+            current.append(script.at(i));
             ++i;
         }
     }

@@ -1,6 +1,7 @@
 #include "fb/Statement.h"
 
 #include "fb/Attachment.h"
+#include "fb/SqlText.h"
 #include "fb/Transaction.h"
 
 #include <ibase.h>
@@ -55,31 +56,10 @@ QByteArray translateNamedParams(const QByteArray& sql, QByteArrayList& names) {
     };
     while (i < n) {
         const char c = sql.at(i);
-        if (c == '\'' || c == '"') {
-            // Quoted text or identifier; a doubled quote stays inside.
-            qsizetype j = i + 1;
-            while (j < n) {
-                if (sql.at(j) == c) {
-                    if (j + 1 < n && sql.at(j + 1) == c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            out.append(sql.mid(i, j + 1 - i));
-            i = j + 1;
-        } else if (c == '-' && i + 1 < n && sql.at(i + 1) == '-') {
-            const qsizetype end = sql.indexOf('\n', i);
-            const qsizetype stop = end < 0 ? n : end;
-            out.append(sql.mid(i, stop - i));
-            i = stop;
-        } else if (c == '/' && i + 1 < n && sql.at(i + 1) == '*') {
-            const qsizetype end = sql.indexOf("*/", i + 2);
-            const qsizetype stop = end < 0 ? n : end + 2;
-            out.append(sql.mid(i, stop - i));
-            i = stop;
+        const qsizetype end = skipQuotedOrComment(sql, i);
+        if (end > i) {
+            out.append(sql.mid(i, end - i));
+            i = end;
         } else if (c == '?') {
             names.append(QByteArray());
             out.append(c);
