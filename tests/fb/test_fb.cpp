@@ -4,6 +4,7 @@
 #include "fb/Script.h"
 #include "fb/Statement.h"
 #include "fb/Transaction.h"
+#include "tests/fb/SchemaDatabase.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,14 +15,7 @@ using namespace vestrel::fb;
 
 namespace {
 
-QByteArray schema() {
-    QFile file(qEnvironmentVariable("VESTREL_TEST_DATA") + QStringLiteral("/schema.sql"));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("schema.sql not found");
-    return file.readAll();
-}
-
-const QByteArrayList user{"user_name=SYSDBA", "password=masterkey"};
+const QByteArrayList& user = testing::SchemaUser;
 
 } // namespace
 
@@ -51,7 +45,7 @@ void TestFb::init() {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_path = QFile::encodeName(m_dir->filePath(QStringLiteral("test.fdb")));
-    createDatabaseFromScript(m_path, user, schema());
+    testing::createSchemaDatabase(m_path);
 }
 
 void TestFb::textBlobAndNullsRoundTrip() {

@@ -1,9 +1,9 @@
 #include "fb/Attachment.h"
-#include "fb/Script.h"
 #include "fb/Statement.h"
 #include "fb/Transaction.h"
 #include "platform/Registry.h"
 #include "reminders/DismissalRecord.h"
+#include "tests/fb/SchemaDatabase.h"
 
 #include <QFile>
 #include <QProcess>
@@ -15,7 +15,7 @@ using namespace vestrel::fb;
 
 namespace {
 
-const QByteArrayList user{"user_name=SYSDBA", "password=x"};
+const QByteArrayList& user = testing::SchemaUser;
 
 struct Run {
     int exitCode = -1;
@@ -48,12 +48,9 @@ private:
 
 void TestDueTool::initTestCase() {
     QVERIFY(m_dir.isValid());
-    qputenv("VESTREL_REGISTRY_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("registry"))));
-    qputenv("VESTREL_PROGRAM_DIR", QFile::encodeName(m_dir.path()));
-    QFile schema(qEnvironmentVariable("VESTREL_TEST_DATA") + QStringLiteral("/schema.sql"));
-    QVERIFY(schema.open(QIODevice::ReadOnly));
+    testing::useTestFolders(m_dir);
     m_path = QFile::encodeName(m_dir.filePath(QStringLiteral("ricorr.fdb")));
-    createDatabaseFromScript(m_path, user, schema.readAll());
+    testing::createSchemaDatabase(m_path);
 
     Attachment att = Attachment::attach(m_path, user);
     Transaction tr(att);

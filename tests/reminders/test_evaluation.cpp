@@ -1,7 +1,6 @@
 #include "fb/Attachment.h"
 #include "fb/Connection.h"
 #include "fb/Query.h"
-#include "fb/Script.h"
 #include "fb/Statement.h"
 #include "fb/Transaction.h"
 #include "platform/ProgramDir.h"
@@ -9,6 +8,7 @@
 #include "reminders/DatabaseSettings.h"
 #include "reminders/DismissalRecord.h"
 #include "reminders/RicThread.h"
+#include "tests/fb/SchemaDatabase.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -23,7 +23,7 @@ using namespace vestrel::fb;
 
 namespace {
 
-const QByteArrayList user{"user_name=SYSDBA", "password=x"};
+const QByteArrayList& user = testing::SchemaUser;
 
 struct Reminder {
     qint64 id;
@@ -82,12 +82,9 @@ private:
 
 void TestEvaluation::initTestCase() {
     QVERIFY(m_dir.isValid());
-    qputenv("VESTREL_REGISTRY_DIR", QFile::encodeName(m_dir.filePath(QStringLiteral("registry"))));
-    qputenv("VESTREL_PROGRAM_DIR", QFile::encodeName(m_dir.path()));
-    QFile schema(qEnvironmentVariable("VESTREL_TEST_DATA") + QStringLiteral("/schema.sql"));
-    QVERIFY(schema.open(QIODevice::ReadOnly));
+    testing::useTestFolders(m_dir);
     m_path = QFile::encodeName(m_dir.filePath(QStringLiteral("ricorr.fdb")));
-    createDatabaseFromScript(m_path, user, schema.readAll());
+    testing::createSchemaDatabase(m_path);
     m_att = Attachment::attach(m_path, user);
 }
 
