@@ -10,8 +10,8 @@ TChatRecord TChatRecord::fromBytes(const char* bytes) {
     return record;
 }
 
-QByteArray TChatRecord::field(Field f) const {
-    const char* start = m_bytes.data() + f * FieldSize;
+QByteArray TChatRecord::fieldOf(const char* record, Field f) {
+    const char* start = record + f * FieldSize;
     const auto length = static_cast<unsigned char>(start[0]);
     return QByteArray(start + 1, length);
 }
@@ -24,9 +24,9 @@ void TChatRecord::setField(Field f, const QByteArray& value) {
     std::memcpy(start + 1, value.constData(), size_t(length));
 }
 
-bool TChatRecord::hasCommand(const char* word) const {
+bool TChatRecord::commandIs(const char* record, const char* word) {
     const auto length = std::strlen(word);
-    return static_cast<unsigned char>(m_bytes[0]) == length && std::memcmp(m_bytes.data() + 1, word, length) == 0;
+    return static_cast<unsigned char>(record[0]) == length && std::memcmp(record + 1, word, length) == 0;
 }
 
 TChatRecord makeChatRecord(const char* command, const ChatSender& sender, const QByteArray& text,

@@ -31,10 +31,14 @@ public:
     // A record from exactly Size received bytes.
     static TChatRecord fromBytes(const char* bytes);
 
-    QByteArray field(Field f) const;
+    QByteArray field(Field f) const { return fieldOf(data(), f); }
     // Stores the first 255 characters of `value`; the rest of the field becomes zero.
     void setField(Field f, const QByteArray& value);
-    bool hasCommand(const char* word) const;
+    bool hasCommand(const char* word) const { return commandIs(data(), word); }
+
+    // The same reads on the Size bytes of a record still lying in a receive buffer.
+    static QByteArray fieldOf(const char* record, Field f);
+    static bool commandIs(const char* record, const char* word);
 
     const char* data() const { return m_bytes.data(); }
     char* data() { return m_bytes.data(); }

@@ -7,7 +7,6 @@
 #include <QTcpSocket>
 
 #include <cstdio>
-#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -18,26 +17,10 @@ namespace {
 constexpr qsizetype RecordSize = TChatRecord::Size;
 constexpr int MaxUnknownLogged = 3;
 
-QByteArray fieldOf(const char* record, TChatRecord::Field field) {
-    const char* start = record + field * TChatRecord::FieldSize;
-    return QByteArray(start + 1, static_cast<unsigned char>(start[0]));
-}
-
-bool commandIs(const char* record, const char* word) {
-    const auto length = std::strlen(word);
-    return static_cast<unsigned char>(record[0]) == length && std::memcmp(record + 1, word, length) == 0;
-}
-
 bool isRelayed(const char* record) {
-    return commandIs(record, ChatCommand::Message) || commandIs(record, ChatCommand::Dialog) ||
-           commandIs(record, ChatCommand::MsgNotify);
-}
-
-void putField(char* record, TChatRecord::Field field, const QByteArray& value) {
-    char* start = record + field * TChatRecord::FieldSize;
-    const auto length = std::min<qsizetype>(value.size(), TChatRecord::MaxText);
-    start[0] = static_cast<char>(length);
-    std::memcpy(start + 1, value.constData(), size_t(length));
+    return TChatRecord::commandIs(record, ChatCommand::Message) ||
+           TChatRecord::commandIs(record, ChatCommand::Dialog) ||
+           TChatRecord::commandIs(record, ChatCommand::MsgNotify);
 }
 
 // What a log line may show of bytes a client sent: printable ASCII, the rest as '?'.
@@ -171,13 +154,13 @@ void RelayServer::readFrom(Client& client) {
 }
 
 void RelayServer::handleRecord(Client& client, const char* record) {
-    if (commandIs(record, ChatCommand::Login)) {
-        client.nick = fieldOf(record, TChatRecord::SenderNick);
-        client.key = fieldOf(record, TChatRecord::SenderMachine);
+    if (TChatRecord::commandIs(record, ChatCommand::Login)) {
+        client.nick = TChatRecord::fieldOf(record, TChatRecord::SenderNick);
+        client.key = TChatRecord::fieldOf(record, TChatRecord::SenderMachine);
         client.loggedIn = true;
         log(u"#%1 login %2=%3"_s.arg(client.id).arg(printable(client.nick), printable(client.key)));
         sendClientList(ChatCommand::Login, client);
-    } else if (commandIs(record, ChatCommand::Logout)) {
+    } else if (TChatRecord::commandIs(record, ChatCommand::Logout)) {
         if (!client.loggedIn)
             return;
         client.loggedIn = false;
@@ -185,14 +168,14 @@ void RelayServer::handleRecord(Client& client, const char* record) {
         sendClientList(ChatCommand::Logout, client);
     } else if (isRelayed(record)) {
         // A client that has logged out may still send its exit notice.
-        const QByteArray recipient = fieldOf(record, TChatRecord::Recipient);
+        const QByteArray recipient = TChatRecord::fieldOf(record, TChatRecord::Recipient);
         if (recipient.isEmpty())
             sendToAll(record, RecordSize);
         else
             sendToKey(recipient, record, RecordSize);
     } else if (++client.unknownRecords <= MaxUnknownLogged) {
         log(u"#%1 dropped a record with unknown command \"%2\"%3"_s.arg(client.id).arg(
-            printable(fieldOf(record, TChatRecord::Command)),
+            printable(TChatRecord::fieldOf(record, TChatRecord::Command)),
             client.unknownRecords == MaxUnknownLogged ? u" (further ones not logged)"_s : QString()));
     }
 }
@@ -232,12 +215,12 @@ void RelayServer::sendClientList(const char* command, const Client& about) {
             break;
         list += line;
     }
-    QByteArray record(RecordSize, '\0');
-    putField(record.data(), TChatRecord::Command, command);
-    putField(record.data(), TChatRecord::SenderNick, about.nick);
-    putField(record.data(), TChatRecord::SenderMachine, about.key);
-    putField(record.data(), TChatRecord::Text, list);
-    sendToAll(record.constData(), RecordSize);
+    TChatRecord record;
+    record.setField(TChatRecord::Command, command);
+    record.setField(TChatRecord::SenderNick, about.nick);
+    record.setField(TChatRecord::SenderMachine, about.key);
+    record.setField(TChatRecord::Text, list);
+    sendToAll(record.data(), RecordSize);
 }
 
 void RelayServer::dropClient(Client& client, const QString& reason) {
