@@ -62,6 +62,10 @@ int portNumber(const QByteArray& porta) {
 
 const QColor skyBlue(0xA6, 0xCA, 0xF0);
 
+// Where the connection pictures sit in the last status panel.
+constexpr int pictureSize = 15;
+constexpr int pictureInset = 6;
+
 } // namespace
 
 TClientFrmMain::TClientFrmMain(TUserConfig& config, MessageBoxes& boxes, Dialogs dialogs, QWidget* parent)
@@ -241,30 +245,49 @@ QWidget* TClientFrmMain::buildComposer() {
 }
 
 void TClientFrmMain::buildStatusBar() {
-    static constexpr int widths[4] = {80, 110, 110, 50};
-    const QString initial[4] = {u"Chat Vestrel"_s, u"Client Disconnesso"_s, u"Client connessi : 0"_s, QString()};
+    // The panels were laid out for a narrower font than ours: each text panel keeps its design width
+    // unless one of the texts it shows needs more. Panel 3 holds only the connection picture and takes
+    // what is left, so that the four fit the window's design width.
+    static constexpr int designWidths[3] = {80, 110, 110};
+    const QStringList texts[3] = {
+        {u"Chat Vestrel"_s},
+        {u"Client Disconnesso"_s, u"Client Connesso"_s},
+        {u"Client connessi : 0"_s, u"Client connessi: 99"_s},
+    };
     for (int i = 0; i < 4; ++i) {
-        StatusPanels[i] = new QLabel(initial[i]);
-        StatusPanels[i]->setFixedWidth(widths[i]);
+        StatusPanels[i] = new QLabel;
         StatusPanels[i]->setFrameShape(QFrame::Panel);
         StatusPanels[i]->setFrameShadow(QFrame::Sunken);
+    }
+    for (int i = 0; i < 3; ++i) {
+        int width = designWidths[i];
+        for (const QString& shown : texts[i]) {
+            StatusPanels[i]->setText(shown);
+            width = std::max(width, StatusPanels[i]->sizeHint().width());
+        }
+        StatusPanels[i]->setText(texts[i].first());
+        StatusPanels[i]->setFixedWidth(width);
         statusBar()->addWidget(StatusPanels[i]);
     }
-    statusBar()->setSizeGripEnabled(true);
-    // The two connection pictures sit over panel 3; exactly one of them is visible.
-    Image1 = new QLabel(statusBar());
+    StatusPanels[3]->setMinimumWidth(2 * pictureInset + pictureSize);
+    statusBar()->addWidget(StatusPanels[3], 1);
+    statusBar()->setSizeGripEnabled(false);
+    // The two connection pictures share one place in panel 3; exactly one of them is visible.
+    auto* pictures = new QHBoxLayout(StatusPanels[3]);
+    pictures->setContentsMargins(pictureInset, 0, 0, 0);
+    Image1 = new QLabel;
     Image1->setPixmap(connectionPicture(false));
-    Image1->setGeometry(306, 4, 15, 15);
-    Image2 = new QLabel(statusBar());
+    Image2 = new QLabel;
     Image2->setPixmap(connectionPicture(true));
-    Image2->setGeometry(306, 4, 15, 15);
+    for (QLabel* picture : {Image1, Image2})
+        pictures->addWidget(picture, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    pictures->addStretch();
     showConnectionPicture(false);
 }
 
 void TClientFrmMain::showConnectionPicture(bool connected) {
     Image1->setVisible(!connected);
     Image2->setVisible(connected);
-    (connected ? Image2 : Image1)->raise();
 }
 
 void TClientFrmMain::guarded(const std::function<void()>& handler) {
