@@ -2,6 +2,7 @@
 #include "chat/MessageBoxes.h"
 #include "chat/ShutdownSignals.h"
 #include "chat/UserConfig.h"
+#include "components/QtItalianTranslations.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     app.setApplicationName(u"chatclient"_s);
     app.setQuitOnLastWindowClosed(false); // the window decides when the program ends
+    vestrel::installQtItalianTranslations(app);
 
     vestrel::SingleInstance instance(u"chatclient"_s);
     const bool first = instance.tryAcquire();

@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-translations-l10n
     libbenchmark-dev
     binutils-mingw-w64-x86-64
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-server firebird3.0-utils

@@ -3,6 +3,7 @@
 #include "ChatTestSupport.h"
 
 #include "chat/GroupStore.h"
+#include "components/QtItalianTranslations.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -433,6 +435,34 @@ private slots:
         QTRY_COMPARE(server.commands(0), QByteArrayList({"Login", "MESSAGE", "Logout", "MESSAGE"}));
         QCOMPARE(server.received(0)[3].field(TChatRecord::Text), QByteArray("\xE8 uscito dalla chat"));
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+    }
+
+    // At the window's design size every status text the panels show fits whole, and the last panel
+    // still has room for the connection picture inside the window.
+    void statusPanelsShowTheirTextsWhole() {
+        Peer anna("anna", "pcA", 1);
+        anna.window->resize(365, 510);
+        anna.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(anna.window.get()));
+        const QStringList texts[3] = {{u"Chat Vestrel"_s},
+                                      {u"Client Disconnesso"_s, u"Client Connesso"_s},
+                                      {u"Client connessi : 0"_s, u"Client connessi: 0"_s, u"Client connessi: 42"_s}};
+        for (int i = 0; i < 3; ++i) {
+            QLabel* panel = anna.window->StatusPanels[i];
+            for (const QString& text : texts[i]) {
+                panel->setText(text);
+                QVERIFY2(panel->width() >= panel->sizeHint().width(), qPrintable(text));
+            }
+        }
+        QLabel* last = anna.window->StatusPanels[3];
+        QVERIFY(last->width() >= anna.window->Image1->width());
+        QVERIFY(last->mapTo(anna.window.get(), QPoint(last->width(), 0)).x() <= anna.window->width());
+        QVERIFY(last->isAncestorOf(anna.window->Image1) && last->isAncestorOf(anna.window->Image2));
+    }
+
+    void standardButtonsSpeakItalian() {
+        QVERIFY(installQtItalianTranslations(*QCoreApplication::instance()));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), u"&S\u00ec"_s);
     }
 
 private:
