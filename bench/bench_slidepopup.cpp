@@ -1,6 +1,8 @@
 // Painting a popup and one slide step. A step runs every 25 ms; it must stay well below that
 // (target: under 2 ms) for a 121-pixel slide to look smooth.
 #include "components/SlidePopUp.h"
+#include "tests/components/FakeDesktopScreen.h"
+#include "tests/components/ShowPopUp.h"
 
 #include <QApplication>
 #include <QImage>
@@ -14,14 +16,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-class FixedScreen final : public DesktopScreen {
-public:
-    WorkArea workArea() const override { return {0, 0, 1280, 994}; }
-    TaskbarEdge taskbarEdge() const override { return TaskbarEdge::Bottom; }
-    QList<QRect> monitors() const override { return {QRect(0, 0, 1280, 1024)}; }
-};
-
-FixedScreen g_screen;
+test::FakeDesktopScreen g_screen; // 1280 x 1024 with a bottom taskbar
 
 QImage sampleIcon() {
     QImage icon(32, 32, QImage::Format_ARGB32);
@@ -43,17 +38,6 @@ void configure(TSlidePopUp& c, int speed) {
     c.IconBitmap = sampleIcon();
 }
 
-TfrmSlidePopUp* newPopup(TSlidePopUp& c) {
-    const QWidgetList before = QApplication::topLevelWidgets();
-    c.ShowPopUp();
-    const QWidgetList after = QApplication::topLevelWidgets();
-    for (QWidget* w : after) {
-        if (!before.contains(w))
-            return qobject_cast<TfrmSlidePopUp*>(w);
-    }
-    return nullptr;
-}
-
 void dispose(TfrmSlidePopUp* popup) {
     if (popup)
         popup->DoClose();
@@ -72,7 +56,7 @@ BENCHMARK(BM_DrawGradient)->Unit(benchmark::kMicrosecond);
 void BM_PaintPopup(benchmark::State& state) {
     TSlidePopUp component(nullptr, &g_screen);
     configure(component, 50);
-    TfrmSlidePopUp* popup = newPopup(component);
+    TfrmSlidePopUp* popup = test::showPopUp(component);
     while (popup->tmrScroll->isActive())
         popup->tmrScrollTimer();
     QImage frame(popup->size(), QImage::Format_ARGB32_Premultiplied);
@@ -88,13 +72,13 @@ BENCHMARK(BM_PaintPopup)->Unit(benchmark::kMicrosecond);
 void BM_SlideInStep(benchmark::State& state) {
     TSlidePopUp component(nullptr, &g_screen);
     configure(component, 9);
-    TfrmSlidePopUp* popup = newPopup(component);
+    TfrmSlidePopUp* popup = test::showPopUp(component);
     QImage frame(185, 121, QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
         if (!popup->tmrScroll->isActive()) {
             state.PauseTiming();
             dispose(popup);
-            popup = newPopup(component);
+            popup = test::showPopUp(component);
             state.ResumeTiming();
         }
         popup->tmrScrollTimer();
@@ -111,7 +95,7 @@ void BM_SlideOutStep(benchmark::State& state) {
     TSlidePopUp component(nullptr, &g_screen);
     configure(component, 9);
     const auto fresh = [&] {
-        TfrmSlidePopUp* p = newPopup(component);
+        TfrmSlidePopUp* p = test::showPopUp(component);
         while (p->tmrScroll->isActive())
             p->tmrScrollTimer();
         p->tmrExitTimer();

@@ -71,7 +71,7 @@ QImage DrawGradient(TColor c1, TColor c2, TOrientation orientation, int w, int h
 // The decorative 138 x 3 strip painted along the bottom of every popup without a background image.
 QImage StripBitmap();
 
-// The popup windows of this process that are open, oldest first.
+// The popup windows of this process that are open, in no particular order.
 QList<TfrmSlidePopUp*> openSlidePopUps();
 
 // Shows small always-on-top notification windows that slide out of the taskbar edge, wait `TimeOut`

@@ -3,6 +3,7 @@
 #include "components/QtTrayShell.h"
 #include "components/SlidePopUp.h"
 #include "components/TrayIcon.h"
+#include "tests/components/ShowPopUp.h"
 
 #include <QApplication>
 #include <QDir>
@@ -69,12 +70,9 @@ private slots:
         QList<QPointer<TfrmSlidePopUp>> popups;
         for (const QString& text : texts) {
             component.Text = text;
-            const QList<TfrmSlidePopUp*> before = openSlidePopUps();
-            QVERIFY(component.ShowPopUp());
-            for (TfrmSlidePopUp* p : openSlidePopUps()) {
-                if (!before.contains(p))
-                    popups << p;
-            }
+            TfrmSlidePopUp* popup = test::showPopUp(component);
+            QVERIFY(popup);
+            popups << popup;
         }
         QCOMPARE(popups.size(), 3);
 

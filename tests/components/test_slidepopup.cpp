@@ -1,5 +1,6 @@
 #include "components/SlidePopUp.h"
 #include "tests/components/FakeDesktopScreen.h"
+#include "tests/components/ShowPopUp.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -10,23 +11,6 @@ using namespace vestrel;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-TfrmSlidePopUp* newestPopup(const QList<TfrmSlidePopUp*>& before) {
-    const QList<TfrmSlidePopUp*> now = openSlidePopUps();
-    for (TfrmSlidePopUp* p : now) {
-        if (!before.contains(p))
-            return p;
-    }
-    return nullptr;
-}
-
-// Shows one popup and returns its window, or null when ShowPopUp refused.
-TfrmSlidePopUp* show(TSlidePopUp& component) {
-    const QList<TfrmSlidePopUp*> before = openSlidePopUps();
-    if (!component.ShowPopUp())
-        return nullptr;
-    return newestPopup(before);
-}
 
 int slideIn(TfrmSlidePopUp* popup) {
     int steps = 0;
@@ -84,7 +68,7 @@ private slots:
         screen.edge = TaskbarEdge(edge);
         TSlidePopUp component(nullptr, &screen);
         for (int i = 0; i < 3; ++i) {
-            TfrmSlidePopUp* popup = show(component);
+            TfrmSlidePopUp* popup = test::showPopUp(component);
             QVERIFY(popup);
             slideIn(popup);
             QCOMPARE(popup->popupGeometry(), (PopupRect{left, tops[i], 148, 121}));
@@ -99,7 +83,7 @@ private slots:
         TSlidePopUp component(nullptr, &screen);
         component.Options = {spAllowScroll};
         for (int i = 0; i < 3; ++i) {
-            TfrmSlidePopUp* popup = show(component);
+            TfrmSlidePopUp* popup = test::showPopUp(component);
             QVERIFY(popup);
             slideIn(popup);
             QCOMPARE(popup->popupGeometry().top, 994 - 123);
@@ -124,7 +108,7 @@ private slots:
         screen.edge = TaskbarEdge(edge);
         TSlidePopUp component(nullptr, &screen);
         for (int i = 0; i < shown; ++i)
-            QVERIFY(show(component));
+            QVERIFY(test::showPopUp(component));
         const int offset = component.CascadeOffset();
         QVERIFY(!component.ShowPopUp());
         QCOMPARE(openSlidePopUps().size(), shown);
@@ -135,27 +119,27 @@ private slots:
     void stackStartsAgainOnceAllPopupsHaveClosed() {
         test::FakeDesktopScreen screen;
         TSlidePopUp component(nullptr, &screen);
-        TfrmSlidePopUp* first = show(component);
-        TfrmSlidePopUp* second = show(component);
+        TfrmSlidePopUp* first = test::showPopUp(component);
+        TfrmSlidePopUp* second = test::showPopUp(component);
         QVERIFY(first && second);
         first->DoClose();
         // One popup is still open: the next goes beyond the last, not into the gap.
-        TfrmSlidePopUp* third = show(component);
+        TfrmSlidePopUp* third = test::showPopUp(component);
         QCOMPARE(third->startOffset(), 246);
         second->DoClose();
         third->DoClose();
         QCOMPARE(component.PopupCount(), 0);
-        TfrmSlidePopUp* fourth = show(component);
+        TfrmSlidePopUp* fourth = test::showPopUp(component);
         QCOMPARE(fourth->startOffset(), 0);
     }
 
     void edgeChangeRestartsTheCount() {
         test::FakeDesktopScreen screen;
         TSlidePopUp component(nullptr, &screen);
-        TfrmSlidePopUp* a = show(component);
-        QVERIFY(show(component));
+        TfrmSlidePopUp* a = test::showPopUp(component);
+        QVERIFY(test::showPopUp(component));
         screen.edge = TaskbarEdge::Top;
-        TfrmSlidePopUp* c = show(component);
+        TfrmSlidePopUp* c = test::showPopUp(component);
         QCOMPARE(c->startOffset(), 0);
         QCOMPARE(component.PopupCount(), 1);
         a->DoClose();
@@ -182,7 +166,7 @@ private slots:
         test::FakeDesktopScreen screen;
         TSlidePopUp component(nullptr, &screen);
         component.ScrollSpeed = speed;
-        QPointer<TfrmSlidePopUp> popup = show(component);
+        QPointer<TfrmSlidePopUp> popup = test::showPopUp(component);
         QVERIFY(popup);
         // Collapsed to one pixel on the taskbar edge before the first step.
         QCOMPARE(popup->popupGeometry(), (PopupRect{1116, 994 - 2, 148, 1}));
@@ -229,7 +213,7 @@ private slots:
         TSlidePopUp component(nullptr, &screen);
         component.Options = scroll ? TSlidePopupOptions{spAllowScroll} : TSlidePopupOptions{};
         component.TimeOut = timeOut;
-        TfrmSlidePopUp* popup = show(component);
+        TfrmSlidePopUp* popup = test::showPopUp(component);
         slideIn(popup);
         QCOMPARE(popup->popupGeometry(), (PopupRect{1116, 871, 148, 121}));
         QCOMPARE(popup->tmrExit->isActive(), interval > 0);
@@ -276,7 +260,7 @@ private slots:
         component.OpenURL = [&](const QString&) {
             events << u"open"_s;
         };
-        QPointer<TfrmSlidePopUp> popup = show(component);
+        QPointer<TfrmSlidePopUp> popup = test::showPopUp(component);
         if (where == u"text")
             QTest::mouseClick(popup->lblText, Qt::LeftButton);
         else if (where == u"textRight")
@@ -299,9 +283,9 @@ private slots:
     void clickHandlerClosingAllPopups() {
         test::FakeDesktopScreen screen;
         TSlidePopUp component(nullptr, &screen);
-        QPointer<TfrmSlidePopUp> a = show(component);
-        QPointer<TfrmSlidePopUp> b = show(component);
-        QPointer<TfrmSlidePopUp> c = show(component);
+        QPointer<TfrmSlidePopUp> a = test::showPopUp(component);
+        QPointer<TfrmSlidePopUp> b = test::showPopUp(component);
+        QPointer<TfrmSlidePopUp> c = test::showPopUp(component);
         bool clickedHiddenButAlive = false;
         component.OnClick = [&](QObject*) {
             component.ClosePopUps();
@@ -320,7 +304,7 @@ private slots:
         test::FakeDesktopScreen screen;
         TSlidePopUp owner(nullptr, &screen);
         TSlidePopUp other(nullptr, &screen);
-        QPointer<TfrmSlidePopUp> stray = show(other);
+        QPointer<TfrmSlidePopUp> stray = test::showPopUp(other);
         QCOMPARE(owner.PopupCount(), 0);
         owner.ClosePopUps();
         flushDeletes();
@@ -339,7 +323,7 @@ private slots:
         TSlidePopUp component(nullptr, &screen);
         component.Options = hyperlink ? TSlidePopupOptions{spAllowHyperlink} : TSlidePopupOptions{};
         component.HoverFont.Color = clRed;
-        TfrmSlidePopUp* popup = show(component);
+        TfrmSlidePopUp* popup = test::showPopUp(component);
         QVERIFY(!popup->lblText->font().underline());
         popup->lblTextMouseEnter();
         QCOMPARE(popup->lblText->font().underline(), hyperlink);
@@ -355,7 +339,7 @@ private slots:
         component.Tag = 4711;
         component.Text = u"Mario: <b>ciao</b> & co"_s;
         component.Title = u"Nuovo Messaggio"_s;
-        TfrmSlidePopUp* popup = show(component);
+        TfrmSlidePopUp* popup = test::showPopUp(component);
         component.Text = u"later"_s;
         component.Tag = 1;
         QCOMPARE(popup->Tag, 4711);
@@ -388,7 +372,7 @@ private slots:
         component.Width = width;
         component.Height = height;
         component.Text = QString(textLength, u'x');
-        TfrmSlidePopUp* popup = show(component);
+        TfrmSlidePopUp* popup = test::showPopUp(component);
         QVERIFY(popup);
         slideIn(popup);
         const PopupRect r = popup->popupGeometry();
@@ -404,7 +388,7 @@ private slots:
     void componentGoneBeforeItsPopups() {
         test::FakeDesktopScreen screen;
         auto component = std::make_unique<TSlidePopUp>(nullptr, &screen);
-        QPointer<TfrmSlidePopUp> popup = show(*component);
+        QPointer<TfrmSlidePopUp> popup = test::showPopUp(*component);
         component.reset();
         flushDeletes();
         QVERIFY(popup.isNull());
