@@ -30,7 +30,6 @@ Transaction& Transaction::operator=(Transaction&& other) noexcept {
     if (this != &other) {
         rollbackQuietly();
         m_handle = std::move(other.m_handle);
-        m_attachment = other.m_attachment;
     }
     return *this;
 }
@@ -82,7 +81,6 @@ void Transaction::start(Attachment& attachment, const QByteArrayList& params) {
         return attachment.handle()->startTransaction(st.get(), unsigned(tpb.size()),
                                                      reinterpret_cast<const unsigned char*>(tpb.constData()));
     }));
-    m_attachment = &attachment;
 }
 
 Firebird::ITransaction* Transaction::checked() const {

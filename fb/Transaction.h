@@ -26,7 +26,6 @@ public:
 
     void start(Attachment& attachment, const QByteArrayList& params = defaultParams());
     bool isActive() const { return bool(m_handle); }
-    Attachment* attachment() const { return m_attachment; }
 
     void commit();
     // Commits and goes on in the same transaction context: open cursors stay usable.
@@ -43,7 +42,6 @@ private:
     Firebird::ITransaction* checked() const;
     void rollbackQuietly() noexcept;
     detail::Ref<Firebird::ITransaction> m_handle;
-    Attachment* m_attachment = nullptr;
 };
 
 } // namespace vestrel::fb
