@@ -150,7 +150,11 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
         print(out, QString::number(row.ID) + u'\t' + QString::number(row.CRITERIO) + u'\t' +
                        oneLine(cp1252::toUnicode(row.Descrizione)) + u'\n');
     }
-    std::fflush(out);
+    // A full disk or a closed pipe must not pass for an empty list of due reminders.
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+        fail(err, u"cannot write the list of due reminders"_s);
+        return duetool::ExitFailure;
+    }
     return duetool::ExitOk;
 }
 

@@ -39,7 +39,7 @@ private slots:
 
 private:
     void writeConfig(const QByteArray& text);
-    QProcess* start(const QStringList& arguments);
+    QProcess* start(const QStringList& arguments, const QString& outputFile = {});
     Run run(const QStringList& arguments);
 
     QTemporaryDir m_dir;
@@ -92,8 +92,10 @@ void TestDueTool::writeConfig(const QByteArray& text) {
     config.write(text);
 }
 
-QProcess* TestDueTool::start(const QStringList& arguments) {
+QProcess* TestDueTool::start(const QStringList& arguments, const QString& outputFile) {
     auto* process = new QProcess(this);
+    if (!outputFile.isEmpty())
+        process->setStandardOutputFile(outputFile);
     process->start(qEnvironmentVariable("VESTREL_BIN_DIR") + QStringLiteral("/vericorr-due"), arguments);
     return process;
 }
@@ -119,6 +121,11 @@ void TestDueTool::printsDueRemindersInOrder() {
                                    "8\t3\tMensile\n")
                         .toUtf8());
     QCOMPARE(r.err, QByteArray());
+
+    // Output that cannot be written is a failure, not an empty list.
+    std::unique_ptr<QProcess> full(start({}, QStringLiteral("/dev/full")));
+    QVERIFY(full->waitForFinished(60000));
+    QCOMPARE(full->exitCode(), 1);
 
     // Codes are read as the reminders client reads them: "op=ab" is no code, a later code wins.
     r = run({QStringLiteral("OP=CD"), QStringLiteral("--date"), friday});
