@@ -1,5 +1,7 @@
 #include "platform/IniText.h"
 
+#include "platform/HexDigit.h"
+
 #include <limits>
 
 namespace vestrel::initext {
@@ -81,15 +83,8 @@ std::optional<int> parseInteger(const QByteArray& text) {
         return std::nullopt;
     quint64 magnitude = 0;
     for (; i < text.size(); ++i) {
-        const char c = text[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
+        const int digit = hexDigitValue(text[i]);
+        if (digit < 0 || digit >= base)
             return std::nullopt;
         magnitude = magnitude * base + digit;
         if (magnitude > 0xFFFFFFFFull)

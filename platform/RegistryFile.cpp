@@ -1,6 +1,7 @@
 #include "platform/RegistryFile.h"
 
 #include "platform/Cp1252.h"
+#include "platform/HexDigit.h"
 
 #include <QHash>
 #include <QString>
@@ -29,16 +30,6 @@ QString folded(const QByteArray& name) {
     return cp1252::toUnicode(name).toCaseFolded();
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A quoted string starting at text[pos] == '"'; pos moves past the closing quote.
 std::optional<QByteArray> readQuoted(const QByteArray& text, qsizetype& pos) {
     QByteArray out;
@@ -64,9 +55,9 @@ std::optional<QByteArray> readHexBytes(const QByteArray& text) {
         return out;
     for (const QByteArray& token : trimmed.split(',')) {
         const QByteArray t = token.trimmed();
-        if (t.size() != 2 || hexDigit(t[0]) < 0 || hexDigit(t[1]) < 0)
+        if (t.size() != 2 || hexDigitValue(t[0]) < 0 || hexDigitValue(t[1]) < 0)
             return std::nullopt;
-        out.append(char(hexDigit(t[0]) * 16 + hexDigit(t[1])));
+        out.append(char(hexDigitValue(t[0]) * 16 + hexDigitValue(t[1])));
     }
     return out;
 }
@@ -78,7 +69,7 @@ std::optional<quint32> readHexNumber(const QByteArray& text) {
         return std::nullopt;
     quint32 value = 0;
     for (const char c : t) {
-        const int d = hexDigit(c);
+        const int d = hexDigitValue(c);
         if (d < 0)
             return std::nullopt;
         value = value * 16 + quint32(d);

@@ -1,5 +1,7 @@
 #include "reminders/Scanf.h"
 
+#include "platform/HexDigit.h"
+
 #include <algorithm>
 #include <bitset>
 #include <charconv>
@@ -57,16 +59,6 @@ namespace {
 
 bool isBlank(unsigned char c) {
     return c >= 1 && c <= 32;
-}
-
-int digitValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 99;
 }
 
 enum class Prefix { None, H, h, l, L, l8, l16, l32, l64, ll };
@@ -462,8 +454,8 @@ private:
         std::uint64_t value = 0;
         int digits = 0;
         while (m_in < m_end && digits < m_d.width) {
-            const int v = digitValue(*m_in);
-            if (v >= base)
+            const int v = hexDigitValue(char(*m_in));
+            if (v < 0 || v >= base)
                 break;
             value = value * std::uint64_t(base) + std::uint64_t(v);
             ++m_in;
