@@ -319,7 +319,6 @@ void TClientFrmMain::addLine(const QByteArray& line) {
 void TClientFrmMain::FormCreate() {
     guarded([this] {
         m_clientList.clear();
-        m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
         m_config = UserConfigStore::load();
         reloadGroups();
         if (isOn(m_config.Mostra))
@@ -560,8 +559,6 @@ void TClientFrmMain::SendMessage() {
     state.groupText = bytes(ComboBox1->currentText());
     state.recipientText = bytes(Edit1->text());
     state.typedText = typedTextFromLines(lines);
-    if (!m_groups)
-        m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
 
     const SendPlan plan = planSend(state, m_clientList, *m_groups, sender());
     if (plan.commandTextAfter)
@@ -590,17 +587,7 @@ void TClientFrmMain::CheckBox1Click() {
 }
 
 void TClientFrmMain::ComboBox1Click() {
-    guarded([this] {
-        const QByteArray group = bytes(ComboBox1->currentText());
-        if (group.isEmpty()) {
-            ComboBox1->setToolTip(u"Scegli il gruppo al quale inviare il messaggio"_s);
-        } else if (group == ChatText::AllClients) {
-            ComboBox1->setToolTip(u"Invia il messaggio a tutti i client"_s);
-        } else {
-            const QByteArrayList members = GroupStore::LoadGroupMembers(*m_groups, group);
-            ComboBox1->setToolTip(text(members.join(", ")));
-        }
-    });
+    guarded([this] { ComboBox1->setToolTip(groupSelectorHint(bytes(ComboBox1->currentText()), *m_groups)); });
 }
 
 void TClientFrmMain::memoEnterReleased(bool shift) {

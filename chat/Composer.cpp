@@ -3,7 +3,10 @@
 #include "chat/ChatTexts.h"
 #include "chat/ClientList.h"
 #include "chat/GroupStore.h"
+#include "platform/Cp1252.h"
 #include "platform/IniFile.h"
+
+using namespace Qt::StringLiterals;
 
 namespace vestrel {
 
@@ -56,13 +59,20 @@ SendPlan planSend(const ComposerState& state, const ClientList& clients, const I
         return plan;
     }
 
-    const int last = GroupStore::LastMemberIndex(groups, state.groupText);
-    if (last < 0)
-        return plan;
-    for (const QByteArray& member : GroupStore::LoadGroupMembers(groups, state.groupText))
+    // A negative last index gives no members: nothing is sent and the input box keeps its text.
+    const QByteArrayList members = GroupStore::LoadGroupMembers(groups, state.groupText);
+    for (const QByteArray& member : members)
         plan.steps.append({localLine, record(clients.keyFor(member))});
-    plan.clearInput = true;
+    plan.clearInput = !members.isEmpty();
     return plan;
+}
+
+QString groupSelectorHint(const QByteArray& groupText, const IniFile& groups) {
+    if (groupText.isEmpty())
+        return u"Scegli il gruppo al quale inviare il messaggio"_s;
+    if (groupText == ChatText::AllClients)
+        return u"Invia il messaggio a tutti i client"_s;
+    return cp1252::toUnicode(GroupStore::LoadGroupMembers(groups, groupText).join(", "));
 }
 
 } // namespace vestrel

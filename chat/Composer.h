@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 #include <optional>
 
@@ -43,5 +44,9 @@ QByteArray chooseCommand(const ComposerState& state, bool* replaced = nullptr);
 // Works out one send. `groups` is the open group file; a group whose last index is missing or not a
 // number raises ConversionError before anything is planned.
 SendPlan planSend(const ComposerState& state, const ClientList& clients, const IniFile& groups, const ChatSender& me);
+
+// The group selector's hint for its current text: what choosing it sends to, the members of a group
+// joined by ", ". Raises ConversionError like planSend for a group whose last index is unreadable.
+QString groupSelectorHint(const QByteArray& groupText, const IniFile& groups);
 
 } // namespace vestrel

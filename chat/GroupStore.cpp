@@ -47,12 +47,8 @@ void SaveGroupList(IniFile& ini, const QByteArrayList& names) {
     }
 }
 
-int LastMemberIndex(const IniFile& ini, const QByteArray& name) {
-    return ini.ReadIntegerStrict(name, "count");
-}
-
 QByteArrayList LoadGroupMembers(const IniFile& ini, const QByteArray& name) {
-    return readIndexed(ini, name, LastMemberIndex(ini, name));
+    return readIndexed(ini, name, ini.ReadIntegerStrict(name, "count"));
 }
 
 void SaveGroup(IniFile& ini, const QByteArray& name, const QByteArrayList& members) {

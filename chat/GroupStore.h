@@ -22,9 +22,8 @@ QString groupFilePath();
 // A missing or non-numeric "Count" raises ConversionError.
 QByteArrayList LoadGroupList(const IniFile& ini);
 void SaveGroupList(IniFile& ini, const QByteArrayList& names);
-// The highest member index of group `name`; raises ConversionError when it is missing or not a number.
-int LastMemberIndex(const IniFile& ini, const QByteArray& name);
-// The members of group `name` in index order; a missing member key gives an empty nick.
+// The members of group `name` in index order, none when its last index ("count") is negative; a
+// missing member key gives an empty nick. A missing or non-numeric "count" raises ConversionError.
 QByteArrayList LoadGroupMembers(const IniFile& ini, const QByteArray& name);
 void SaveGroup(IniFile& ini, const QByteArray& name, const QByteArrayList& members);
 // Erases the group's section, drops it from `names` and saves the list.

@@ -279,7 +279,14 @@ private slots:
         for (const QByteArray& broken : {QByteArray("Rotto"), QByteArray("Inesistente")}) {
             state.groupText = broken;
             QVERIFY_THROWS_EXCEPTION(ConversionError, planSend(state, clients, groups, me));
+            QVERIFY_THROWS_EXCEPTION(ConversionError, groupSelectorHint(broken, groups));
         }
+
+        // The selector's hint names the members in index order, or says what the entry sends to.
+        QCOMPARE(groupSelectorHint("team", groups), QStringLiteral("bob, carlo, assente"));
+        QCOMPARE(groupSelectorHint("Vuoto", groups), QString());
+        QCOMPARE(groupSelectorHint("Tutti i Client", groups), QStringLiteral("Invia il messaggio a tutti i client"));
+        QCOMPARE(groupSelectorHint("", groups), QStringLiteral("Scegli il gruppo al quale inviare il messaggio"));
     }
 
 private:
