@@ -138,21 +138,22 @@ std::optional<PeResources> PeResources::fromFile(const QString& path) {
 }
 
 std::optional<PeResources> PeResources::fromBytes(QByteArray image) {
-    if (!readLayout(Reader(image)))
-        return std::nullopt;
     PeResources resources(std::move(image));
-    resources.parse();
+    if (!resources.parse())
+        return std::nullopt;
     return resources;
 }
 
-void PeResources::parse() {
+bool PeResources::parse() {
     const Reader r(m_image);
     const auto layout = readLayout(r);
-    if (!layout || layout->resourceRva == 0)
-        return;
+    if (!layout)
+        return false;
+    if (layout->resourceRva == 0)
+        return true;
     const auto root = mapRva(*layout, r, layout->resourceRva);
     if (!root)
-        return;
+        return true;
     // Every directory offset is relative to the root and must stay within the root's section.
     const std::uint64_t base = root->offset;
     const std::uint64_t limit = root->length;
@@ -205,6 +206,7 @@ void PeResources::parse() {
         }
     };
     walk(walk, 0, 0, Path{});
+    return true;
 }
 
 std::optional<QByteArray> PeResources::find(std::uint16_t type, std::uint16_t id,

@@ -46,7 +46,8 @@ private:
         std::uint32_t size;
     };
     std::vector<Entry> m_entries;
-    void parse();
+    // Collects the resource entries; false when the image is no PE file at all.
+    bool parse();
 };
 
 // The stand-in for LoadLibrary / LoadString / FreeLibrary on resource-only libraries.
