@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 
 #include <optional>
 
@@ -28,9 +27,7 @@ std::optional<RegistryValue> storedLocale() {
 }
 
 RegistryValue dword(int value) {
-    QByteArray data(4, '\0');
-    qToLittleEndian<qint32>(value, data.data());
-    return RegistryValue{RegistryType::DWord, data};
+    return RegistryValue::fromInteger(value);
 }
 
 } // namespace
@@ -112,12 +109,7 @@ void TestCsLocale::selectLanguage() {
     if (stored) {
         Registry registry(RegistryHive::CurrentUser);
         QVERIFY(registry.OpenKey(QByteArray(csLocale::LocaleKey), true));
-        if (stored->type == RegistryType::String)
-            registry.WriteString(QByteArray(csLocale::LocaleValue), stored->data);
-        else if (stored->type == RegistryType::Binary)
-            registry.WriteBinaryData(QByteArray(csLocale::LocaleValue), stored->data);
-        else
-            registry.WriteInteger(QByteArray(csLocale::LocaleValue), qFromLittleEndian<qint32>(stored->data.data()));
+        registry.WriteValues({{QByteArray(csLocale::LocaleValue), *stored}});
     }
     int chooserCalls = 0;
     csLocale::setLanguageChooser([&] {
