@@ -202,6 +202,7 @@ void TFormSaver::RestoreLayout() {
             break;
         }
 
+        m_formName = name;
         captureForm();
         m_monitorNum = monitor;
 
@@ -229,7 +230,6 @@ void TFormSaver::RestoreLayout() {
 }
 
 void TFormSaver::captureForm() {
-    m_formName = formName();
     m_width = m_form->width();
     m_height = m_form->height();
     m_left = m_form->x();

@@ -99,6 +99,8 @@ public:
     static std::function<void(const QString& text)>& ErrorBox();
 
 private:
+    // The form's bounds, state and monitor; its name is kept from the restore, because a form saved
+    // while it is being destroyed no longer knows its own class.
     void captureForm();
     QByteArray formName() const;
     int monitorOf(const QRect& frame) const;

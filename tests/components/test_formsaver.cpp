@@ -14,6 +14,11 @@ namespace {
 
 const QByteArray kKey = "Software\\Pelk Software\\Vestrel\\Chat";
 
+// A form class without an object name: its layout lives under the class name.
+class TUnnamedForm : public QWidget {
+    Q_OBJECT
+};
+
 // A main window named as the chat's, with two panels, at its design bounds.
 struct Form {
     QWidget window;
@@ -256,6 +261,17 @@ private slots:
         }
         QVERIFY(storedValues("ClientFrmMain").contains(u"Left=70"_s));
         QVERIFY(storedValues("ClientFrmMain\\Panel1").contains(u"Align=1"_s));
+
+        // By then the form is only a QWidget: the name it was restored under is the one saved.
+        {
+            auto* form = new TUnnamedForm;
+            auto* saver = new TFormSaver(form, &m_screen);
+            saver->regKey = QString::fromLatin1(kKey);
+            saver->Loaded();
+            form->move(90, 100);
+            delete form;
+        }
+        QVERIFY(storedValues("TUnnamedForm").contains(u"Left=90"_s));
     }
 
     void controlChecks() {
