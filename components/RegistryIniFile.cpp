@@ -1,5 +1,7 @@
 #include "components/RegistryIniFile.h"
 
+#include <QtEndian>
+
 namespace vestrel {
 
 RegistryIniFile::RegistryIniFile(RegistryHive hive)
@@ -35,11 +37,7 @@ int RegistryIniFile::ReadInteger(const QByteArray& section, const QByteArray& id
         return ok ? number : defaultValue;
     }
     case RegistryType::DWord:
-        if (value->data.size() == 4) {
-            const auto* b = reinterpret_cast<const uchar*>(value->data.constData());
-            return int(quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24);
-        }
-        return defaultValue;
+        return value->data.size() == 4 ? int(qFromLittleEndian<quint32>(value->data.constData())) : defaultValue;
     case RegistryType::Binary:
         break;
     }
