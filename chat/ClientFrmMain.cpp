@@ -419,26 +419,24 @@ void TClientFrmMain::Disconnect(const QByteArray& nick) {
 void TClientFrmMain::ClientConnected() {
     if (!m_client.Connected())
         return; // the connection this event announced is already gone
-    Disconnetti1->setEnabled(true);
-    DisconnettiEdEsci1->setEnabled(true);
-    Connetti1->setEnabled(false);
-    EsciDalProgramma1->setEnabled(false);
-    SpeedButton3->setEnabled(true);
-    StatusPanels[1]->setText(u"Client Connesso"_s);
-    showConnectionPicture(true);
+    showConnectionState(true);
 }
 
 void TClientFrmMain::ClientDisconnected() {
     if (m_client.Connected())
         return; // a newer connection is open: this event belongs to the previous one
-    EsciDalProgramma1->setEnabled(true);
-    Connetti1->setEnabled(true);
-    Disconnetti1->setEnabled(false);
-    DisconnettiEdEsci1->setEnabled(false);
-    SpeedButton3->setEnabled(false);
-    StatusPanels[1]->setText(u"Client Disconnesso"_s);
+    showConnectionState(false);
     StatusPanels[2]->setText(u"Client connessi: 0"_s);
-    showConnectionPicture(false);
+}
+
+void TClientFrmMain::showConnectionState(bool connected) {
+    Disconnetti1->setEnabled(connected);
+    DisconnettiEdEsci1->setEnabled(connected);
+    Connetti1->setEnabled(!connected);
+    EsciDalProgramma1->setEnabled(!connected);
+    SpeedButton3->setEnabled(connected);
+    StatusPanels[1]->setText(connected ? u"Client Connesso"_s : u"Client Disconnesso"_s);
+    showConnectionPicture(connected);
 }
 
 void TClientFrmMain::Disconnetti1Click() {

@@ -122,6 +122,8 @@ private:
 
     void ClientConnected();
     void ClientDisconnected();
+    // Menus, send button, status panel 1 and picture as the connected and disconnected events set them.
+    void showConnectionState(bool connected);
     void ClientHandleDispatch(const TChatRecord& record);
     void showConnectionPicture(bool connected);
     void writeRecord(const TChatRecord& record);
