@@ -1,6 +1,7 @@
 #include "components/csLocale.h"
 
 #include "platform/Registry.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,8 +16,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 QByteArray hiveBytes() {
-    QFile file(registryHiveFile(RegistryHive::CurrentUser));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return testing::readFile(registryHiveFile(RegistryHive::CurrentUser));
 }
 
 std::optional<RegistryValue> storedLocale() {

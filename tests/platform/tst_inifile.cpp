@@ -1,5 +1,6 @@
 #include "platform/IniFile.h"
 #include "platform/IniText.h"
+#include "tests/support/TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,20 +9,8 @@
 using namespace Qt::StringLiterals;
 using namespace vestrel;
 
-namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
+using testing::readFile;
+using testing::writeFile;
 
 class TestIniFile : public QObject {
     Q_OBJECT

@@ -1,6 +1,7 @@
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
 #include "platform/RegistryFile.h"
+#include "tests/support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -21,26 +22,21 @@ namespace {
 const QByteArray kKey = "\\software\\Pelk Software\\Vestrel";
 constexpr int kValuesPerWriter = 200;
 
-QByteArray hiveText(RegistryHive hive = RegistryHive::CurrentUser) {
-    QFile file(registryHiveFile(hive));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+QByteArray hiveText() {
+    return testing::readFile(registryHiveFile(RegistryHive::CurrentUser));
 }
 
 void writeHive(const QByteArray& text) {
     QVERIFY(QDir().mkpath(registryDirectory()));
-    QFile file(registryHiveFile(RegistryHive::CurrentUser));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text);
+    testing::writeFile(registryHiveFile(RegistryHive::CurrentUser), text);
 }
 
 // Puts `text` in the hive file stamped `modified`: in place (same inode) or by renaming a new file.
 void rewriteHive(const QByteArray& text, const QDateTime& modified, bool replace) {
     const QString path = registryHiveFile(RegistryHive::CurrentUser);
     const QString written = replace ? path + u".new"_s : path;
+    testing::writeFile(written, text);
     QFile file(written);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(text), text.size());
-    file.close();
     QVERIFY(file.open(QIODevice::ReadWrite));
     QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
     file.close();

@@ -1,4 +1,5 @@
 #include "platform/ResourceLibrary.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +8,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
+using testing::readFile;
 
 namespace {
 
@@ -20,11 +22,6 @@ void put16(QByteArray& bytes, qsizetype at, std::uint16_t v) {
 void put32(QByteArray& bytes, qsizetype at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         bytes[at + i] = char((v >> (8 * i)) & 0xFF);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A string table block: sixteen length-prefixed UTF-16 strings.
