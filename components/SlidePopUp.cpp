@@ -308,10 +308,11 @@ void TfrmSlidePopUp::copySettings(const TSlidePopUp& c) {
     m_url = c.URL;
     m_title = c.Title.left(kMaxPopupText);
     m_timeOut = c.TimeOut;
-    m_iconBitmap = c.IconBitmap;
+    // Made transparent once here rather than on every repaint of a slide step.
+    m_iconBitmap = transparentCopy(c.IconBitmap);
     m_iconLeft = c.IconLeft;
     m_iconTop = c.IconTop;
-    m_backgroundImage = c.BackgroundImage;
+    m_backgroundImage = transparentCopy(c.BackgroundImage);
     m_backgroundTile = c.Options.testFlag(spBackgroundTile);
     m_allowScroll = c.Options.testFlag(spAllowScroll);
     m_allowHyperlink = c.Options.testFlag(spAllowHyperlink);
@@ -409,16 +410,19 @@ void TfrmSlidePopUp::createNativeWindow() {
 void TfrmSlidePopUp::paintBackground() {
     const int panelW = pnlBorder->width();
     const int panelH = pnlBorder->height();
-    QImage picture(std::max(1, panelW - 5), std::max(1, panelH), QImage::Format_RGB32);
+    const QSize size(std::max(1, panelW - 5), std::max(1, panelH));
+    QImage picture;
     if (m_backgroundImage.isNull()) {
         imgStrip->Picture = StripBitmap();
+        // The gradient spans one pixel more than the image shows, so its last column is cut off.
         picture = DrawGradient(m_gradientColor1, m_gradientColor2, m_gradientOrientation, std::max(1, panelW - 4),
-                               std::max(1, panelH))
-                      .copy(0, 0, picture.width(), picture.height());
+                               size.height())
+                      .copy(QRect(QPoint(0, 0), size));
     } else {
+        picture = QImage(size, QImage::Format_RGB32);
         picture.fill(Qt::white);
         QPainter painter(&picture);
-        const QImage bg = transparentCopy(m_backgroundImage);
+        const QImage& bg = m_backgroundImage;
         if (m_backgroundTile) {
             for (int x = 0; x < picture.width(); x += bg.width()) {
                 for (int y = 0; y < picture.height(); y += bg.height())
@@ -432,7 +436,7 @@ void TfrmSlidePopUp::paintBackground() {
         lblTitle->move(8, lblTitle->y());
     } else {
         QPainter painter(&picture);
-        painter.drawImage(m_iconLeft, m_iconTop, transparentCopy(m_iconBitmap));
+        painter.drawImage(m_iconLeft, m_iconTop, m_iconBitmap);
     }
     imgGradient->Picture = picture;
     imgGradient->update();

@@ -333,6 +333,40 @@ private slots:
         QVERIFY(!popup->isClosed());
     }
 
+    void backgroundImageAndIcon_data() {
+        QTest::addColumn<bool>("tile");
+        QTest::addColumn<QPoint>("at");
+        QTest::addColumn<QColor>("color");
+        // A 2 x 2 blue background whose bottom-left pixel is red, the colour drawn see-through.
+        QTest::newRow("tiled") << true << QPoint(3, 2) << QColor(Qt::blue);
+        QTest::newRow("tiled, see-through") << true << QPoint(2, 3) << QColor(Qt::white);
+        QTest::newRow("once") << false << QPoint(1, 0) << QColor(Qt::blue);
+        QTest::newRow("once, beyond the image") << false << QPoint(3, 2) << QColor(Qt::white);
+        // A green 4 x 4 icon at (9, 8) with a see-through black bottom-left corner.
+        QTest::newRow("icon") << true << QPoint(10, 10) << QColor(Qt::green);
+        QTest::newRow("icon, see-through") << true << QPoint(9, 11) << QColor(Qt::blue);
+    }
+    void backgroundImageAndIcon() {
+        QFETCH(bool, tile);
+        QFETCH(QPoint, at);
+        QFETCH(QColor, color);
+        QImage background(2, 2, QImage::Format_RGB32);
+        background.fill(Qt::blue);
+        background.setPixel(0, 1, qRgb(255, 0, 0));
+        QImage icon(4, 4, QImage::Format_RGB32);
+        icon.fill(Qt::green);
+        icon.setPixel(0, 3, qRgb(0, 0, 0));
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        component.Options = tile ? TSlidePopupOptions{spBackgroundTile} : TSlidePopupOptions{};
+        component.BackgroundImage = background;
+        component.IconBitmap = icon;
+        component.IconLeft = 9;
+        TfrmSlidePopUp* popup = test::showPopUp(component);
+        QVERIFY(popup);
+        QCOMPARE(popup->imgGradient->Picture.pixelColor(at), color);
+    }
+
     void popupKeepsTheValuesOfItsShowing() {
         test::FakeDesktopScreen screen;
         TSlidePopUp component(nullptr, &screen);
