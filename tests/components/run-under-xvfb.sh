@@ -54,6 +54,11 @@ for _ in $(seq 1 600); do
 done
 if [ "$panel_up" != 1 ]; then
     echo "run-under-xvfb: the panel did not reserve its strip within 60 s (work area: ${workarea:-none})" >&2
+    # What the window manager and the panel said is the only trace left once the folder is removed.
+    for log in "$workdir/openbox.log" "$workdir/tint2.log"; do
+        echo "--- $(basename "$log")" >&2
+        cat "$log" >&2 || true
+    done
     exit 1
 fi
 
