@@ -20,6 +20,14 @@
 
 namespace vestrel::test {
 
+// Moves the whole records at the front of `bytes` into `records`; a partial record stays in `bytes`.
+inline void takeWholeRecords(QByteArray& bytes, QList<TChatRecord>& records) {
+    qsizetype offset = 0;
+    for (; bytes.size() - offset >= TChatRecord::Size; offset += TChatRecord::Size)
+        records.append(TChatRecord::fromBytes(bytes.constData() + offset));
+    bytes.remove(0, offset);
+}
+
 // Records every message box and answers questions with `answer`.
 class RecordingBoxes : public MessageBoxes {
 public:
@@ -63,10 +71,7 @@ public:
                     socket->write(m_greeting);
                 connect(socket, &QTcpSocket::readyRead, this, [this, socket, index] {
                     m_partial[index] += socket->readAll();
-                    while (m_partial[index].size() >= TChatRecord::Size) {
-                        m_received[index].append(TChatRecord::fromBytes(m_partial[index].constData()));
-                        m_partial[index].remove(0, TChatRecord::Size);
-                    }
+                    takeWholeRecords(m_partial[index], m_received[index]);
                 });
             }
         });

@@ -1,4 +1,6 @@
 // The relay server in-process, driven by raw sockets that behave well and badly.
+#include "ChatTestSupport.h"
+
 #include "chat/ChatRecord.h"
 #include "platform/SingleInstance.h"
 #include "tools/chatserver/RelayServer.h"
@@ -29,10 +31,7 @@ public:
     // Records received so far; the event loop must have run for new ones to arrive.
     QList<TChatRecord> records() {
         m_buffer += m_socket.readAll();
-        while (m_buffer.size() >= TChatRecord::Size) {
-            m_records.append(TChatRecord::fromBytes(m_buffer.constData()));
-            m_buffer.remove(0, TChatRecord::Size);
-        }
+        test::takeWholeRecords(m_buffer, m_records);
         return m_records;
     }
     qsizetype partialBytes() const { return m_buffer.size(); }
