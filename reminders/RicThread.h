@@ -24,7 +24,9 @@ public:
     // walk stops there and keeps what it has appended.
     void Execute(const std::function<bool()>& terminated);
 
-    // The rules, each on the dataset's current row; each calls AddDueReminder when the row is due.
+private:
+    // The rules, each on the dataset's current row for the day the walk took as today; each calls
+    // AddDueReminder when the row is due.
     void IsDueOnce();
     void IsDueDaily();
     void IsDueWeekly();
@@ -33,7 +35,6 @@ public:
     // Applies the filters to the current row and appends it to the memory table.
     void AddDueReminder();
 
-private:
     enum class Shape { Weekly, Monthly, Yearly };
     void isDueOnDate(Shape shape);
     qint64 currentId() const;
