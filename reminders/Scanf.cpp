@@ -86,16 +86,21 @@ int integerBits(Prefix prefix) {
     return 0;
 }
 
+template <typename T> bool holdsPointer(const ScanTarget& target) {
+    auto p = std::get_if<T*>(&target);
+    return p && *p;
+}
+
 bool holdsInteger(const ScanTarget& target, int bits) {
     switch (bits) {
     case 8:
-        return std::holds_alternative<std::int8_t*>(target) && std::get<std::int8_t*>(target);
+        return holdsPointer<std::int8_t>(target);
     case 16:
-        return std::holds_alternative<std::int16_t*>(target) && std::get<std::int16_t*>(target);
+        return holdsPointer<std::int16_t>(target);
     case 32:
-        return std::holds_alternative<std::int32_t*>(target) && std::get<std::int32_t*>(target);
+        return holdsPointer<std::int32_t>(target);
     case 64:
-        return std::holds_alternative<std::int64_t*>(target) && std::get<std::int64_t*>(target);
+        return holdsPointer<std::int64_t>(target);
     }
     return false;
 }
@@ -110,11 +115,6 @@ void storeInteger(const ScanTarget& target, std::uint64_t value) {
         **p = static_cast<std::int32_t>(value);
     else if (auto p = std::get_if<std::int64_t*>(&target))
         **p = static_cast<std::int64_t>(value);
-}
-
-template <typename T> bool holdsPointer(const ScanTarget& target) {
-    auto p = std::get_if<T*>(&target);
-    return p && *p;
 }
 
 bool holdsText(const ScanTarget& target, Prefix prefix) {
@@ -414,9 +414,12 @@ private:
             ok = scanCharacters(target);
             break;
         case 'n':
-            if (target)
+            // It takes its target like any other directive but is never counted.
+            if (target) {
                 storeInteger(*target, std::uint64_t(m_in - m_begin));
-            return true; // never counted
+                ++m_nextTarget;
+            }
+            return true;
         }
         if (!ok) {
             m_in = fieldStart; // a field that does not convert is not consumed

@@ -87,6 +87,8 @@ void TestScanf::integers_data() {
     QTest::newRow("count of consumed") << QByteArray("12abc") << QByteArray("%d%n") << 1 << QList<int>{12, 2, U};
     QTest::newRow("count at end ends") << QByteArray("12") << QByteArray("%d%n") << 1 << QList<int>{12, U, U};
     QTest::newRow("count keeps blanks") << QByteArray("1  x") << QByteArray("%d%n") << 1 << QList<int>{1, 1, U};
+    QTest::newRow("count takes its own target")
+        << QByteArray("7 8") << QByteArray("%n%d %n%d") << 1 << QList<int>{0, 7, 2};
     QTest::newRow("width zero invalid") << QByteArray("5") << QByteArray("%0d") << 0 << QList<int>{U, U, U};
     QTest::newRow("letter m invalid") << QByteArray("5") << QByteArray("%md") << 0 << QList<int>{U, U, U};
     QTest::newRow("unknown letter") << QByteArray("5") << QByteArray("%q") << 0 << QList<int>{U, U, U};
