@@ -74,8 +74,6 @@ public:
     void bringToFront();
 
     TcpClient& Client() { return m_client; }
-    const ClientList& clientList() const { return m_clientList; }
-    bool isConnectionBusy() const { return m_busy; }
 
     // The widgets by the names the rest of the program and the tests use.
     QPlainTextEdit* IncomingMessages = nullptr;

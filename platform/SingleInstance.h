@@ -27,8 +27,6 @@ public:
     // Asks the running instance to come to the foreground; false when it could not be reached.
     bool activateRunning(int timeoutMs = 2000) const;
 
-    QString serverName() const { return m_name; }
-
 signals:
     void activationRequested();
 

@@ -61,7 +61,6 @@ public:
     // setLocalName() overrides both for this client (several clients in one test process).
     QByteArray LocalName() const;
     void setLocalName(const QByteArray& name) { m_localName = name; }
-    static QByteArray machineHostName();
 
 signals:
     void connected();
@@ -69,6 +68,7 @@ signals:
 
 private:
     struct Socket;
+    static QByteArray machineHostName();
     std::shared_ptr<Socket> current() const;
     void markClosed(Socket& socket);
 
