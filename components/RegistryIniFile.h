@@ -16,7 +16,6 @@ public:
     // Makes `key` the key the sections live under; without `canCreate` a missing key fails.
     bool OpenKey(const QByteArray& key, bool canCreate);
     void CloseKey() { m_key.clear(); }
-    bool IsOpen() const { return !m_key.isEmpty(); }
 
     int ReadInteger(const QByteArray& section, const QByteArray& ident, int defaultValue);
     // Raises RegistryError when the section cannot be created or written.

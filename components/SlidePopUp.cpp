@@ -342,7 +342,6 @@ void TfrmSlidePopUp::setPopupGeometry(const PopupRect& r) {
 }
 
 void TfrmSlidePopUp::Display(TaskbarEdge edge, const WorkArea& workArea, int startOffset) {
-    m_workArea = workArea;
     // A popup larger than the work area would hang off the screen: keep it within.
     const int startX = m_component ? std::max(0, m_component->PopupStartX) : 0;
     const int startY = m_component ? std::max(0, m_component->PopupStartY) : 0;
@@ -357,9 +356,7 @@ void TfrmSlidePopUp::Display(TaskbarEdge edge, const WorkArea& workArea, int sta
     };
     lblText->setCursor(m_textCursor);
 
-    m_taskbarEdge = edge;
     m_freeOnClose = true;
-    m_startOffset = startOffset;
     m_slide.emplace(PopupSlide::Settings{edge, workArea, m_targetWidth, m_targetHeight,
                                          m_component ? m_component->PopupStartX : 0,
                                          m_component ? m_component->PopupStartY : 0, startOffset, m_scrollSpeed});

@@ -205,8 +205,9 @@ public:
     QTimer* tmrScrollDown = nullptr;
     TMouseLabel* lblTitle = nullptr;
 
-    TaskbarEdge taskbarEdge() const { return m_taskbarEdge; }
-    int startOffset() const { return m_startOffset; }
+    // The edge and the offset the popup was displayed with.
+    TaskbarEdge taskbarEdge() const { return m_slide ? m_slide->settings().edge : TaskbarEdge::Bottom; }
+    int startOffset() const { return m_slide ? m_slide->settings().startOffset : 0; }
     PopupRect popupGeometry() const;
 
 protected:
@@ -227,9 +228,6 @@ private:
     QPointer<TSlidePopUp> m_component;
     std::optional<PopupSlide> m_slide;
     PopupRect m_rect;
-    WorkArea m_workArea;
-    TaskbarEdge m_taskbarEdge = TaskbarEdge::Bottom;
-    int m_startOffset = 0;
     bool m_freeOnClose = false;
     bool m_closed = false;
     bool m_resizeHandler = false;

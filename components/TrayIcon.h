@@ -137,8 +137,6 @@ public:
     const TMessageTimer& LeaveTimer() const { return *m_leaveTimer; }
 
     quintptr uID() const { return reinterpret_cast<quintptr>(this); }
-    // The record the next shell call hands over (tip, balloon fields).
-    const TrayNotifyData& NotifyData() const { return m_notifyData; }
 
 protected:
     virtual void FireClick();
