@@ -49,47 +49,39 @@ private slots:
 
     void cascadedPlacement_data() {
         QTest::addColumn<int>("edge");
+        QTest::addColumn<bool>("cascade");
         QTest::addColumn<QList<int>>("tops");
         QTest::addColumn<int>("left");
         // Work area 0,30 .. 1280,994; popups 148 x 121, PopupMarge 2, PopupStartX 16, PopupStartY 2.
-        QTest::newRow("bottom") << int(TaskbarEdge::Bottom) << QList<int>{994 - 123, 994 - 246, 994 - 369} << 1116;
-        QTest::newRow("right") << int(TaskbarEdge::Right) << QList<int>{994 - 123, 994 - 246, 994 - 369} << 1116;
-        QTest::newRow("left") << int(TaskbarEdge::Left) << QList<int>{994 - 123, 994 - 246, 994 - 369} << 16;
-        QTest::newRow("top") << int(TaskbarEdge::Top) << QList<int>{32, 155, 278} << 1116;
-        QTest::newRow("no taskbar: bottom")
-            << int(TaskbarEdge::None) << QList<int>{994 - 123, 994 - 246, 994 - 369} << 1116;
+        const QList<int> upwards{994 - 123, 994 - 246, 994 - 369};
+        QTest::newRow("bottom") << int(TaskbarEdge::Bottom) << true << upwards << 1116;
+        QTest::newRow("right") << int(TaskbarEdge::Right) << true << upwards << 1116;
+        QTest::newRow("left") << int(TaskbarEdge::Left) << true << upwards << 16;
+        QTest::newRow("top") << int(TaskbarEdge::Top) << true << QList<int>{32, 155, 278} << 1116;
+        QTest::newRow("no taskbar: bottom") << int(TaskbarEdge::None) << true << upwards << 1116;
+        QTest::newRow("without cascading: all at the start")
+            << int(TaskbarEdge::Bottom) << false << QList<int>{994 - 123, 994 - 123, 994 - 123} << 1116;
     }
     void cascadedPlacement() {
         QFETCH(int, edge);
+        QFETCH(bool, cascade);
         QFETCH(QList<int>, tops);
         QFETCH(int, left);
         test::FakeDesktopScreen screen;
         screen.area = {0, 30, 1280, 994};
         screen.edge = TaskbarEdge(edge);
         TSlidePopUp component(nullptr, &screen);
+        if (!cascade)
+            component.Options = {spAllowScroll};
         for (int i = 0; i < 3; ++i) {
             TfrmSlidePopUp* popup = test::showPopUp(component);
             QVERIFY(popup);
             slideIn(popup);
             QCOMPARE(popup->popupGeometry(), (PopupRect{left, tops[i], 148, 121}));
-            QCOMPARE(popup->startOffset(), 123 * i);
+            QCOMPARE(popup->startOffset(), cascade ? 123 * i : 0);
         }
         QCOMPARE(component.PopupCount(), 3);
-        QCOMPARE(component.CascadeOffset(), 369);
-    }
-
-    void withoutCascadeEveryPopupTakesTheStartPosition() {
-        test::FakeDesktopScreen screen;
-        TSlidePopUp component(nullptr, &screen);
-        component.Options = {spAllowScroll};
-        for (int i = 0; i < 3; ++i) {
-            TfrmSlidePopUp* popup = test::showPopUp(component);
-            QVERIFY(popup);
-            slideIn(popup);
-            QCOMPARE(popup->popupGeometry().top, 994 - 123);
-        }
-        QCOMPARE(component.CascadeOffset(), 0);
-        QCOMPARE(component.PopupCount(), 3);
+        QCOMPARE(component.CascadeOffset(), cascade ? 369 : 0);
     }
 
     void refusesWhenThereIsNoRoom_data() {
