@@ -116,8 +116,13 @@ void TFormSaver::Loaded(TFormNotifyEvent* formOnDestroy) {
     m_loaded = true;
     if (formOnDestroy) {
         m_previousOnDestroy = *formOnDestroy;
-        *formOnDestroy = [this](QObject* sender) {
-            SaveOnDestroy(sender);
+        // The handler may outlive this saver (taken off the form by a newer one): the form's own
+        // handler is then still called, and nothing is saved.
+        *formOnDestroy = [self = QPointer<TFormSaver>(this), previous = m_previousOnDestroy](QObject* sender) {
+            if (self)
+                self->SaveOnDestroy(sender);
+            else if (previous)
+                previous(sender);
         };
     }
 }

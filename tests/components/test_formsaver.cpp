@@ -316,6 +316,21 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(first.isNull() && second.isNull() && !third.isNull());
     }
+
+    void destroyHandlerOutlivesARemovedSaver() {
+        int previousCalls = 0;
+        {
+            Form form(&m_screen);
+            form.OnDestroy = [&](QObject*) {
+                ++previousCalls;
+            };
+            form.saver->Loaded(&form.OnDestroy);
+            new TFormSaver(&form.window, &m_screen); // takes the loaded one off the form and frees it
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        QCOMPARE(previousCalls, 1);
+        QVERIFY(storedValues("ClientFrmMain").isEmpty()); // the removed saver saves nothing
+    }
 };
 
 QTEST_MAIN(TestFormSaver)
