@@ -79,19 +79,19 @@ public:
             if (cached != m_hives.constEnd() && !cached->recent && cached->stamp == stamp)
                 return HiveRead{cached->hive, true};
         }
-        HiveRead result{std::make_shared<const regfile::Hive>(), true};
+        auto hive = std::make_shared<const regfile::Hive>();
         if (stamp.exists) {
             QFile file(path);
             if (!file.open(QIODevice::ReadOnly))
-                return HiveRead{result.hive, false};
+                return HiveRead{hive, false};
             const QByteArray bytes = file.read(std::min(file.size(), kMaxHiveSize));
             if (!file.atEnd())
-                return HiveRead{result.hive, false};
-            result.hive = std::make_shared<const regfile::Hive>(regfile::parse(bytes));
+                return HiveRead{hive, false};
+            hive = std::make_shared<const regfile::Hive>(regfile::parse(bytes));
         }
         QMutexLocker locker(&m_mutex);
-        m_hives.insert(path, CachedHive{stamp, stamp.isRecent(), result.hive});
-        return result;
+        m_hives.insert(path, CachedHive{stamp, stamp.isRecent(), hive});
+        return HiveRead{hive, true};
     }
 
     void forget(const QString& path) {
