@@ -31,6 +31,15 @@ QByteArray singleLine(QByteArray text) {
     return text;
 }
 
+// Names repeat when a section or key is written twice: the first spelling is listed, once.
+void appendFirstSpelling(QByteArrayList& names, QSet<QString>& seen, const QByteArray& name) {
+    const QString folded = cp1252::toUnicode(name).toCaseFolded();
+    if (!seen.contains(folded)) {
+        seen.insert(folded);
+        names.append(name);
+    }
+}
+
 } // namespace
 
 IniFile::IniFile(const QString& path)
@@ -254,11 +263,7 @@ QByteArrayList IniFile::ReadSection(const QByteArray& section) const {
         if (line.kind == Line::Kind::Section) {
             inSection = cp1252::equalsIgnoreCase(line.name, section);
         } else if (inSection && line.kind == Line::Kind::Key) {
-            const QString folded = cp1252::toUnicode(line.name).toCaseFolded();
-            if (!seen.contains(folded)) {
-                seen.insert(folded);
-                keys.append(line.name);
-            }
+            appendFirstSpelling(keys, seen, line.name);
         }
     }
     return keys;
@@ -269,13 +274,8 @@ QByteArrayList IniFile::ReadSections() const {
     QByteArrayList sections;
     QSet<QString> seen;
     for (const Line& line : m_lines) {
-        if (line.kind != Line::Kind::Section)
-            continue;
-        const QString folded = cp1252::toUnicode(line.name).toCaseFolded();
-        if (!seen.contains(folded)) {
-            seen.insert(folded);
-            sections.append(line.name);
-        }
+        if (line.kind == Line::Kind::Section)
+            appendFirstSpelling(sections, seen, line.name);
     }
     return sections;
 }

@@ -16,14 +16,10 @@ QString withTrailingSlash(QString dir) {
     return dir;
 }
 
-QString environmentPath(const char* name) {
-    return qEnvironmentVariable(name);
-}
-
 } // namespace
 
 QString programDirectory() {
-    const QString overridden = environmentPath("VESTREL_PROGRAM_DIR");
+    const QString overridden = qEnvironmentVariable("VESTREL_PROGRAM_DIR");
     if (!overridden.isEmpty())
         return withTrailingSlash(localPath(overridden));
     if (QCoreApplication::instance())
@@ -40,10 +36,10 @@ QString programFile(const QString& name) {
 }
 
 QString registryDirectory() {
-    const QString overridden = environmentPath("VESTREL_REGISTRY_DIR");
+    const QString overridden = qEnvironmentVariable("VESTREL_REGISTRY_DIR");
     if (!overridden.isEmpty())
         return withTrailingSlash(localPath(overridden));
-    QString config = environmentPath("XDG_CONFIG_HOME");
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty())
         config = QDir::homePath() + u"/.config"_s;
     return withTrailingSlash(localPath(config)) + u"vestrel/"_s;
