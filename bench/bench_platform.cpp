@@ -20,15 +20,26 @@ QTemporaryDir& scratch() {
     return dir;
 }
 
+// Settings are read long after they were written, but a file changed within the last second is
+// read again on every access: the files are stamped an hour back.
+void age(const QString& path) {
+    QFile file(path);
+    if (file.open(QIODevice::ReadWrite))
+        file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime);
+}
+
 QString iniWithKeys(int keys) {
     const QString path = scratch().filePath(QStringLiteral("bench%1.ini").arg(keys));
     QByteArray text = "[GRCREATI]\r\n";
     for (int i = 0; i < keys; ++i)
         text += QByteArray::number(i) + "=Gruppo " + QByteArray::number(i) + "\r\n";
     text += "Count=" + QByteArray::number(keys - 1) + "\r\n";
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(text);
+    {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text);
+    }
+    age(path);
     return path;
 }
 
@@ -48,21 +59,13 @@ void BM_IniWriteKey(benchmark::State& state) {
 }
 BENCHMARK(BM_IniWriteKey)->Arg(10)->Arg(200);
 
-// Settings are read long after they were written: a file changed within the last second is read
-// again on every access, so the hive is stamped an hour back.
-void ageHiveFile() {
-    QFile file(registryHiveFile(RegistryHive::CurrentUser));
-    if (file.open(QIODevice::ReadWrite))
-        file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-3600), QFileDevice::FileModificationTime);
-}
-
 void BM_RegistryReadString(benchmark::State& state) {
     qputenv("VESTREL_REGISTRY_DIR", scratch().filePath(QStringLiteral("reg%1").arg(state.range(0))).toLocal8Bit());
     Registry registry;
     registry.OpenKey("\\software\\Pelk Software\\Vestrel\\Chat", true);
     for (int i = 0; i < state.range(0); ++i)
         registry.WriteString("Value" + QByteArray::number(i), "some text");
-    ageHiveFile();
+    age(registryHiveFile(RegistryHive::CurrentUser));
     for (auto _ : state)
         benchmark::DoNotOptimize(registry.ReadString("Value0"));
 }
