@@ -74,12 +74,13 @@ void save(const TUserConfig& config) {
     Registry registry(RegistryHive::LocalMachine);
     if (!registry.OpenKey(RegistryKey, true))
         return;
+    // One change of the store for all values, so other programs never see half a save.
+    RegistryValueList values;
     for (const RegistrySetting& setting : registrySettings) {
-        if (setting.field)
-            registry.WriteString(setting.name, config.*setting.field);
-        else
-            registry.WriteInteger(setting.name, config.Timer);
+        values.append({setting.name, setting.field ? RegistryValue::fromString(config.*setting.field)
+                                                   : RegistryValue::fromInteger(config.Timer)});
     }
+    registry.WriteValues(values);
 }
 
 } // namespace vestrel::UserConfigStore

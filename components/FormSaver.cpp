@@ -251,12 +251,12 @@ void TFormSaver::SaveLayout() {
         const QByteArray key = cp1252::fromUnicode(regKey);
         if (!ini.OpenKey(key, true))
             return;
-        ini.WriteInteger(m_formName, "Left", m_left);
-        ini.WriteInteger(m_formName, "Top", m_top);
-        ini.WriteInteger(m_formName, "Width", m_width);
-        ini.WriteInteger(m_formName, "Height", m_height);
-        ini.WriteInteger(m_formName, "MonitorNum", m_monitorNum);
-        ini.WriteInteger(m_formName, "WindowState", m_windowState);
+        ini.WriteIntegers(m_formName, {{"Left", m_left},
+                                       {"Top", m_top},
+                                       {"Width", m_width},
+                                       {"Height", m_height},
+                                       {"MonitorNum", m_monitorNum},
+                                       {"WindowState", m_windowState}});
         for (int i = 0; i < m_childToSave.Count(); ++i) {
             const QWidget* control = m_childToSave.Items(i).Control();
             if (!control || control->objectName().isEmpty())
@@ -264,13 +264,12 @@ void TFormSaver::SaveLayout() {
             ini.CloseKey();
             if (!ini.OpenKey(key + '\\' + m_formName, true))
                 return;
-            const QByteArray section = controlName(control);
-            ini.WriteInteger(section, "Left", control->x());
-            ini.WriteInteger(section, "Top", control->y());
-            ini.WriteInteger(section, "Width", control->width());
-            ini.WriteInteger(section, "Height", control->height());
-            ini.WriteInteger(section, "Align", control->property(kAlignProperty).toInt());
-            ini.WriteInteger(section, "Visible", control->isHidden() ? 0 : 1);
+            ini.WriteIntegers(controlName(control), {{"Left", control->x()},
+                                                     {"Top", control->y()},
+                                                     {"Width", control->width()},
+                                                     {"Height", control->height()},
+                                                     {"Align", control->property(kAlignProperty).toInt()},
+                                                     {"Visible", control->isHidden() ? 0 : 1}});
         }
     } catch (...) {
         // A store that cannot be written keeps its previous layout; closing the form goes on.

@@ -51,4 +51,15 @@ void RegistryIniFile::WriteString(const QByteArray& section, const QByteArray& i
     m_registry.CloseKey();
 }
 
+void RegistryIniFile::WriteIntegers(const QByteArray& section, const QList<QPair<QByteArray, int>>& entries) {
+    if (m_key.isEmpty() || !m_registry.OpenKey(sectionKey(section), true))
+        throw RegistryError("Cannot create the registry key " + sectionKey(section).toStdString());
+    RegistryValueList values;
+    values.reserve(entries.size());
+    for (const auto& [ident, value] : entries)
+        values.append({ident, RegistryValue::fromString(QByteArray::number(value))});
+    m_registry.WriteValues(values);
+    m_registry.CloseKey();
+}
+
 } // namespace vestrel

@@ -23,6 +23,8 @@ public:
     void WriteInteger(const QByteArray& section, const QByteArray& ident, int value) {
         WriteString(section, ident, QByteArray::number(value));
     }
+    // Writes several integer entries of one section in a single change of the store.
+    void WriteIntegers(const QByteArray& section, const QList<QPair<QByteArray, int>>& entries);
 
 private:
     QByteArray sectionKey(const QByteArray& section) const;
