@@ -18,7 +18,7 @@ int main(int argc, char* argv[]) {
 
     vestrel::SingleInstance instance(u"chatclient"_s);
     const bool first = instance.tryAcquire();
-    QThread::msleep(1000); // as the program always did, in both cases, before going on
+    QThread::msleep(1000); // start-up pauses one second whether or not another instance runs
     if (!first) {
         instance.activateRunning();
         return 0;
