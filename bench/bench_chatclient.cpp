@@ -3,7 +3,7 @@
 // receiving thread, the hand-over to the window's thread and the dispatch into the conversation pane.
 #include "chat/ChatRecord.h"
 #include "chat/ClientFrmMain.h"
-#include "chat/MessageBoxes.h"
+#include "components/MessageBoxes.h"
 
 #include <QApplication>
 #include <QEventLoop>

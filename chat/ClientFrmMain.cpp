@@ -6,8 +6,8 @@
 #include "chat/ConnectionPictures.h"
 #include "chat/Dispatch.h"
 #include "chat/GroupStore.h"
-#include "chat/MessageBoxes.h"
-#include "chat/ResponsiveCall.h"
+#include "components/MessageBoxes.h"
+#include "platform/ResponsiveCall.h"
 #include "platform/Cp1252.h"
 #include "platform/IniFile.h"
 

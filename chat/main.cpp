@@ -1,8 +1,8 @@
 #include "chat/ClientFrmMain.h"
-#include "chat/MessageBoxes.h"
-#include "chat/ShutdownSignals.h"
 #include "chat/UserConfig.h"
+#include "components/MessageBoxes.h"
 #include "components/QtItalianTranslations.h"
+#include "platform/ShutdownSignals.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -25,7 +25,7 @@ int main(int argc, char* argv[]) {
     }
 
     vestrel::TUserConfig config;
-    vestrel::QtMessageBoxes boxes;
+    vestrel::QtMessageBoxes boxes(u"Chat Vestrel"_s);
     vestrel::TClientFrmMain window(config, boxes);
     boxes.setParent(&window);
 

@@ -5,7 +5,7 @@
 
 #include "chat/ChatRecord.h"
 #include "chat/ClientFrmMain.h"
-#include "chat/MessageBoxes.h"
+#include "components/MessageBoxes.h"
 #include "chat/UserConfig.h"
 
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "chat/ShutdownSignals.h"
+#include "platform/ShutdownSignals.h"
 
 #include <QSocketNotifier>
 

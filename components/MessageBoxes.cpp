@@ -1,4 +1,4 @@
-#include "chat/MessageBoxes.h"
+#include "components/MessageBoxes.h"
 
 #include <QMessageBox>
 
@@ -15,24 +15,22 @@ QString shown(const QString& text) {
     return result;
 }
 
-const QString title = u"Chat Vestrel"_s;
-
 } // namespace
 
 void QtMessageBoxes::information(const QString& text) {
-    QMessageBox::information(m_parent, title, shown(text));
+    QMessageBox::information(m_parent, m_title, shown(text));
 }
 
 void QtMessageBoxes::warning(const QString& text) {
-    QMessageBox::warning(m_parent, title, shown(text));
+    QMessageBox::warning(m_parent, m_title, shown(text));
 }
 
 void QtMessageBoxes::error(const QString& text) {
-    QMessageBox::critical(m_parent, title, shown(text));
+    QMessageBox::critical(m_parent, m_title, shown(text));
 }
 
 bool QtMessageBoxes::question(const QString& text) {
-    QMessageBox box(QMessageBox::Information, title, shown(text), QMessageBox::Yes | QMessageBox::No, m_parent);
+    QMessageBox box(QMessageBox::Information, m_title, shown(text), QMessageBox::Yes | QMessageBox::No, m_parent);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -1,4 +1,4 @@
-#include "chat/ResponsiveCall.h"
+#include "platform/ResponsiveCall.h"
 
 #include <QEventLoop>
 #include <QThread>

@@ -2,11 +2,13 @@
 
 #include <QString>
 
+#include <utility>
+
 class QWidget;
 
 namespace vestrel {
 
-// The message boxes and questions of the chat windows. The program shows real ones; tests put a
+// The message boxes and questions of a program's windows. The program shows real ones; tests put a
 // double in their place that records each text and gives the answers they choose.
 class MessageBoxes {
 public:
@@ -20,8 +22,10 @@ public:
 
 class QtMessageBoxes : public MessageBoxes {
 public:
-    explicit QtMessageBoxes(QWidget* parent = nullptr)
-        : m_parent(parent) {}
+    // `title` heads every box (each program shows its own name there).
+    explicit QtMessageBoxes(QString title, QWidget* parent = nullptr)
+        : m_title(std::move(title))
+        , m_parent(parent) {}
     void setParent(QWidget* parent) { m_parent = parent; }
 
     void information(const QString& text) override;
@@ -30,6 +34,7 @@ public:
     bool question(const QString& text) override;
 
 private:
+    QString m_title;
     QWidget* m_parent;
 };
 
