@@ -7,9 +7,10 @@
 #include "chat/Dispatch.h"
 #include "chat/GroupStore.h"
 #include "components/MessageBoxes.h"
-#include "platform/ResponsiveCall.h"
+#include "components/csLocale.h"
 #include "platform/Cp1252.h"
 #include "platform/IniFile.h"
+#include "platform/ResponsiveCall.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -59,6 +60,17 @@ int portNumber(const QByteArray& porta) {
         throw ConversionError("'" + porta.toStdString() + "' is not a valid integer value");
     return port;
 }
+
+// The text `ident` of the language library, or the built-in Italian one when no library gives it.
+QString localised(int ident, const QString& italian) {
+    const QString text = LocalString(ident);
+    return text.isEmpty() ? italian : text;
+}
+
+// Texts of ours beside those of the window's tables, in the same language library.
+constexpr int NotConnectedRecipientText = 49900;
+constexpr int NotConnectedMembersText = 49901;
+constexpr int MoreNoticesText = 49902;
 
 const QColor skyBlue(0xA6, 0xCA, 0xF0);
 
@@ -168,6 +180,7 @@ QWidget* TClientFrmMain::buildUpperPanel() {
     IncomingMessages->setObjectName(u"IncomingMessages"_s);
     IncomingMessages->setReadOnly(true);
     IncomingMessages->setUndoRedoEnabled(false); // nobody edits the pane: no undo history to grow with it
+    IncomingMessages->setMaximumBlockCount(MaxConversationLines);
     IncomingMessages->setFont(fixed);
     IncomingMessages->setLineWrapMode(QPlainTextEdit::NoWrap);
     IncomingMessages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -527,18 +540,54 @@ void TClientFrmMain::ClientHandleDispatch(const TChatRecord& record) {
         break;
     case DispatchOutcome::Line:
         addLine(outcome.text);
-        if (outcome.askReceipt &&
-            m_boxes.question(u"Il mittente richiede la notifica di lettura del messaggio,inviarla?"_s))
-            writeRecord(makeReadReceipt(record, sender()));
+        if (outcome.askReceipt)
+            m_notices.add({ChatNotice::ReceiptQuestion,
+                           "Il mittente richiede la notifica di lettura del messaggio,inviarla?", record, 0});
         break;
     case DispatchOutcome::Dialog:
-        m_boxes.information(text(outcome.text));
+        m_notices.add({ChatNotice::Information, outcome.text, {}, 0});
         break;
     case DispatchOutcome::UnknownCommand:
-        m_boxes.error(text(outcome.text));
+        m_notices.add({ChatNotice::Error, outcome.text, {}, 0});
+        break;
+    case DispatchOutcome::Nothing:
         break;
     }
+    // Boxes open after the dispatch has returned, so the records behind this one go on being read.
+    if (!m_noticeOpen && m_notices.waiting() + m_notices.leftOut() > 0)
+        QMetaObject::invokeMethod(this, &TClientFrmMain::showNextNotice, Qt::QueuedConnection);
     emit recordDispatched(record);
+}
+
+void TClientFrmMain::showNextNotice() {
+    if (m_noticeOpen || m_closing)
+        return;
+    const std::optional<ChatNotice> notice = m_notices.takeNext();
+    if (!notice)
+        return;
+    m_noticeOpen = true;
+    using Kind = MessageBoxes::NoticeKind;
+    const auto closed = [this, notice = *notice](bool yes) {
+        m_noticeOpen = false;
+        if (notice.kind == ChatNotice::ReceiptQuestion && yes && !m_closing)
+            guarded([&] { writeRecord(makeReadReceipt(notice.request, sender())); });
+        QMetaObject::invokeMethod(this, &TClientFrmMain::showNextNotice, Qt::QueuedConnection);
+    };
+    switch (notice->kind) {
+    case ChatNotice::Information:
+        m_boxes.notify(Kind::Information, text(notice->text), closed);
+        break;
+    case ChatNotice::Error:
+        m_boxes.notify(Kind::Error, text(notice->text), closed);
+        break;
+    case ChatNotice::ReceiptQuestion:
+        m_boxes.notify(Kind::Question, text(notice->text), closed);
+        break;
+    case ChatNotice::Summary:
+        m_boxes.notify(Kind::Information,
+                       localised(MoreNoticesText, u"\u2026 e altri %1 messaggi"_s).arg(notice->leftOut), closed);
+        break;
+    }
 }
 
 // Composer ------------------------------------------------------------------------------------------
@@ -570,6 +619,22 @@ void TClientFrmMain::SendMessage() {
         Memo1->clear();
         Memo1->setFocus();
     }
+    if (!plan.unreachable.isEmpty())
+        reportUnreachable(plan.unreachable, state.toGroup);
+}
+
+void TClientFrmMain::reportUnreachable(const QByteArrayList& names, bool toGroup) {
+    QStringList shown;
+    for (const QByteArray& name : names)
+        shown.append(name.isEmpty() ? u"\"\""_s : text(name));
+    if (toGroup)
+        m_boxes.warning(
+            localised(NotConnectedMembersText, u"Il messaggio non \u00E8 stato inviato a: %1 (non connessi)."_s)
+                .arg(shown.join(u", "_s)));
+    else
+        m_boxes.warning(
+            localised(NotConnectedRecipientText, u"%1 non \u00E8 connesso: il messaggio non \u00E8 stato inviato."_s)
+                .arg(shown.first()));
 }
 
 void TClientFrmMain::ListBox1Click() {

@@ -2,6 +2,7 @@
 
 #include "chat/ChatRecord.h"
 #include "chat/ClientList.h"
+#include "chat/NoticeQueue.h"
 #include "chat/UserConfig.h"
 #include "platform/TcpClient.h"
 
@@ -40,6 +41,10 @@ public:
         // Lets the user edit the groups in "gruppi.ini" modally.
         std::function<void(QWidget* owner)> groups;
     };
+
+    // The conversation pane keeps this many lines; older ones give way, so a day-long flood cannot
+    // grow the program without end.
+    static constexpr int MaxConversationLines = 10000;
 
     TClientFrmMain(TUserConfig& config, MessageBoxes& boxes, Dialogs dialogs = {}, QWidget* parent = nullptr);
     ~TClientFrmMain() override;
@@ -126,6 +131,8 @@ private:
     void showConnectionPicture(bool connected);
     void writeRecord(const TChatRecord& record);
     void addLine(const QByteArray& line);
+    void showNextNotice();
+    void reportUnreachable(const QByteArrayList& names, bool toGroup);
     ChatSender sender() const { return sender(m_config.Nick); }
     ChatSender sender(const QByteArray& nick) const;
     void stopReceiving();
@@ -143,6 +150,8 @@ private:
     Dialogs m_dialogs;
     TcpClient m_client;
     ClientList m_clientList;
+    NoticeQueue m_notices;
+    bool m_noticeOpen = false; // a box raised by a received record is open
     std::unique_ptr<IniFile> m_groups;
     QPointer<TClientHandleThread> ReceiverThread;
     bool m_busy = false; // a connect or disconnect is in progress

@@ -19,6 +19,14 @@ void ClientList::setText(const QByteArray& text) {
     }
 }
 
+bool ClientList::receiveListRecord(const QByteArray& partMarker, const QByteArray& text) {
+    const std::optional<QByteArray> whole = m_parts.add(partMarker, text);
+    if (!whole)
+        return false;
+    setText(*whole);
+    return true;
+}
+
 QByteArrayList ClientList::names() const {
     QByteArrayList result;
     result.reserve(m_lines.size());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chat/ClientListParts.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 
@@ -11,7 +13,13 @@ public:
     // Replaces the entries with the lines of `text`. CR LF, a lone CR and a lone LF all end a line;
     // a final line break does not start another entry.
     void setText(const QByteArray& text);
-    void clear() { m_lines.clear(); }
+    // Takes one received list record: its sender-host field (the part marker) and its text. True when
+    // the list was replaced: by a whole list, or by the last part of a list sent in several records.
+    bool receiveListRecord(const QByteArray& partMarker, const QByteArray& text);
+    void clear() {
+        m_lines.clear();
+        m_parts.reset();
+    }
 
     qsizetype count() const { return m_lines.size(); }
     const QByteArrayList& lines() const { return m_lines; }
@@ -22,6 +30,7 @@ public:
 
 private:
     QByteArrayList m_lines;
+    ClientListAssembler m_parts;
 };
 
 // Case-insensitive comparison of two cp1252 texts, as the user sees them.

@@ -45,10 +45,16 @@ SendPlan planSend(const ComposerState& state, const ClientList& clients, const I
     if (!state.toGroup) {
         if (replaced)
             plan.commandTextAfter = QByteArray(ChatCommand::Message);
-        if (state.recipientText == ChatText::Everybody || state.recipientText.isEmpty())
+        if (state.recipientText == ChatText::Everybody || state.recipientText.isEmpty()) {
             plan.steps.append({std::nullopt, record({})});
-        else
-            plan.steps.append({localLine, record(clients.keyFor(state.recipientText))});
+        } else {
+            const QByteArray key = clients.keyFor(state.recipientText);
+            if (key.isEmpty()) {
+                plan.unreachable.append(state.recipientText);
+                return plan; // the input box keeps the text, to be sent once the recipient is there
+            }
+            plan.steps.append({localLine, record(key)});
+        }
         plan.clearInput = true;
         return plan;
     }
@@ -60,10 +66,14 @@ SendPlan planSend(const ComposerState& state, const ClientList& clients, const I
     }
 
     // A negative last index gives no members: nothing is sent and the input box keeps its text.
-    const QByteArrayList members = GroupStore::LoadGroupMembers(groups, state.groupText);
-    for (const QByteArray& member : members)
-        plan.steps.append({localLine, record(clients.keyFor(member))});
-    plan.clearInput = !members.isEmpty();
+    for (const QByteArray& member : GroupStore::LoadGroupMembers(groups, state.groupText)) {
+        const QByteArray key = member.isEmpty() ? QByteArray() : clients.keyFor(member);
+        if (key.isEmpty())
+            plan.unreachable.append(member);
+        else
+            plan.steps.append({localLine, record(key)});
+    }
+    plan.clearInput = !plan.steps.isEmpty();
     return plan;
 }
 

@@ -24,7 +24,9 @@ struct ComposerState {
 };
 
 // One send, worked out in full before anything is written: for each record, the line to add to the
-// conversation pane first (if any), then the record.
+// conversation pane first (if any), then the record. A named addressee the client list gives no
+// routing key for is never written to (an empty recipient field would reach everybody): it is left
+// out and named in `unreachable`.
 struct SendPlan {
     struct Step {
         std::optional<QByteArray> localLine;
@@ -33,6 +35,7 @@ struct SendPlan {
     QList<Step> steps;
     bool clearInput = false;                    // clear the input box after the last write
     std::optional<QByteArray> commandTextAfter; // new text for the command list, when it changes
+    QByteArrayList unreachable;                 // the recipient, or the group members, left out
 };
 
 // The input box's text as the composer sends it: each line followed by CR LF.

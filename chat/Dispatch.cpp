@@ -9,8 +9,11 @@ namespace {
 
 DispatchOutcome updateClientList(const TChatRecord& record, ClientList& clients, const QByteArray& ownNick) {
     DispatchOutcome outcome;
+    if (!clients.receiveListRecord(record.field(TChatRecord::SenderHost), record.field(TChatRecord::Text))) {
+        outcome.kind = DispatchOutcome::Nothing;
+        return outcome;
+    }
     outcome.kind = DispatchOutcome::ListUpdate;
-    clients.setText(record.field(TChatRecord::Text));
     outcome.listBoxNames = clients.names();
     for (qsizetype i = 0; i < outcome.listBoxNames.size(); ++i) {
         if (sameTextIgnoringCase(outcome.listBoxNames[i], ownNick)) {

@@ -11,7 +11,8 @@ class ClientList;
 
 // What the window does with one received record. Texts are cp1252 bytes.
 struct DispatchOutcome {
-    enum Kind { ListUpdate, Line, Dialog, UnknownCommand };
+    // Nothing: a part of a client list whose other parts are still to come.
+    enum Kind { ListUpdate, Line, Dialog, UnknownCommand, Nothing };
     Kind kind = Line;
     QByteArrayList listBoxNames; // ListUpdate: the names to offer, own nick removed, "Tutti" last
     qsizetype clientCount = 0;   // ListUpdate: entries in the server's list, own entry included

@@ -41,11 +41,13 @@ int main(int argc, char* argv[]) {
     });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.FormCloseQuery(); });
 
-    window.FormCreate();
     // Until the window can wait in the notification area, a start meant to be hidden is minimised.
     if (QCoreApplication::arguments().size() == 2)
         window.showMinimized();
     else
         window.show();
+    // The start-up steps (with the connect, up to ten seconds when the server does not answer) run once
+    // the window is on screen and its events are served.
+    QMetaObject::invokeMethod(&window, &vestrel::TClientFrmMain::FormCreate, Qt::QueuedConnection);
     return app.exec();
 }

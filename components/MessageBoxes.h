@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <utility>
 
 class QWidget;
@@ -18,6 +19,12 @@ public:
     virtual void error(const QString& text) = 0;
     // Information icon, buttons Yes and No; true for Yes.
     virtual bool question(const QString& text) = 0;
+
+    enum class NoticeKind { Information, Error, Question };
+    // Shows a box without waiting for it: the caller goes on and the windows stay usable while it is
+    // open. `closed` runs once when the user dismisses it: true for Yes (questions) and for OK.
+    // By default it waits like the calls above, which suits doubles that answer at once.
+    virtual void notify(NoticeKind kind, const QString& text, std::function<void(bool yes)> closed);
 };
 
 class QtMessageBoxes : public MessageBoxes {
@@ -32,6 +39,7 @@ public:
     void warning(const QString& text) override;
     void error(const QString& text) override;
     bool question(const QString& text) override;
+    void notify(NoticeKind kind, const QString& text, std::function<void(bool yes)> closed) override;
 
 private:
     QString m_title;

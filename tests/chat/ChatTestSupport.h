@@ -5,8 +5,8 @@
 
 #include "chat/ChatRecord.h"
 #include "chat/ClientFrmMain.h"
-#include "components/MessageBoxes.h"
 #include "chat/UserConfig.h"
+#include "components/MessageBoxes.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,7 +16,9 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <functional>
 #include <memory>
+#include <sys/resource.h>
 
 namespace vestrel::test {
 
@@ -28,7 +30,8 @@ inline void takeWholeRecords(QByteArray& bytes, QList<TChatRecord>& records) {
     bytes.remove(0, offset);
 }
 
-// Records every message box and answers questions with `answer`.
+// Records every message box and answers questions with `answer`. With `holdNotices`, boxes shown
+// without waiting stay open until the test closes them with closeNotice().
 class RecordingBoxes : public MessageBoxes {
 public:
     struct Shown {
@@ -37,6 +40,21 @@ public:
     };
     QList<Shown> shown;
     bool answer = false;
+    bool holdNotices = false;
+    QList<std::function<void(bool)>> openNotices;
+
+    void notify(NoticeKind kind, const QString& text, std::function<void(bool yes)> closed) override {
+        if (!holdNotices) {
+            MessageBoxes::notify(kind, text, std::move(closed));
+            return;
+        }
+        shown.append({kind == NoticeKind::Question ? QStringLiteral("question")
+                      : kind == NoticeKind::Error  ? QStringLiteral("error")
+                                                   : QStringLiteral("information"),
+                      text});
+        openNotices.append(std::move(closed));
+    }
+    void closeNotice(bool yes = true) { openNotices.takeFirst()(yes); }
 
     void information(const QString& text) override { shown.append({QStringLiteral("information"), text}); }
     void warning(const QString& text) override { shown.append({QStringLiteral("warning"), text}); }
@@ -108,10 +126,17 @@ private:
 // tools/chatserver as a child process on a free loopback port.
 class RelayProcess {
 public:
-    RelayProcess() {
+    // `arguments` come after "--port 0"; `maxDescriptors` > 0 lowers the server's descriptor limit.
+    explicit RelayProcess(const QStringList& arguments = {}, rlim_t maxDescriptors = 0) {
         const QString program = qEnvironmentVariable("VESTREL_BIN_DIR") + QStringLiteral("/chatserver");
         m_process.setReadChannel(QProcess::StandardError);
-        m_process.start(program, {QStringLiteral("--port"), QStringLiteral("0")});
+        if (maxDescriptors > 0) {
+            m_process.setChildProcessModifier([maxDescriptors] {
+                const rlimit limit{maxDescriptors, maxDescriptors};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            });
+        }
+        m_process.start(program, QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
         QVERIFY2(m_process.waitForStarted(), qPrintable(program));
         QByteArray output;
         while (!output.contains('\n') && m_process.waitForReadyRead(5000))
@@ -125,6 +150,9 @@ public:
         m_process.waitForFinished();
     }
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
+    // What the server logged since the last call.
+    QByteArray takeLog() { return m_process.readAllStandardError(); }
     void kill() {
         m_process.kill();
         m_process.waitForFinished();

@@ -167,7 +167,7 @@ private slots:
         QVERIFY(!anna.window->Image1->isHidden());
 
         // Enter still sends: the failure is shown, the local copy stays, the text stays.
-        anna.window->Edit1->setText(u"bob"_s);
+        anna.window->Edit1->setText(u"anna"_s);
         QTest::keyClicks(anna.window->Memo1, u"perso"_s);
         QTest::keyClick(anna.window->Memo1, Qt::Key_Return);
         QCOMPARE(anna.boxes.texts(u"error"_s).size(), 1);
@@ -293,6 +293,89 @@ private slots:
         QCOMPARE(int(dispatched.count()), afterFlood);
         QCOMPARE(anna.window->StatusPanels[1]->text(), u"Client Disconnesso"_s);
         QCOMPARE(anna.paneCount(line(u"bob"_s, u"mezzo"_s)), 0);
+    }
+
+    // Named sends never become broadcasts: nobody in the list means nothing is written.
+    void unknownAddresseesAreRefused() {
+        FakeChatServer server;
+        Peer anna("anna", "pcA", server.port());
+        anna.window->Connect();
+        QTRY_COMPARE(server.received(0).size(), 1);
+        server.sendList(0, "anna=pcA\r\nbob=pcB\r\nsenzachiave=");
+        QTRY_COMPARE(anna.window->StatusPanels[2]->text(), u"Client connessi: 3"_s);
+
+        for (const QString& unknown : {u"zoe"_s, u"senzachiave"_s}) {
+            anna.type(u"solo per te"_s, unknown);
+            QCOMPARE(anna.boxes.texts(u"warning"_s).last(),
+                     unknown + u" non \u00e8 connesso: il messaggio non \u00e8 stato inviato."_s);
+            QCOMPARE(anna.window->Memo1->toPlainText(), u"solo per te"_s); // kept, to send later
+            QCOMPARE(anna.paneCount(line(u"anna"_s, u"solo per te"_s)), 0);
+            anna.window->Memo1->clear();
+        }
+
+        // A group with members nobody is connected as: the others get it, the rest are named.
+        IniFile groups(GroupStore::groupFilePath());
+        QByteArrayList names;
+        GroupStore::CreateOrReplaceGroup(groups, "Misto", {"bob", "zoe", "senzachiave"}, names);
+        anna.window->reloadGroups();
+        anna.window->CheckBox1->click();
+        anna.window->ComboBox1->setCurrentText(u"Misto"_s);
+        QTest::keyClicks(anna.window->Memo1, u"al gruppo"_s);
+        QTest::keyClick(anna.window->Memo1, Qt::Key_Return);
+        QCOMPARE(anna.boxes.texts(u"warning"_s).last(),
+                 u"Il messaggio non \u00e8 stato inviato a: zoe, senzachiave (non connessi)."_s);
+        QCOMPARE(anna.paneCount(line(u"anna"_s, u"al gruppo"_s)), 1);
+        QTRY_COMPARE(server.received(0).size(), 2);
+        QTest::qWait(100);
+        const QList<TChatRecord> sent = server.received(0);
+        QCOMPARE(sent.size(), 2); // the Login and bob's record, nothing with an empty recipient
+        QCOMPARE(sent[1].field(TChatRecord::Recipient), QByteArray("pcB"));
+        anna.window->CheckBox1->click();
+    }
+
+    // A flood of boxes: one open at a time, a few waiting, the rest summed up in one box, and the
+    // records behind them go on being read and shown meanwhile.
+    void dialogFloodIsBoundedAndTheWindowStaysUsable() {
+        FakeChatServer server;
+        Peer anna("anna", "pcA", server.port());
+        anna.boxes.holdNotices = true;
+        anna.window->Connect();
+        QTRY_COMPARE(server.received(0).size(), 1);
+        QByteArray flood;
+        for (int i = 0; i < 500; ++i)
+            flood += makeChatRecord("DIALOG", {"bob", "", "pcB"}, "apri " + QByteArray::number(i)).toByteArray();
+        flood += makeChatRecord("MSGNOTIFY", {"bob", "", "pcB"}, "dopo").toByteArray();
+        server.send(0, flood);
+        QTRY_COMPARE(anna.paneCount(line(u"bob"_s, u"dopo"_s)), 1);
+        QCOMPARE(anna.boxes.openNotices.size(), 1);
+        QCOMPARE(anna.boxes.shown.last().text, u"\"pcB\" Ti manda questo messaggio:\rapri 0"_s);
+
+        int clicks = 0;
+        while (!anna.boxes.openNotices.isEmpty()) {
+            anna.boxes.closeNotice();
+            ++clicks;
+            QTest::qWait(1);
+        }
+        QCOMPARE(clicks, 1 + NoticeQueue::DefaultBound + 1);
+        QCOMPARE(anna.boxes.shown.last().text, u"\u2026 e altri 495 messaggi"_s);
+        // The question for the read receipt was among those left out: no receipt was sent.
+        QTest::qWait(100);
+        QCOMPARE(server.received(0).size(), 1);
+    }
+
+    void conversationPaneKeepsABoundedNumberOfLines() {
+        FakeChatServer server;
+        Peer anna("anna", "pcA", server.port());
+        anna.window->Connect();
+        QTRY_COMPARE(server.received(0).size(), 1);
+        QByteArray lines;
+        const int sent = TClientFrmMain::MaxConversationLines + 500;
+        for (int i = 0; i < sent; ++i)
+            lines += makeChatRecord("MESSAGE", {"bob", "", "pcB"}, "riga " + QByteArray::number(i)).toByteArray();
+        server.send(0, lines);
+        QTRY_COMPARE_WITH_TIMEOUT(anna.paneCount(line(u"bob"_s, u"riga %1"_s.arg(sent - 1))), 1, 60000);
+        QCOMPARE(anna.window->IncomingMessages->blockCount(), TClientFrmMain::MaxConversationLines);
+        QCOMPARE(anna.paneCount(line(u"bob"_s, u"riga 0"_s)), 0);
     }
 
     void failedConnects_data() {

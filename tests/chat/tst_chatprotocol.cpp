@@ -1,8 +1,10 @@
 // The wire record, the client list, the dispatch rules and the composer's send plans.
 #include "chat/ChatRecord.h"
 #include "chat/ClientList.h"
+#include "chat/ClientListParts.h"
 #include "chat/Composer.h"
 #include "chat/Dispatch.h"
+#include "chat/NoticeQueue.h"
 #include "platform/IniFile.h"
 
 #include <QTemporaryDir>
@@ -152,6 +154,76 @@ private slots:
         QCOMPARE(clients.count(), count);
     }
 
+    void listsInSeveralRecords() {
+        QByteArrayList lines;
+        for (int i = 0; i < 40; ++i)
+            lines.append("utente" + QByteArray::number(i) + "=pc" + QByteArray::number(i));
+        const QByteArray tooLong = QByteArray(200, 'n') + '=' + QByteArray(60, 'k');
+        lines.insert(3, tooLong);
+        QByteArrayList unfit;
+        const QByteArrayList texts = packClientListLines(lines, TChatRecord::MaxText, &unfit);
+        QCOMPARE(unfit, QByteArrayList{tooLong});
+        QVERIFY(texts.size() > 1);
+        QByteArray joinedText;
+        for (const QByteArray& text : texts) {
+            QVERIFY(text.size() <= TChatRecord::MaxText);
+            QVERIFY(text.endsWith("\r\n"));
+            joinedText += text;
+        }
+        QCOMPARE(joinedText.count('\n'), 40);
+        QCOMPARE(packClientListLines({}, TChatRecord::MaxText), QByteArrayList{QByteArray()});
+
+        // The parts are joined; until the last one the previous list stays in place.
+        ClientList clients;
+        clients.setText("old=entry");
+        const int parts = int(texts.size());
+        for (int i = 0; i < parts; ++i) {
+            TChatRecord record = received("Login", texts[i]);
+            record.setField(TChatRecord::SenderHost, clientListPartMarker({i + 1, parts}));
+            const DispatchOutcome outcome = dispatchRecord(record, clients, "utente7");
+            if (i + 1 < parts) {
+                QCOMPARE(outcome.kind, DispatchOutcome::Nothing);
+                QCOMPARE(clients.lines(), QByteArrayList{"old=entry"});
+            } else {
+                QCOMPARE(outcome.kind, DispatchOutcome::ListUpdate);
+                QCOMPARE(outcome.clientCount, 40);
+                QCOMPARE(outcome.listBoxNames.size(), 40); // own nick out, "Tutti" in
+                QCOMPARE(clients.keyFor("utente39"), QByteArray("pc39"));
+            }
+        }
+
+        // A run that breaks off (a part missing, or a new list starting) never half replaces the list.
+        ClientListAssembler assembler;
+        QVERIFY(!assembler.add("1/3", "a=1\r\n"));
+        QVERIFY(!assembler.add("3/3", "c=3\r\n"));
+        QVERIFY(!assembler.add("2/3", "b=2\r\n"));
+        QVERIFY(!assembler.add("1/2", "a=1"));
+        QCOMPARE(assembler.add("2/2", "b=2\r\n"), std::optional<QByteArray>("a=1\r\nb=2\r\n"));
+        // Markers that are not ours mean a whole list, as a host name there always did.
+        for (const QByteArray& marker : {QByteArray(), QByteArray("pc-host"), QByteArray("0/2"), QByteArray("3/2"),
+                                         QByteArray("1/x"), QByteArray("1/1")})
+            QCOMPARE(assembler.add(marker, "z=9"), std::optional<QByteArray>("z=9"));
+    }
+
+    void noticeFloodIsBounded() {
+        NoticeQueue notices(3);
+        for (int i = 0; i < 50; ++i)
+            notices.add({ChatNotice::Information, QByteArray::number(i), {}, 0});
+        QCOMPARE(notices.waiting(), 3);
+        QCOMPARE(notices.leftOut(), 47);
+        QCOMPARE(notices.takeNext()->text, QByteArray("0"));
+        // Once some were left out, later ones are counted too, so the summary follows the waiting ones.
+        notices.add({ChatNotice::Information, "late", {}, 0});
+        QCOMPARE(notices.takeNext()->text, QByteArray("1"));
+        QCOMPARE(notices.takeNext()->text, QByteArray("2"));
+        const std::optional<ChatNotice> summary = notices.takeNext();
+        QCOMPARE(summary->kind, ChatNotice::Summary);
+        QCOMPARE(summary->leftOut, 48);
+        QVERIFY(!notices.takeNext());
+        notices.add({ChatNotice::Error, "again", {}, 0});
+        QCOMPARE(notices.takeNext()->text, QByteArray("again"));
+    }
+
     void messages() {
         ClientList clients;
         auto outcome = dispatchRecord(received("MESSAGE", "ciao\r\n"), clients, "anna");
@@ -216,8 +288,24 @@ private slots:
         QCOMPARE(plan.commandTextAfter, std::optional<QByteArray>("MESSAGE"));
         QVERIFY(plan.clearInput);
 
-        state.recipientText = "sconosciuto";
-        QCOMPARE(planSend(state, clients, groups, me).steps[0].record.field(TChatRecord::Recipient), QByteArray());
+        // A name the list gives no routing key for is refused: an empty recipient would reach everybody.
+        for (const QByteArray& unknown : {QByteArray("sconosciuto"), QByteArray("bob=pcB")}) {
+            state.recipientText = unknown;
+            plan = planSend(state, clients, groups, me);
+            QVERIFY(plan.steps.isEmpty());
+            QVERIFY(!plan.clearInput);
+            QCOMPARE(plan.unreachable, QByteArrayList{unknown});
+        }
+        clients.setText("bob=\r\n=pcX");
+        for (const QByteArray& keyless : {QByteArray("bob"), QByteArray("")}) {
+            state.recipientText = keyless.isEmpty() ? QByteArray("Tutti") : keyless;
+            plan = planSend(state, clients, groups, me);
+            if (keyless.isEmpty()) // "Tutti" is everybody, by the empty key
+                QCOMPARE(plan.steps.size(), 1);
+            else
+                QCOMPARE(plan.unreachable, QByteArrayList{keyless});
+        }
+        clients.setText("bob=pcB\r\nanna=pcA");
 
         // The record carries 255 characters; the local line keeps the whole text.
         state.recipientText = "bob";
@@ -249,9 +337,11 @@ private slots:
         state.typedText = "riunione\r\n";
         state.groupText = "team";
         SendPlan plan = planSend(state, clients, groups, me);
-        QCOMPARE(plan.steps.size(), 3);
-        const QByteArrayList keys{"pcB", "pcC", ""};
-        for (int i = 0; i < 3; ++i) {
+        // The member nobody is connected as is left out and named; the others get their records.
+        QCOMPARE(plan.steps.size(), 2);
+        QCOMPARE(plan.unreachable, QByteArrayList{"assente"});
+        const QByteArrayList keys{"pcB", "pcC"};
+        for (int i = 0; i < 2; ++i) {
             QCOMPARE(plan.steps[i].record.field(TChatRecord::Recipient), keys[i]);
             QCOMPARE(plan.steps[i].record.field(TChatRecord::Text), QByteArray("riunione\r\n"));
             QCOMPARE(plan.steps[i].record.field(TChatRecord::Command), QByteArray("DIALOG"));
