@@ -35,7 +35,6 @@ protected:
     void run() override {
         RelayServer server;
         server.setLog([](const QString&) {});
-        server.setMaxPendingOutput(qint64(1) << 32);
         server.listen(QHostAddress::LocalHost, 0);
         m_port.set_value(server.serverPort());
         exec();

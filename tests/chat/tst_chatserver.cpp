@@ -2,13 +2,19 @@
 #include "ChatTestSupport.h"
 
 #include "chat/ChatRecord.h"
+#include "chat/ClientList.h"
+#include "chat/ClientListParts.h"
 #include "platform/SingleInstance.h"
 #include "tools/chatserver/RelayServer.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <unistd.h>
 
 using namespace vestrel;
 
@@ -49,6 +55,71 @@ private:
     QList<TChatRecord> m_records;
 };
 
+// A client that logs in and only counts the messages it receives, for runs with many clients.
+class CountingClient {
+public:
+    CountingClient(quint16 port, int index)
+        : m_index(index) {
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        QObject::connect(&m_socket, &QTcpSocket::connected, &m_socket, [this] {
+            const QByteArray n = QByteArray::number(m_index);
+            m_socket.write(makeChatRecord(ChatCommand::Login, {"utente" + n, "h", "pc" + n}).toByteArray());
+            m_connected = true;
+        });
+        QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] {
+            m_buffer += m_socket.readAll();
+            qsizetype offset = 0;
+            for (; m_buffer.size() - offset >= TChatRecord::Size; offset += TChatRecord::Size) {
+                const char* record = m_buffer.constData() + offset;
+                if (TChatRecord::commandIs(record, ChatCommand::Message))
+                    ++m_messages;
+                else
+                    m_list.receiveListRecord(TChatRecord::fieldOf(record, TChatRecord::SenderHost),
+                                             TChatRecord::fieldOf(record, TChatRecord::Text));
+            }
+            m_buffer.remove(0, offset);
+        });
+    }
+    bool connected() const { return m_connected; }
+    qsizetype listed() const { return m_list.count(); }
+    int messages() const { return m_messages; }
+    void sendBroadcast() {
+        const QByteArray n = QByteArray::number(m_index);
+        m_socket.write(
+            makeChatRecord(ChatCommand::Message, {"utente" + n, "h", "pc" + n}, "ciao a tutti").toByteArray());
+    }
+
+private:
+    int m_index;
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+    bool m_connected = false;
+    int m_messages = 0;
+    ClientList m_list;
+};
+
+// User plus system CPU time a process has used, in clock ticks.
+qint64 cpuTicks(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold blanks.
+    const QByteArrayList fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLongLong() + fields.value(12).toLongLong(); // utime, stime
+}
+
+qint64 peakMemoryKiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestChatServer : public QObject {
@@ -88,8 +159,11 @@ private slots:
         RawClient anna(m_server->serverPort());
         RawClient bob(m_server->serverPort());
         RawClient bobToo(m_server->serverPort()); // a second client on bob's machine shares its key
+        // One at a time: logins close together would share one list.
         anna.login("anna", "pcA");
+        QTRY_COMPARE(anna.records().size(), 1);
         bob.login("bob", "pcB");
+        QTRY_COMPARE(bob.records().size(), 1);
         bobToo.login("bob2", "pcB");
         QTRY_COMPARE(m_server->loggedInCount(), 3);
         QTRY_COMPARE(anna.records().size(), 3);
@@ -111,6 +185,7 @@ private slots:
         RawClient anna(m_server->serverPort());
         RawClient rogue(m_server->serverPort());
         anna.login("anna", "pcA");
+        QTRY_COMPARE(anna.records().size(), 1);
         rogue.login("rogue", "pcR");
         QTRY_COMPARE(anna.records().size(), 2);
 
@@ -140,43 +215,187 @@ private slots:
         QTRY_COMPARE(anna.records().size(), 5);
     }
 
-    void clientThatStopsReadingIsCutOff() {
-        m_server->setMaxPendingOutput(256 * 1024);
+    void floodIsSlowedNotHonestReadersCut() {
+        RelayServer::Limits limits;
+        limits.maxHeldPerProducer = 64 * 1024;
+        limits.maxQueuedPerClient = 512 * 1024;
+        limits.stallMs = 300;
+        m_server->setLimits(limits);
+        RawClient flooder(m_server->serverPort());
+        std::vector<std::unique_ptr<RawClient>> readers;
+        flooder.login("flooder", "pcF");
+        for (int i = 0; i < 3; ++i) {
+            readers.push_back(std::make_unique<RawClient>(m_server->serverPort()));
+            readers.back()->login("reader" + QByteArray::number(i), "pc" + QByteArray::number(i));
+        }
+        QTRY_COMPARE(m_server->loggedInCount(), 4);
+
+        // Far more than every bound above, sent at once: the server may only slow the flooder down.
+        const QByteArray broadcast =
+            makeChatRecord(ChatCommand::Message, {"flooder", "", "pcF"}, "flood").toByteArray();
+        constexpr int Flood = 4000;
+        flooder.socket().write(broadcast.repeated(Flood));
+        const auto messages = [](RawClient& client) {
+            int count = 0;
+            for (const TChatRecord& record : client.records())
+                count += record.hasCommand(ChatCommand::Message) ? 1 : 0;
+            return count;
+        };
+        for (auto& reader : readers)
+            QTRY_COMPARE_WITH_TIMEOUT(messages(*reader), Flood, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(messages(flooder), Flood, 30000);
+        QCOMPARE(m_server->loggedInCount(), 4);
+        QVERIFY(m_log.filter(QStringLiteral("cut off")).isEmpty());
+    }
+
+    void clientThatStopsReadingIsCutOffAloneAndOthersGoOn() {
+        RelayServer::Limits limits;
+        limits.maxHeldPerProducer = 64 * 1024;
+        limits.maxQueuedPerClient = 256 * 1024;
+        limits.stallMs = 200;
+        m_server->setLimits(limits);
         RawClient reader(m_server->serverPort());
         RawClient sleeper(m_server->serverPort());
         reader.login("reader", "pcA");
         sleeper.login("sleeper", "pcS");
         QTRY_COMPARE(m_server->loggedInCount(), 2);
         sleeper.socket().setReadBufferSize(1); // stops taking data off the wire
-        const QByteArray broadcast = makeChatRecord(ChatCommand::Message, {"reader", "", "pcA"}, "z").toByteArray();
-        QByteArray burst;
-        for (int i = 0; i < 100; ++i)
-            burst += broadcast;
-        // The reader keeps up, the sleeper does not: once the sleeper's socket buffers are full its
-        // backlog grows on the server until it is cut off.
+        const QByteArray burst =
+            makeChatRecord(ChatCommand::Message, {"reader", "", "pcA"}, "z").toByteArray().repeated(100);
+        // The reader keeps up, the sleeper does not: the reader's own messages keep coming back to it
+        // while the sleeper's backlog grows until it is cut off.
         qsizetype expected = reader.records().size();
         for (int round = 0; round < 400 && m_server->loggedInCount() == 2; ++round) {
             reader.send(burst);
             expected += 100;
-            QTRY_VERIFY_WITH_TIMEOUT(reader.records().size() >= expected, 20000); // + the list once cut
+            QTRY_VERIFY_WITH_TIMEOUT(reader.records().size() >= expected, 20000);
         }
         QTRY_COMPARE(m_server->loggedInCount(), 1);
         QTRY_COMPARE(reader.texts().last(), QByteArray("Logout|reader=pcA\r\n"));
-        QVERIFY(!m_log.filter(QStringLiteral("cut off")).isEmpty());
+        QCOMPARE(m_log.filter(QStringLiteral("cut off")).size(), 1);
     }
 
-    void longListsKeepWholeLines() {
+    void listsLongerThanARecordTravelInParts() {
+        RelayServer::Limits limits;
+        limits.maxPerAddress = 1000;
+        m_server->setLimits(limits);
         std::vector<std::unique_ptr<RawClient>> clients;
-        for (int i = 0; i < 30; ++i) {
+        // First a client whose entry fits no record: it is left out and the list goes on after it.
+        clients.push_back(std::make_unique<RawClient>(m_server->serverPort()));
+        clients.back()->login(QByteArray(200, 'n'), QByteArray(100, 'k'));
+        for (int i = 0; i < 100; ++i) {
             clients.push_back(std::make_unique<RawClient>(m_server->serverPort()));
             clients.back()->login("utente" + QByteArray::number(i), "macchina" + QByteArray::number(i));
+            QCoreApplication::processEvents(); // the server accepts while the clients connect
         }
-        QTRY_COMPARE(m_server->loggedInCount(), 30);
-        QTRY_COMPARE(clients.front()->records().size(), 30);
-        const QByteArray list = clients.front()->records().last().field(TChatRecord::Text);
-        QVERIFY(list.size() <= 255);
-        QVERIFY(list.endsWith("\r\n"));
-        QVERIFY(list.startsWith("utente0=macchina0\r\n"));
+        QTRY_COMPARE(m_server->loggedInCount(), 101);
+        QTRY_VERIFY(!m_log.filter(QStringLiteral("too long for the client list")).isEmpty());
+
+        // The last list each client received is complete once joined; each part holds whole lines.
+        RawClient late(m_server->serverPort());
+        late.login("ultimo", "macchinaU");
+        QTRY_VERIFY(!late.records().isEmpty() &&
+                    late.records()
+                        .last()
+                        .field(TChatRecord::SenderHost)
+                        .startsWith(clientListPartMarker({int(late.records().size()), int(late.records().size())})));
+        ClientList joined;
+        bool complete = false;
+        for (const TChatRecord& record : late.records()) {
+            QVERIFY(record.hasCommand(ChatCommand::Login));
+            QVERIFY(record.field(TChatRecord::Text).endsWith("\r\n"));
+            complete = joined.receiveListRecord(record.field(TChatRecord::SenderHost), record.field(TChatRecord::Text));
+        }
+        QVERIFY(complete);
+        QCOMPARE(joined.count(), 101);
+        QCOMPARE(joined.keyFor("utente99"), QByteArray("macchina99"));
+        QCOMPARE(joined.keyFor("ultimo"), QByteArray("macchinaU"));
+        QCOMPARE(joined.names().first(), QByteArray("utente0"));
+        // A client that keeps only the last record still holds valid entries.
+        ClientList lastOnly;
+        lastOnly.setText(late.records().last().field(TChatRecord::Text));
+        QVERIFY(lastOnly.count() > 0);
+        QCOMPARE(lastOnly.keyFor("ultimo"), QByteArray("macchinaU"));
+    }
+
+    void connectionsPerAddressAreLimited() {
+        RelayServer::Limits limits;
+        limits.maxPerAddress = 3;
+        m_server->setLimits(limits);
+        std::vector<std::unique_ptr<RawClient>> clients;
+        for (int i = 0; i < 3; ++i)
+            clients.push_back(std::make_unique<RawClient>(m_server->serverPort()));
+        QTRY_COMPARE(m_server->clientCount(), 3);
+        RawClient fourth(m_server->serverPort());
+        QTRY_COMPARE(fourth.socket().state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!m_log.filter(QStringLiteral("3 connections from that address already")).isEmpty());
+        clients.pop_back();
+        QTRY_COMPARE(m_server->clientCount(), 2);
+        RawClient again(m_server->serverPort());
+        again.login("again", "pcX");
+        QTRY_COMPARE(again.texts().size(), 1);
+    }
+
+    void silentConnectionsAreClosed() {
+        RelayServer::Limits limits;
+        limits.loginTimeoutMs = 300;
+        m_server->setLimits(limits);
+        RawClient silent(m_server->serverPort());
+        RawClient talker(m_server->serverPort());
+        talker.login("talker", "pcT");
+        QTRY_COMPARE(silent.socket().state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!m_log.filter(QStringLiteral("not logged in within 300 ms")).isEmpty());
+        QTest::qWait(400);
+        QCOMPARE(talker.socket().state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(m_server->loggedInCount(), 1);
+    }
+
+    // The real program with a low descriptor limit, stormed by connections that never speak: it does
+    // not spin, closes them after the login time-out, and then serves a newcomer.
+    void idleConnectionsDoNotLockNewcomersOut() {
+        test::RelayProcess relay({QStringLiteral("--login-timeout"), QStringLiteral("1"),
+                                  QStringLiteral("--max-per-address"), QStringLiteral("1000")},
+                                 100);
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 300; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, relay.port());
+        }
+        QTest::qWait(500);
+        const qint64 before = cpuTicks(relay.pid());
+        QTest::qWait(1000);
+        const double cpuShare = double(cpuTicks(relay.pid()) - before) / double(::sysconf(_SC_CLK_TCK));
+        QVERIFY2(cpuShare < 0.3, qPrintable(QString::number(cpuShare)));
+
+        QTcpSocket newcomer;
+        newcomer.connectToHost(QHostAddress::LocalHost, relay.port());
+        QVERIFY(newcomer.waitForConnected(5000));
+        newcomer.write(makeChatRecord(ChatCommand::Login, {"nuovo", "h", "pcN"}).toByteArray());
+        QByteArray reply;
+        QTRY_VERIFY_WITH_TIMEOUT((reply += newcomer.readAll()).size() >= TChatRecord::Size, 30000);
+        QCOMPARE(TChatRecord::fromBytes(reply.constData()).field(TChatRecord::Text), QByteArray("nuovo=pcN\r\n"));
+        const QByteArray log = relay.takeLog();
+        QVERIFY2(log.contains("not accepting until one leaves"), log.right(2000).constData());
+        QVERIFY(log.contains("not logged in within 1000 ms"));
+    }
+
+    // 400 clients each broadcasting once through the real program: every message reaches everybody,
+    // and the program's peak memory stays modest because each broadcast is held once.
+    void fanOutToManyClientsKeepsMemoryBounded() {
+        test::RelayProcess relay({QStringLiteral("--max-per-address"), QStringLiteral("1000")});
+        constexpr int Clients = 400;
+        std::vector<std::unique_ptr<CountingClient>> clients;
+        for (int i = 0; i < Clients; ++i)
+            clients.push_back(std::make_unique<CountingClient>(relay.port(), i));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(clients.begin(), clients.end(), [](const auto& c) { return c->listed() == Clients; }), 60000);
+        for (auto& client : clients)
+            client->sendBroadcast();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(clients.begin(), clients.end(), [](const auto& c) { return c->messages() == Clients; }), 60000);
+        const qint64 peakKiB = peakMemoryKiB(relay.pid());
+        qInfo("relay server peak memory with %d clients: %lld KiB", Clients, peakKiB);
+        QVERIFY2(peakKiB > 0 && peakKiB < 128 * 1024, qPrintable(QString::number(peakKiB)));
     }
 
     void secondInstanceAsksTheFirst() {

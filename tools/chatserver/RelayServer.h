@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -17,19 +20,46 @@ namespace vestrel {
 //
 // - Only whole records ever go out; bytes of an unfinished record wait for the rest, and are dropped
 //   when the client goes.
-// - After every login, logout and disconnect without logout, every logged-in client gets a "Login" or
-//   "Logout" record whose text is the `nick=key` list of logged-in clients, one per CR LF line.
+// - After logins, logouts and disconnects without logout, every logged-in client gets "Login" or
+//   "Logout" records whose texts are the `nick=key` list of logged-in clients, one per CR LF line.
+//   Changes that come close together share one list. A list longer than one record goes out as
+//   several records (see ClientListParts.h); an entry too long for any record is left out and logged.
 // - "MESSAGE", "DIALOG" and "MSGNOTIFY" go out unchanged to the logged-in clients whose routing key
 //   equals the recipient field, or to all of them (sender included) when it is empty.
 // - A client's routing key is the machine name (field 4) of its Login record.
 // Anything else a client sends is logged and dropped; the client stays connected.
+//
+// Load and abuse:
+// - Every record sent to many clients is held once and shared by their output queues.
+// - Backpressure: while the bytes a client has sent that still wait in other clients' queues exceed
+//   a bound, the server stops reading from it, so the producer slows to the pace of its readers
+//   instead of piling data up. A reader whose output has not moved for a while no longer holds its
+//   producers back; it is cut off when its own queue passes a hard limit ("it does not read what it
+//   is sent"). Readers that keep reading are never cut.
+// - Connections that do not log in within a time-out are closed, each address may hold a limited
+//   number of connections, and when the descriptor limit is near the server stops accepting until
+//   clients leave, instead of failing accepts in a loop.
 class RelayServer : public QObject {
     Q_OBJECT
 public:
     using Log = std::function<void(const QString& line)>;
 
+    struct Limits {
+        int loginTimeoutMs = 10000;                   // a connection not logged in by then is closed
+        int maxPerAddress = 64;                       // connections one address may hold at once
+        int maxClients = 0;                           // 0: from the descriptor limit of the process
+        qint64 maxHeldPerProducer = 1024 * 1024;      // reading from a client pauses above this
+        qint64 maxQueuedPerClient = 16 * 1024 * 1024; // a client whose queue passes this is cut off
+        int stallMs = 2000;                           // no output progress for this long: a stalled reader
+        int listDelayMs = 20;                         // list changes within this time share one list
+    };
+
     explicit RelayServer(QObject* parent = nullptr);
     ~RelayServer() override;
+
+    // Limits apply to what happens after the call; set them before listening.
+    void setLimits(const Limits& limits);
+    const Limits& limits() const { return m_limits; }
 
     bool listen(const QHostAddress& address, quint16 port);
     quint16 serverPort() const;
@@ -37,31 +67,48 @@ public:
 
     // Where connection and error lines go; stderr by default.
     void setLog(Log log) { m_log = std::move(log); }
-    // A client whose unsent output grows past this many bytes is cut off, so that one client that
-    // stops reading cannot make the server hoard memory.
-    void setMaxPendingOutput(qint64 bytes) { m_maxPendingOutput = bytes; }
 
     int clientCount() const;
     int loggedInCount() const;
+    bool isAccepting() const { return !m_acceptPaused; }
 
 private:
     struct Client;
+    struct Outgoing;
+
     void acceptClients();
+    bool admit(QTcpSocket* socket);
     void readFrom(Client& client);
     void handleRecord(Client& client, const char* record);
-    void sendToAll(const char* data, qsizetype size);
-    void sendToKey(const QByteArray& key, const char* data, qsizetype size);
-    void send(Client& client, const char* data, qsizetype size);
-    void sendClientList(const char* command, const Client& about);
+    void relay(Client& producer, const QByteArray& records, const QByteArray& recipient);
+    void enqueue(Client& reader, const QByteArray& bytes, quint64 producerId);
+    void pump(Client& reader);
+    void release(Outgoing& item);
+    void resumeLater(Client& producer);
+    void scheduleClientList(const char* command, const Client& about);
+    void sendClientList();
     void dropClient(Client& client, const QString& reason);
     void purgeDropped();
+    void sweep();
+    void updateAccepting();
     void log(const QString& line) const;
+    Client* find(quint64 id) const { return m_byId.value(id, nullptr); }
 
+    Limits m_limits;
+    int m_maxClients = 0;
     std::unique_ptr<QTcpServer> m_server;
     std::vector<std::unique_ptr<Client>> m_clients; // in connection order, which is the list order
+    QHash<quint64, Client*> m_byId;
     quint64 m_nextId = 1;
-    qint64 m_maxPendingOutput = 64 * 1024 * 1024;
     bool m_purgeScheduled = false;
+    bool m_acceptPaused = false;
+    int m_refusedSinceLog = 0;
+    QTimer m_sweepTimer;
+    QTimer m_listTimer;
+    QByteArray m_listCommand;
+    QByteArray m_listAboutNick;
+    QByteArray m_listAboutKey;
+    QElapsedTimer m_clock;
     Log m_log;
 };
 

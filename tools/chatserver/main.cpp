@@ -19,8 +19,15 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption listenOption(u"listen"_s,
                                           u"Address to listen on (default 127.0.0.1; 0.0.0.0 for every network)."_s,
                                           u"ADDR"_s, u"127.0.0.1"_s);
+    const QCommandLineOption loginTimeoutOption(
+        u"login-timeout"_s, u"Seconds a new connection has to log in before it is closed (default 10)."_s, u"S"_s,
+        u"10"_s);
+    const QCommandLineOption perAddressOption(
+        u"max-per-address"_s, u"Connections one network address may hold at once (default 64)."_s, u"N"_s, u"64"_s);
     parser.addOption(portOption);
     parser.addOption(listenOption);
+    parser.addOption(loginTimeoutOption);
+    parser.addOption(perAddressOption);
     parser.process(app);
 
     bool ok = false;
@@ -35,7 +42,23 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
+    vestrel::RelayServer::Limits limits;
+    const double loginTimeout = parser.value(loginTimeoutOption).toDouble(&ok);
+    if (!ok || loginTimeout <= 0 || loginTimeout > 86400) {
+        std::fprintf(stderr, "chatserver: invalid login time-out \"%s\"\n",
+                     qPrintable(parser.value(loginTimeoutOption)));
+        return 2;
+    }
+    limits.loginTimeoutMs = int(loginTimeout * 1000);
+    limits.maxPerAddress = parser.value(perAddressOption).toInt(&ok);
+    if (!ok || limits.maxPerAddress < 1) {
+        std::fprintf(stderr, "chatserver: invalid connection limit \"%s\"\n",
+                     qPrintable(parser.value(perAddressOption)));
+        return 2;
+    }
+
     vestrel::RelayServer server;
+    server.setLimits(limits);
     if (!server.listen(address, quint16(port))) {
         std::fprintf(stderr, "chatserver: cannot listen on %s:%u: %s\n", qPrintable(address.toString()), port,
                      qPrintable(server.errorString()));
