@@ -108,7 +108,6 @@ RelayServer::RelayServer(QObject* parent)
     connect(&m_sweepTimer, &QTimer::timeout, this, &RelayServer::sweep);
     m_sweepTimer.start();
     m_listTimer.setSingleShot(true);
-    m_listTimer.setInterval(m_limits.listDelayMs);
     connect(&m_listTimer, &QTimer::timeout, this, &RelayServer::sendClientList);
 }
 
@@ -122,7 +121,6 @@ RelayServer::~RelayServer() {
 void RelayServer::setLimits(const Limits& limits) {
     m_limits = limits;
     m_maxClients = limits.maxClients > 0 ? limits.maxClients : descriptorBudget();
-    m_listTimer.setInterval(limits.listDelayMs);
 }
 
 bool RelayServer::listen(const QHostAddress& address, quint16 port) {
@@ -371,8 +369,9 @@ void RelayServer::scheduleClientList(const char* command, const Client& about) {
     m_listCommand = command;
     m_listAboutNick = about.nick;
     m_listAboutKey = about.key;
+    // Each list goes to every client, so with many clients a burst of logins is gathered for longer.
     if (!m_listTimer.isActive())
-        m_listTimer.start();
+        m_listTimer.start(m_limits.listDelayMs + loggedInCount() / 10);
 }
 
 void RelayServer::sendClientList() {

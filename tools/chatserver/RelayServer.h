@@ -51,7 +51,7 @@ public:
         qint64 maxHeldPerProducer = 1024 * 1024;      // reading from a client pauses above this
         qint64 maxQueuedPerClient = 16 * 1024 * 1024; // a client whose queue passes this is cut off
         int stallMs = 2000;                           // no output progress for this long: a stalled reader
-        int listDelayMs = 20;                         // list changes within this time share one list
+        int listDelayMs = 20; // list changes within this time (longer with many clients) share one list
     };
 
     explicit RelayServer(QObject* parent = nullptr);

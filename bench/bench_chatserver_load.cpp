@@ -1,0 +1,229 @@
+// The relay server program under load, measured from outside as an office would meet it: records
+// delivered per second, the server's peak memory (VmHWM), and whether any client was cut off.
+//   flood:     one client broadcasting as fast as it can, five clients reading (and the flooder
+//              reading its own echo)
+//   broadcast: 1000 clients logged in, each broadcasting once
+// Run by hand: build/bin/bench_chatserver_load (the chatserver program must sit beside it).
+#include "chat/ChatRecord.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace vestrel;
+
+namespace {
+
+class ServerProcess {
+public:
+    ServerProcess() {
+        // Its log goes to a file: a pipe nobody reads while the clients connect would stall the server.
+        m_log.setFileName(QStringLiteral("%1/bench_chatserver_load.%2.log")
+                              .arg(QDir::tempPath())
+                              .arg(QCoreApplication::applicationPid()));
+        m_process.setStandardErrorFile(m_log.fileName());
+        m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/chatserver"),
+                        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--max-per-address"),
+                         QStringLiteral("5000")});
+        if (!m_process.waitForStarted() || !m_log.open(QIODevice::ReadOnly))
+            std::abort();
+        QByteArray output;
+        for (int tries = 0; !output.contains('\n') && tries < 500; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            output += m_log.readAll();
+        }
+        m_port = quint16(output.mid(output.lastIndexOf(':') + 1).trimmed().toUInt());
+    }
+    ~ServerProcess() {
+        m_process.kill();
+        m_process.waitForFinished();
+        m_log.remove();
+    }
+    quint16 port() const { return m_port; }
+    double peakMiB() const {
+        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+        }
+        return -1;
+    }
+    int cutOff() {
+        m_log.seek(0);
+        return int(m_log.readAll().count("cut off"));
+    }
+
+private:
+    QFile m_log;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+int connectTo(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::perror("bench_chatserver_load: connect");
+        std::abort();
+    }
+    return fd;
+}
+
+bool sendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= size_t(sent);
+    }
+    return true;
+}
+
+void login(int fd, int index) {
+    const QByteArray n = QByteArray::number(index);
+    const TChatRecord record = makeChatRecord(ChatCommand::Login, {"utente" + n, "h", "pc" + n});
+    sendAll(fd, record.data(), TChatRecord::Size);
+}
+
+// Reads records from every socket until each has received `wanted` messages (lists are not counted)
+// or its connection ends. Returns the connections that ended early.
+int readMessages(const std::vector<int>& sockets, long wanted) {
+    struct Reader {
+        QByteArray partial;
+        long messages = 0;
+        bool done = false;
+    };
+    std::vector<Reader> readers(sockets.size());
+    std::vector<pollfd> polls;
+    for (int fd : sockets)
+        polls.push_back({fd, POLLIN, 0});
+    size_t remaining = sockets.size();
+    int ended = 0;
+    std::vector<char> buffer(256 * 1024);
+    while (remaining > 0) {
+        if (::poll(polls.data(), polls.size(), 60000) <= 0)
+            break;
+        for (size_t i = 0; i < polls.size(); ++i) {
+            if (readers[i].done || !(polls[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t got = ::recv(polls[i].fd, buffer.data(), buffer.size(), 0);
+            Reader& reader = readers[i];
+            if (got <= 0) {
+                reader.done = true;
+                polls[i].fd = -1;
+                --remaining;
+                ++ended;
+                continue;
+            }
+            reader.partial.append(buffer.data(), got);
+            qsizetype offset = 0;
+            for (; reader.partial.size() - offset >= TChatRecord::Size; offset += TChatRecord::Size) {
+                if (TChatRecord::commandIs(reader.partial.constData() + offset, ChatCommand::Message))
+                    ++reader.messages;
+            }
+            reader.partial.remove(0, offset);
+            if (reader.messages >= wanted) {
+                reader.done = true;
+                polls[i].fd = -1;
+                --remaining;
+            }
+        }
+    }
+    return ended + int(remaining);
+}
+
+void report(benchmark::State& state, ServerProcess& server, double deliveries) {
+    state.counters["deliveries_per_s"] = benchmark::Counter(deliveries, benchmark::Counter::kIsRate);
+    state.counters["server_peak_MiB"] = server.peakMiB();
+    state.counters["cut_off"] = server.cutOff();
+}
+
+void BM_FloodFiveReaders(benchmark::State& state) {
+    const long records = state.range(0);
+    ServerProcess server;
+    std::vector<int> sockets;
+    for (int i = 0; i < 6; ++i) {
+        sockets.push_back(connectTo(server.port()));
+        login(sockets.back(), i);
+    }
+    const QByteArray flood =
+        makeChatRecord(ChatCommand::Message, {"utente0", "h", "pc0"}, "inondazione").toByteArray().repeated(1000);
+    int ended = 0;
+    for (auto _ : state) {
+        std::thread flooder([&] {
+            for (long sent = 0; sent < records; sent += 1000)
+                sendAll(sockets[0], flood.constData(), size_t(flood.size()));
+        });
+        ended += readMessages(sockets, records); // the flooder reads its own echo too
+        flooder.join();
+    }
+    report(state, server, double(state.iterations()) * double(records) * 6);
+    state.counters["readers_short"] = ended;
+    for (int fd : sockets)
+        ::close(fd);
+}
+BENCHMARK(BM_FloodFiveReaders)->Arg(200000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_ThousandClientsBroadcastOnce(benchmark::State& state) {
+    const int clients = int(state.range(0));
+    ServerProcess server;
+    std::vector<int> sockets;
+    for (int i = 0; i < clients; ++i) {
+        sockets.push_back(connectTo(server.port()));
+        login(sockets.back(), i);
+    }
+    // Every list has reached every client once its last login is known everywhere: wait for a
+    // quiet second instead of parsing the lists.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    int ended = 0;
+    for (auto _ : state) {
+        std::thread senders([&] {
+            for (int i = 0; i < clients; ++i) {
+                const QByteArray n = QByteArray::number(i);
+                const TChatRecord record = makeChatRecord(ChatCommand::Message, {"utente" + n, "h", "pc" + n}, "ciao");
+                sendAll(sockets[size_t(i)], record.data(), TChatRecord::Size);
+            }
+        });
+        ended += readMessages(sockets, clients);
+        senders.join();
+    }
+    report(state, server, double(state.iterations()) * clients * clients);
+    state.counters["readers_short"] = ended;
+    for (int fd : sockets)
+        ::close(fd);
+}
+BENCHMARK(BM_ThousandClientsBroadcastOnce)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max; // a thousand sockets here, a thousand in the server
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
