@@ -1,5 +1,6 @@
 // Records relayed per second by the chat relay server: 10 clients on loopback, each broadcasting,
 // each reading everything the server sends it. Counted are the records delivered to clients.
+#include "LoopbackSockets.h"
 #include "chat/ChatRecord.h"
 #include "tools/chatserver/RelayServer.h"
 
@@ -18,6 +19,8 @@
 #include <vector>
 
 using namespace vestrel;
+using vestrel::bench::connectTo;
+using vestrel::bench::sendAll;
 
 namespace {
 
@@ -43,27 +46,6 @@ protected:
 private:
     std::promise<quint16> m_port;
 };
-
-int connectTo(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        std::abort();
-    return fd;
-}
-
-void sendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            std::abort();
-        data += sent;
-        size -= size_t(sent);
-    }
-}
 
 void receive(int fd, size_t bytes) {
     std::vector<char> buffer(256 * 1024);

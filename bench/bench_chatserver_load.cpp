@@ -4,6 +4,7 @@
 //              reading its own echo)
 //   broadcast: 1000 clients logged in, each broadcasting once
 // Run by hand: build/bin/bench_chatserver_load (the chatserver program must sit beside it).
+#include "LoopbackSockets.h"
 #include "chat/ChatRecord.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,8 @@
 #include <vector>
 
 using namespace vestrel;
+using vestrel::bench::connectTo;
+using vestrel::bench::sendAll;
 
 namespace {
 
@@ -74,30 +77,6 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
 };
-
-int connectTo(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        std::perror("bench_chatserver_load: connect");
-        std::abort();
-    }
-    return fd;
-}
-
-bool sendAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= size_t(sent);
-    }
-    return true;
-}
 
 void login(int fd, int index) {
     const QByteArray n = QByteArray::number(index);
