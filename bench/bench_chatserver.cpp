@@ -68,10 +68,12 @@ void BM_RelayBroadcast(benchmark::State& state) {
         const QByteArray machine = "pc" + QByteArray::number(i);
         const TChatRecord login = makeChatRecord(ChatCommand::Login, {"nick" + QByteArray::number(i), "h", machine});
         sendAll(sockets.back(), login.data(), TChatRecord::Size);
-        // Client i receives the lists of logins i .. Clients-1.
+        // One login at a time, so that each gets a list of its own: client i then receives the lists
+        // of logins i .. Clients-1.
+        receive(sockets.back(), TChatRecord::Size);
     }
     for (int i = 0; i < Clients; ++i)
-        receive(sockets[i], size_t(Clients - i) * TChatRecord::Size);
+        receive(sockets[i], size_t(Clients - i - 1) * TChatRecord::Size);
 
     QByteArray burst;
     const TChatRecord message = makeChatRecord(ChatCommand::Message, {"nick", "h", "pc"}, "messaggio di prova");
