@@ -1,6 +1,7 @@
 #include "fb/Attachment.h"
 
 #include "fb/Transaction.h"
+#include "fb/XpbBuilder.h"
 
 #include <ibase.h>
 
@@ -11,35 +12,6 @@ namespace vestrel::fb {
 using namespace detail;
 
 namespace {
-
-struct XpbBuilder {
-    explicit XpbBuilder(unsigned kind) {
-        Status st;
-        m_builder = callFb([&] { return util()->getXpbBuilder(st.get(), kind, nullptr, 0); });
-    }
-    ~XpbBuilder() { m_builder->dispose(); }
-    XpbBuilder(const XpbBuilder&) = delete;
-    XpbBuilder& operator=(const XpbBuilder&) = delete;
-
-    void string(unsigned char tag, const QByteArray& value) {
-        Status st;
-        callFb([&] { m_builder->insertString(st.get(), tag, value.constData()); });
-    }
-    void integer(unsigned char tag, int value) {
-        Status st;
-        callFb([&] { m_builder->insertInt(st.get(), tag, value); });
-    }
-    QByteArray bytes() {
-        Status st;
-        return callFb([&] {
-            return QByteArray(reinterpret_cast<const char*>(m_builder->getBuffer(st.get())),
-                              qsizetype(m_builder->getBufferLength(st.get())));
-        });
-    }
-
-private:
-    Firebird::IXpbBuilder* m_builder = nullptr;
-};
 
 QByteArray buildDpb(const QByteArray& databaseName, const QByteArrayList& params, int dialect, bool create) {
     XpbBuilder dpb(Firebird::IXpbBuilder::DPB);
