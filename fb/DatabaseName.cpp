@@ -1,0 +1,32 @@
+#include "fb/DatabaseName.h"
+
+namespace vestrel::fb {
+
+DatabaseNameParts DecomposeDatabaseName(const QByteArray& name) {
+    DatabaseNameParts parts;
+    if (name.startsWith("\\\\")) {
+        const qsizetype end = name.indexOf('\\', 2);
+        if (end > 2) {
+            parts.server = name.mid(2, end - 2);
+            parts.protocol = DatabaseNameParts::Protocol::NamedPipe;
+            parts.path = name.mid(end + 1);
+            return parts;
+        }
+    }
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char c = name.at(i);
+        if (c == '/' || c == '\\')
+            break;
+        // A single letter before ':' is a drive.
+        if ((c == ':' && i > 1) || (c == '@' && i > 0)) {
+            parts.server = name.left(i);
+            parts.protocol = c == ':' ? DatabaseNameParts::Protocol::Tcp : DatabaseNameParts::Protocol::Spx;
+            parts.path = name.mid(i + 1);
+            return parts;
+        }
+    }
+    parts.path = name;
+    return parts;
+}
+
+} // namespace vestrel::fb
