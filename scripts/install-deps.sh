@@ -31,6 +31,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     # The Firebird server package asks for a SYSDBA password through debconf; leave it unattended.
     echo "firebird3.0-server shared/firebird/enabled boolean true" | $sudo debconf-set-selections || true
+    # A server the package starts at once then already has the password the programs use by default.
+    echo "firebird3.0-server shared/firebird/sysdba_password/new_password password tavernfog" |
+        $sudo debconf-set-selections || true
     $sudo apt-get update -qq
     $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

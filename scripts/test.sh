@@ -6,6 +6,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 scripts/install-deps.sh
+# The backup tests talk to a real Firebird server on 127.0.0.1:3050; start one when none listens.
+scripts/firebird-server.sh
 
 build=${VESTREL_TEST_BUILD_DIR:-$root/build-test}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TESTS=ON -DVESTREL_BENCH=ON
