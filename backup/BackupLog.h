@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <stdexcept>
+
+namespace vestrel {
+
+// Raised when a line cannot be added to backup.log.
+class BackupLogError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// backup.log in the program directory. Every line is appended on its own (the file is opened, written,
+// flushed and closed each time, never held open) and ends with CR LF; text is cp1252.
+QString BackupLogPath();
+
+// A backup or error line: the locale's short date, its long time and `text`, separated by blanks.
+void WriteBackupLog(const QByteArray& text);
+void WriteBackupLog(const QString& text);
+
+// "Service started <date> <time>" (true) or "Service stopped <date> <time>" (false).
+void WriteServiceLog(bool started);
+
+} // namespace vestrel
