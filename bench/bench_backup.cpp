@@ -1,0 +1,136 @@
+// The two backup routes against the tools an administrator would use by hand. Run from a Release
+// build, with the Firebird server of scripts/firebird-server.sh on 127.0.0.1:
+//   bench_backup --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true
+// Copy route: CopyFileAtomically against cp on a 1 GB file (target: at least 0.9 x cp's throughput).
+// Server route: BackupDatabase through the services manager against gbak -b -se on the same database
+// (target: at most 1.05 x gbak's time). Everything lives in a temporary folder under /tmp that is
+// removed at the end; set TMPDIR to measure another disk.
+
+#include "backup/FileCopy.h"
+#include "backup/backupFunction.h"
+#include "fb/Attachment.h"
+#include "fb/Script.h"
+#include "fb/Transaction.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+using namespace vestrel;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+#ifndef VESTREL_SCHEMA_FILE
+#error "VESTREL_SCHEMA_FILE must name tests/fixtures/schema.sql"
+#endif
+
+constexpr qint64 CopySize = qint64(1) << 30;
+constexpr int ReminderRows = 300000;
+const QByteArrayList ServerUser{"user_name=SYSDBA", "password=tavernfog"};
+
+struct Fixture {
+    QTemporaryDir dir;
+    QString source;
+    QString database;
+
+    Fixture() {
+        QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7777)); // the server writes here too
+        qputenv("VESTREL_PROGRAM_DIR", QFile::encodeName(dir.path()));
+        source = dir.filePath(u"source.bin"_s);
+        QByteArray block(1 << 20, '\0');
+        QRandomGenerator(1).fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
+        QFile file(source);
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write the copy source");
+        for (qint64 written = 0; written < CopySize; written += block.size()) {
+            block[0] = char(written >> 20); // no two blocks alike
+            file.write(block);
+        }
+        // Let the written gigabyte reach the disk first, so the copies do not compete with its write-back.
+        file.flush();
+        ::fsync(file.handle());
+        file.close();
+
+        database = dir.filePath(u"bench.fdb"_s);
+        QFile schema(QStringLiteral(VESTREL_SCHEMA_FILE));
+        if (!schema.open(QIODevice::ReadOnly))
+            qFatal("cannot read the schema");
+        const QByteArray name = "127.0.0.1:" + QFile::encodeName(database);
+        fb::createDatabaseFromScript(name, ServerUser, schema.readAll());
+        fb::Attachment attachment = fb::Attachment::attach(name, ServerUser);
+        fb::Transaction transaction(attachment);
+        attachment.execute(transaction, "execute block as declare i integer = 0; begin while (i < " +
+                                            QByteArray::number(ReminderRows) +
+                                            ") do begin insert into RICORRENZE (ID, DESCRIZIONE, MESSAGGIO, "
+                                            "CRITERIO, SOTTOCRITERIO) values (:i, 'Scadenza ' || :i, "
+                                            "'Pagare il fornitore entro fine mese', 3, '27'); i = i + 1; end end");
+        transaction.commit();
+    }
+};
+
+Fixture& fixture() {
+    static Fixture instance;
+    return instance;
+}
+
+void BM_CopyRoute(benchmark::State& state) {
+    Fixture& f = fixture();
+    const QString target = f.dir.filePath(u"copy.bin"_s);
+    for (auto _ : state) {
+        const QString failure = CopyFileAtomically(f.source, target);
+        if (!failure.isEmpty())
+            state.SkipWithError(qPrintable(failure));
+    }
+    state.SetBytesProcessed(state.iterations() * CopySize);
+    QFile::remove(target);
+}
+
+void BM_Cp(benchmark::State& state) {
+    Fixture& f = fixture();
+    const QString target = f.dir.filePath(u"cp.bin"_s);
+    for (auto _ : state) {
+        // cp does not flush to disk on its own; sync the file as the copy route does.
+        if (QProcess::execute(u"sh"_s, {u"-c"_s, u"cp \"$0\" \"$1\" && sync \"$1\""_s, f.source, target}) != 0)
+            state.SkipWithError("cp failed");
+    }
+    state.SetBytesProcessed(state.iterations() * CopySize);
+    QFile::remove(target);
+}
+
+void BM_ServerRoute(benchmark::State& state) {
+    Fixture& f = fixture();
+    const QByteArray folder = QFile::encodeName(f.dir.path());
+    for (auto _ : state) {
+        try {
+            BackupDatabase("127.0.0.1", QFile::encodeName(f.database), "SYSDBA", "tavernfog", folder, true, 0);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+        }
+    }
+}
+
+void BM_GbakSe(benchmark::State& state) {
+    Fixture& f = fixture();
+    const QString target = f.dir.filePath(u"gbak.gbk"_s);
+    for (auto _ : state) {
+        QFile::remove(target);
+        if (QProcess::execute(u"gbak"_s, {u"-b"_s, u"-se"_s, u"127.0.0.1:service_mgr"_s, u"-user"_s, u"SYSDBA"_s,
+                                          u"-password"_s, u"tavernfog"_s, f.database, target}) != 0)
+            state.SkipWithError("gbak failed");
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_CopyRoute)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Cp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ServerRoute)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_GbakSe)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+BENCHMARK_MAIN();
