@@ -15,10 +15,13 @@
 #include "reminders/dbNameUtils.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QSysInfo>
 #include <QThread>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -67,14 +70,22 @@ bool backupThroughServer(const QByteArray& host, const QByteArray& path, const Q
     } catch (const std::exception& e) {
         if (local)
             QFile::remove(partLocal);
-        manager.detach();
+        manager = fb::ServiceManager(); // detaches; the backup's own failure is the one to report
         pause(pauseMs);
         throw BackupError(path.toStdString() + ": " + e.what());
     }
-    manager.detach();
+    // The server has reported success; a detach that fails changes nothing about the backup.
+    manager = fb::ServiceManager();
     if (local) {
+#ifdef _WIN32
         QFile::remove(finalLocal);
-        if (!QFile::rename(partLocal, finalLocal))
+        const bool replaced = QFile::rename(partLocal, finalLocal);
+#else
+        // rename() replaces the old backup in one step: there is always one complete backup.
+        const bool replaced =
+            std::rename(QFile::encodeName(partLocal).constData(), QFile::encodeName(finalLocal).constData()) == 0;
+#endif
+        if (!replaced)
             throw BackupError("cannot replace " + finalLocal.toStdString() + " with the new backup");
     }
     pause(pauseMs);
