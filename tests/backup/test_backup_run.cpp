@@ -119,9 +119,13 @@ private slots:
         try {
             fb::ServiceManager::attach("127.0.0.1", "SYSDBA", Password).detach();
         } catch (const std::exception& e) {
-            QSKIP(qPrintable(u"no Firebird server with SYSDBA/tavernfog on 127.0.0.1:3050 "
-                             "(scripts/firebird-server.sh starts one): "_s +
-                             QString::fromLocal8Bit(e.what())));
+            const QString why = u"no Firebird server with SYSDBA/tavernfog on 127.0.0.1:3050 "
+                                "(scripts/firebird-server.sh starts one): "_s +
+                                QString::fromLocal8Bit(e.what());
+            // The test script starts the server and asks for it: there a missing server is a failure.
+            if (qEnvironmentVariableIsSet("VESTREL_REQUIRE_FIREBIRD_SERVER"))
+                QFAIL(qPrintable(why));
+            QSKIP(qPrintable(why));
         }
         // The server runs under its own user: it must reach the databases and the backup folders.
         QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777));
