@@ -225,6 +225,14 @@ std::optional<QByteArray> PeResources::find(std::uint16_t type, std::uint16_t id
     return m_image.mid(first->offset, first->size);
 }
 
+std::optional<QByteArray> PeResources::first(std::uint16_t type) const {
+    for (const Entry& e : m_entries) {
+        if (e.type == type)
+            return m_image.mid(e.offset, e.size);
+    }
+    return std::nullopt;
+}
+
 std::vector<std::uint16_t> PeResources::languages(std::uint16_t type, std::uint16_t id) const {
     std::vector<std::uint16_t> result;
     for (const Entry& e : m_entries) {

@@ -27,6 +27,8 @@ public:
     // the first language it has. std::nullopt when missing.
     std::optional<QByteArray> find(std::uint16_t type, std::uint16_t id,
                                    std::optional<std::uint16_t> language = {}) const;
+    // Raw data of the first resource of `type` in directory order; std::nullopt when there is none.
+    std::optional<QByteArray> first(std::uint16_t type) const;
     // Languages present for (type, id), in directory order.
     std::vector<std::uint16_t> languages(std::uint16_t type, std::uint16_t id) const;
     // The language of the file's string tables: the first language of its first string table block.
