@@ -1,0 +1,57 @@
+// verinfo [--json] FILE...: prints the version information of program files (PE files of any
+// origin and our own programs) for administrators. Exit status: 0 when every file was read, 1 when
+// any could not be, 2 for a wrong command line.
+#include "versioninfo/VersionReport.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+using namespace vestrel;
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"verinfo"_s);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"Prints the version information of program files."_s);
+    parser.addHelpOption();
+    const QCommandLineOption json(u"json"_s, u"One JSON object per line per file."_s);
+    parser.addOption(json);
+    parser.addPositionalArgument(u"FILE"_s, u"Program files (PE or ELF) to read."_s, u"FILE..."_s);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "verinfo: %s\n%s", qPrintable(parser.errorText()), qPrintable(parser.helpText()));
+        return 2;
+    }
+    if (parser.isSet(u"help"_s)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty()) {
+        std::fprintf(stderr, "verinfo: no file given\n%s", qPrintable(parser.helpText()));
+        return 2;
+    }
+
+    int status = 0;
+    bool first = true;
+    for (const QString& file : files) {
+        const FileVersionReport report = readFileVersionReport(file);
+        if (!report.error.isEmpty())
+            status = 1;
+        if (parser.isSet(json)) {
+            const QByteArray line = reportJson(report) + '\n';
+            std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
+        } else if (!report.error.isEmpty()) {
+            std::fprintf(stderr, "verinfo: %s: %s\n", qPrintable(file), qPrintable(report.error));
+        } else {
+            const QByteArray text = (first ? QByteArray() : QByteArray("\n")) + reportText(report);
+            first = false;
+            std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
+        }
+    }
+    std::fflush(stdout);
+    return status;
+}
