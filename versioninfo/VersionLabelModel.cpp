@@ -173,11 +173,17 @@ void VersionLabelModel::SetLangCharset(const QString& langCharset) {
     if (langCharset == m_langCharset)
         return;
     m_langCharset = langCharset;
+    m_langCharsetLearnt = false;
     SetupCaption();
 }
 
 void VersionLabelModel::SetFilename(const QString& filename) {
     m_filename = filename;
+    // A translation learnt from the previous file need not exist in this one; one set by hand stays.
+    if (m_langCharsetLearnt) {
+        m_langCharset = kFirstTranslation;
+        m_langCharsetLearnt = false;
+    }
     SetupCaption();
 }
 
@@ -249,9 +255,10 @@ QString VersionLabelModel::GetStringFileInfo(const QByteArray& block) {
         if (!translation || translation->length < 4)
             return QString::fromLatin1(kNoTranslation);
         const char* t = translation->data.constData();
-        // Learnt once; later reads use it directly.
+        // Learnt once; later reads of the same file use it directly.
         m_langCharset = QString::asprintf("%4.4X%4.4X", qFromLittleEndian<std::uint16_t>(t),
                                           qFromLittleEndian<std::uint16_t>(t + 2));
+        m_langCharsetLearnt = true;
     }
     const auto value =
         VerQueryValueA(block, cp1252::fromUnicode(u"\\StringFileInfo\\"_s + m_langCharset + u'\\' + m_key));

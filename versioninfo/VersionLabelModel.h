@@ -87,6 +87,7 @@ private:
     QString m_prefix;
     bool m_showPrefix = true;
     QString m_langCharset;
+    bool m_langCharsetLearnt = false; // taken from the file rather than set
     QString m_filename;
     QString m_dateTimeFormat;
     QString m_fileSizeFormat;
