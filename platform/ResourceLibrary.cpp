@@ -7,13 +7,122 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 #include <set>
 
 using namespace Qt::StringLiterals;
 
 namespace vestrel {
 
+// Where the bytes of a PE file come from: a whole image in memory, or a file read page by page.
+class PeImageSource {
+public:
+    virtual ~PeImageSource() = default;
+    virtual std::uint64_t size() const = 0;
+    // Copies [offset, offset + length) to `out`; false when the range is not all within the file.
+    virtual bool read(std::uint64_t offset, std::uint64_t length, unsigned char* out) const = 0;
+
+    // The bytes of [offset, offset + length); empty when the range is not all within the file.
+    QByteArray bytes(std::uint64_t offset, std::uint64_t length) const {
+        if (offset > size() || length > size() - offset)
+            return QByteArray();
+        QByteArray result(qsizetype(length), Qt::Uninitialized);
+        if (!read(offset, length, reinterpret_cast<unsigned char*>(result.data())))
+            return QByteArray();
+        return result;
+    }
+};
+
 namespace {
+
+class MemorySource : public PeImageSource {
+public:
+    explicit MemorySource(QByteArray image)
+        : m_image(std::move(image)) {}
+    std::uint64_t size() const override { return std::uint64_t(m_image.size()); }
+    bool read(std::uint64_t offset, std::uint64_t length, unsigned char* out) const override {
+        if (offset > size() || length > size() - offset)
+            return false;
+        std::memcpy(out, m_image.constData() + offset, length);
+        return true;
+    }
+
+private:
+    QByteArray m_image;
+};
+
+// Reads a file in pages of 4 KiB, keeping the last few: the header, directory and data reads of a
+// resource lookup touch a handful of pages of files that may be tens of megabytes.
+class PagedFileSource : public PeImageSource {
+public:
+    static constexpr std::uint64_t kPage = 4096;
+    static constexpr std::size_t kKeptPages = 32;
+
+    explicit PagedFileSource(std::unique_ptr<QFile> file)
+        : m_file(std::move(file))
+        , m_size(std::uint64_t(m_file->size())) {}
+    std::uint64_t size() const override { return m_size; }
+    bool read(std::uint64_t offset, std::uint64_t length, unsigned char* out) const override {
+        if (offset > m_size || length > m_size - offset)
+            return false;
+        if (length > kPage)
+            return readFile(offset, length, out);
+        while (length > 0) {
+            const QByteArray* page = pageAt(offset / kPage);
+            const std::uint64_t within = offset % kPage;
+            if (!page || within + 1 > std::uint64_t(page->size()))
+                return false;
+            const std::uint64_t n = std::min<std::uint64_t>(length, std::uint64_t(page->size()) - within);
+            std::memcpy(out, page->constData() + within, n);
+            out += n;
+            offset += n;
+            length -= n;
+        }
+        return true;
+    }
+
+private:
+    bool readFile(std::uint64_t offset, std::uint64_t length, unsigned char* out) const {
+#ifdef Q_OS_UNIX
+        // One system call instead of a seek and a read.
+        if (m_file->handle() >= 0) {
+            std::uint64_t done = 0;
+            while (done < length) {
+                const ssize_t n = ::pread(m_file->handle(), out + done, length - done, off_t(offset + done));
+                if (n <= 0)
+                    return false;
+                done += std::uint64_t(n);
+            }
+            return true;
+        }
+#endif
+        return m_file->seek(qint64(offset)) &&
+               m_file->read(reinterpret_cast<char*>(out), qint64(length)) == qint64(length);
+    }
+    const QByteArray* pageAt(std::uint64_t index) const {
+        for (const auto& [i, bytes] : m_pages) {
+            if (i == index)
+                return &bytes;
+        }
+        const std::uint64_t start = index * kPage;
+        const std::uint64_t length = std::min(kPage, m_size - start);
+        QByteArray bytes(qsizetype(length), Qt::Uninitialized);
+        if (!readFile(start, length, reinterpret_cast<unsigned char*>(bytes.data())))
+            return nullptr;
+        if (m_pages.size() >= kKeptPages)
+            m_pages.erase(m_pages.begin());
+        m_pages.emplace_back(index, std::move(bytes));
+        return &m_pages.back().second;
+    }
+
+    std::unique_ptr<QFile> m_file;
+    std::uint64_t m_size;
+    mutable std::vector<std::pair<std::uint64_t, QByteArray>> m_pages;
+};
 
 // Larger files are not read: no resource library comes near this.
 constexpr qint64 kMaxImageSize = 512 * 1024 * 1024;
@@ -24,26 +133,26 @@ constexpr std::uint32_t kHighBit = 0x80000000u;
 // Little-endian reads that yield nothing past the end of the image.
 class Reader {
 public:
-    explicit Reader(const QByteArray& bytes)
-        : m_data(reinterpret_cast<const unsigned char*>(bytes.constData()))
-        , m_size(std::uint64_t(bytes.size())) {}
-    std::uint64_t size() const { return m_size; }
-    bool has(std::uint64_t offset, std::uint64_t length) const { return offset <= m_size && length <= m_size - offset; }
+    explicit Reader(const PeImageSource& source)
+        : m_source(source) {}
+    std::uint64_t size() const { return m_source.size(); }
+    bool has(std::uint64_t offset, std::uint64_t length) const { return offset <= size() && length <= size() - offset; }
     std::optional<std::uint16_t> u16(std::uint64_t offset) const {
-        if (!has(offset, 2))
+        unsigned char b[2];
+        if (!m_source.read(offset, 2, b))
             return std::nullopt;
-        return std::uint16_t(m_data[offset] | (m_data[offset + 1] << 8));
+        return std::uint16_t(b[0] | (b[1] << 8));
     }
     std::optional<std::uint32_t> u32(std::uint64_t offset) const {
-        if (!has(offset, 4))
+        unsigned char b[4];
+        if (!m_source.read(offset, 4, b))
             return std::nullopt;
-        return std::uint32_t(m_data[offset]) | (std::uint32_t(m_data[offset + 1]) << 8) |
-               (std::uint32_t(m_data[offset + 2]) << 16) | (std::uint32_t(m_data[offset + 3]) << 24);
+        return std::uint32_t(b[0]) | (std::uint32_t(b[1]) << 8) | (std::uint32_t(b[2]) << 16) |
+               (std::uint32_t(b[3]) << 24);
     }
 
 private:
-    const unsigned char* m_data;
-    std::uint64_t m_size;
+    const PeImageSource& m_source;
 };
 
 struct Section {
@@ -96,7 +205,8 @@ std::optional<Layout> readLayout(const Reader& r) {
         const std::uint64_t at = table + i * 40;
         if (!r.has(at, 40))
             break;
-        layout.sections.push_back(Section{*r.u32(at + 12), *r.u32(at + 8), *r.u32(at + 20), *r.u32(at + 16)});
+        layout.sections.push_back(Section{r.u32(at + 12).value_or(0), r.u32(at + 8).value_or(0),
+                                          r.u32(at + 20).value_or(0), r.u32(at + 16).value_or(0)});
     }
     return layout;
 }
@@ -127,8 +237,8 @@ std::optional<FileRange> mapRva(const Layout& layout, const Reader& r, std::uint
 
 } // namespace
 
-PeResources::PeResources(QByteArray image)
-    : m_image(std::move(image)) {}
+PeResources::PeResources(std::shared_ptr<const PeImageSource> source)
+    : m_source(std::move(source)) {}
 
 std::optional<PeResources> PeResources::fromFile(const QString& path) {
     QFile file(localPath(path));
@@ -137,15 +247,26 @@ std::optional<PeResources> PeResources::fromFile(const QString& path) {
     return fromBytes(file.readAll());
 }
 
+std::optional<PeResources> PeResources::fromFileOnDemand(std::unique_ptr<QFile> file,
+                                                         std::optional<std::uint16_t> onlyType) {
+    if (!file || !file->isOpen())
+        return std::nullopt;
+    PeResources resources(std::make_shared<PagedFileSource>(std::move(file)));
+    resources.m_onlyType = onlyType;
+    if (!resources.parse())
+        return std::nullopt;
+    return resources;
+}
+
 std::optional<PeResources> PeResources::fromBytes(QByteArray image) {
-    PeResources resources(std::move(image));
+    PeResources resources(std::make_shared<MemorySource>(std::move(image)));
     if (!resources.parse())
         return std::nullopt;
     return resources;
 }
 
 bool PeResources::parse() {
-    const Reader r(m_image);
+    const Reader r(*m_source);
     const auto layout = readLayout(r);
     if (!layout)
         return false;
@@ -171,18 +292,20 @@ bool PeResources::parse() {
         if (std::uint64_t(dirOffset) + 16 > limit)
             return;
         const std::uint64_t at = base + dirOffset;
-        const std::uint32_t named = *r.u16(at + 12);
-        const std::uint32_t ids = *r.u16(at + 14);
+        const std::uint32_t named = r.u16(at + 12).value_or(0);
+        const std::uint32_t ids = r.u16(at + 14).value_or(0);
         const std::uint64_t roomForEntries = (limit - dirOffset - 16) / 8;
         const std::uint64_t count = std::min<std::uint64_t>(named + ids, roomForEntries);
         for (std::uint64_t i = 0; i < count && budget > 0; ++i, --budget) {
             const std::uint64_t entry = at + 16 + i * 8;
-            const std::uint32_t name = *r.u32(entry);
-            const std::uint32_t target = *r.u32(entry + 4);
+            const std::uint32_t name = r.u32(entry).value_or(kHighBit);
+            const std::uint32_t target = r.u32(entry + 4).value_or(0);
             if (name & kHighBit)
                 continue; // named entries: the programs look resources up by number only
             const auto id = std::uint16_t(name & 0xFFFF);
             Path next = path;
+            if (level == 0 && m_onlyType && id != *m_onlyType)
+                continue;
             if (level == 0)
                 next.type = id;
             else if (level == 1)
@@ -198,11 +321,13 @@ bool PeResources::parse() {
                 continue;
             const auto dataRva = r.u32(base + target);
             const auto dataSize = r.u32(base + target + 4);
+            if (!dataRva || !dataSize)
+                continue;
             const auto data = mapRva(*layout, r, *dataRva);
             if (!data)
                 continue;
             const auto size = std::uint32_t(std::min<std::uint64_t>(*dataSize, data->length));
-            m_entries.push_back(Entry{next.type, next.id, id, std::uint32_t(data->offset), size});
+            m_entries.push_back(Entry{next.type, next.id, id, data->offset, size});
         }
     };
     walk(walk, 0, 0, Path{});
@@ -216,19 +341,23 @@ std::optional<QByteArray> PeResources::find(std::uint16_t type, std::uint16_t id
         if (e.type != type || e.id != id)
             continue;
         if (!language || e.language == *language)
-            return m_image.mid(e.offset, e.size);
+            return data(e);
         if (!first)
             first = &e;
     }
     if (!first)
         return std::nullopt;
-    return m_image.mid(first->offset, first->size);
+    return data(*first);
+}
+
+QByteArray PeResources::data(const Entry& e) const {
+    return m_source->bytes(e.offset, e.size);
 }
 
 std::optional<QByteArray> PeResources::first(std::uint16_t type) const {
     for (const Entry& e : m_entries) {
         if (e.type == type)
-            return m_image.mid(e.offset, e.size);
+            return data(e);
     }
     return std::nullopt;
 }
@@ -260,7 +389,8 @@ QString PeResources::string(std::uint32_t id) const {
     if (!block)
         return QString();
     // Sixteen strings, each a length in UTF-16 units followed by that many units.
-    const Reader r(*block);
+    const MemorySource blockSource(*block);
+    const Reader r(blockSource);
     std::uint64_t at = 0;
     for (std::uint32_t i = 0; i < id % 16; ++i) {
         const auto length = r.u16(at);

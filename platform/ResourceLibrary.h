@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
 #include <cstdint>
@@ -18,10 +19,18 @@ inline constexpr std::uint16_t RT_VERSION_TYPE = 16;
 // checked against the real size of the file; resource directories that loop or nest too deep are cut
 // short; a damaged PE file opens with the resources that can be read (maybe none) rather than failing.
 // Bytes without the DOS and PE signatures are no PE file at all: fromFile/fromBytes give std::nullopt.
+class PeImageSource;
+
 class PeResources {
 public:
     static std::optional<PeResources> fromFile(const QString& path);
     static std::optional<PeResources> fromBytes(QByteArray image);
+    // Reads only what the lookups need (headers, the resource directory, the data asked for), page by
+    // page, instead of the whole file: for reading one resource out of many large files. `file` is
+    // open for reading and stays open while the object (or a copy) lives. With `onlyType`, the
+    // resources of other types are skipped.
+    static std::optional<PeResources> fromFileOnDemand(std::unique_ptr<QFile> file,
+                                                       std::optional<std::uint16_t> onlyType = {});
 
     // Raw data of resource (type, id) in `language`; when the file has no entry in that language,
     // the first language it has. std::nullopt when missing.
@@ -38,18 +47,20 @@ public:
     QString string(std::uint32_t id) const;
 
 private:
-    explicit PeResources(QByteArray image);
-    QByteArray m_image;
+    explicit PeResources(std::shared_ptr<const PeImageSource> source);
+    std::shared_ptr<const PeImageSource> m_source;
     struct Entry {
         std::uint16_t type;
         std::uint16_t id;
         std::uint16_t language;
-        std::uint32_t offset; // file offset of the data
+        std::uint64_t offset; // file offset of the data
         std::uint32_t size;
     };
     std::vector<Entry> m_entries;
+    std::optional<std::uint16_t> m_onlyType;
     // Collects the resource entries; false when the image is no PE file at all.
     bool parse();
+    QByteArray data(const Entry& e) const;
 };
 
 // The stand-in for LoadLibrary / LoadString / FreeLibrary on resource-only libraries.
