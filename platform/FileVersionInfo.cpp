@@ -42,19 +42,22 @@ VersionResourceRead found(QByteArrayView block) {
     return result;
 }
 
-VersionResourceRead fromImage(QByteArrayView image) {
-    if (isElfImage(image)) {
-        QByteArrayView section = elfSection(image, kElfVersionSection).value_or(QByteArrayView());
-        // The section may be padded (sanitizers add room after globals); the block says its length.
-        if (section.size() >= 2) {
-            const auto length = qFromLittleEndian<std::uint16_t>(section.data());
-            if (length > 0 && length < section.size())
-                section.truncate(length);
-        }
-        return found(section);
+} // namespace
+
+namespace {
+
+VersionResourceRead fromElf(QByteArrayView image) {
+    QByteArrayView section = elfSection(image, kElfVersionSection).value_or(QByteArrayView());
+    // The section may be padded (sanitizers add room after globals); the block says its length.
+    if (section.size() >= 2) {
+        const auto length = qFromLittleEndian<std::uint16_t>(section.data());
+        if (length > 0 && length < section.size())
+            section.truncate(length);
     }
-    // The PE reader works on a QByteArray; this one borrows the mapped bytes and lives only here.
-    const auto pe = PeResources::fromBytes(QByteArray::fromRawData(image.data(), image.size()));
+    return found(section);
+}
+
+VersionResourceRead fromPe(const std::optional<PeResources>& pe) {
     if (!pe)
         return failed(VersionResourceRead::Status::NotAProgram, u"not a PE or ELF program file"_s);
     auto block = pe->find(RT_VERSION_TYPE, kVersionResourceId);
@@ -65,6 +68,13 @@ VersionResourceRead fromImage(QByteArrayView image) {
 
 } // namespace
 
+VersionResourceRead readVersionResourceFromImage(QByteArrayView image) {
+    if (isElfImage(image))
+        return fromElf(image);
+    // The PE reader works on a QByteArray; this one borrows the bytes and lives only here.
+    return fromPe(PeResources::fromBytes(QByteArray::fromRawData(image.data(), image.size())));
+}
+
 VersionResourceRead readVersionResource(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists())
@@ -73,22 +83,30 @@ VersionResourceRead readVersionResource(const QString& path) {
         return failed(VersionResourceRead::Status::Unreadable, u"is a directory"_s);
     if (!info.isFile())
         return failed(VersionResourceRead::Status::Unreadable, u"not a regular file"_s);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failed(VersionResourceRead::Status::Unreadable, file.errorString());
+    auto opened = std::make_unique<QFile>(path);
+    if (!opened->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return failed(VersionResourceRead::Status::Unreadable, opened->errorString());
+    char magic[4] = {};
+    const qint64 got = opened->read(magic, sizeof magic);
+    if (got < 0)
+        return failed(VersionResourceRead::Status::Unreadable, opened->errorString());
+    if (!isElfImage(QByteArrayView(magic, got))) {
+        // PE files of others can be large: only the pages the lookup needs are read.
+        return fromPe(PeResources::fromFileOnDemand(std::move(opened), RT_VERSION_TYPE));
+    }
+    QFile& file = *opened;
+    // Our own programs: the section table lies at the end, so the file is mapped.
     const qint64 size = file.size();
-    if (size == 0)
-        return fromImage(QByteArrayView());
     if (const uchar* mapped = file.map(0, size)) {
-        VersionResourceRead result = fromImage(QByteArrayView(mapped, size));
+        VersionResourceRead result = fromElf(QByteArrayView(mapped, size));
         file.unmap(const_cast<uchar*>(mapped));
         return result;
     }
-    // File systems that cannot map: read it.
+    file.seek(0);
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return failed(VersionResourceRead::Status::Unreadable, file.errorString());
-    return fromImage(bytes);
+    return fromElf(bytes);
 }
 
 std::uint32_t GetFileVersionInfoSizeA(const QString& fileName) {

@@ -30,6 +30,8 @@ struct VersionResourceRead {
 // of a PE32 or PE32+ file, else its first version resource; the version section of an ELF file.
 // The file is mapped, not read whole, and only the block is copied out.
 VersionResourceRead readVersionResource(const QString& path);
+// The same for the bytes of a whole file.
+VersionResourceRead readVersionResourceFromImage(QByteArrayView image);
 
 // The version-query functions of the platform, for our own programs and PE files of any origin.
 // File names may be written Windows-style ("\" separators).

@@ -49,12 +49,18 @@ FileVersionReport readFileVersionReport(const QString& path) {
         report.error = read.error;
         return report;
     }
-    const auto root = readVersionBlock(read.block);
+    return versionBlockReport(path, read.block);
+}
+
+FileVersionReport versionBlockReport(const QString& file, const QByteArray& block) {
+    FileVersionReport report;
+    report.file = file;
+    const auto root = readVersionBlock(block);
     if (!root)
         return report;
     if (!root->value.isEmpty())
         report.fixed = FixedFileInfo::fromBytes(root->value);
-    report.translations = versionTranslations(read.block);
+    report.translations = versionTranslations(block);
 
     const auto stringInfo = root->child(u"StringFileInfo");
     const std::vector<VersionNode> tables = stringInfo ? stringInfo->children() : std::vector<VersionNode>();

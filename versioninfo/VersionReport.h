@@ -27,6 +27,8 @@ struct FileVersionReport {
 };
 
 FileVersionReport readFileVersionReport(const QString& path);
+// The report of a version block already read (empty for a block that holds nothing).
+FileVersionReport versionBlockReport(const QString& file, const QByteArray& block);
 // One line of JSON, without the line end.
 QByteArray reportJson(const FileVersionReport& report);
 // A readable block of lines; errors are left to the caller.
