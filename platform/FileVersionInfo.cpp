@@ -76,25 +76,31 @@ VersionResourceRead readVersionResourceFromImage(QByteArrayView image) {
 }
 
 VersionResourceRead readVersionResource(const QString& path) {
+    // Only regular files are opened: a pipe or a device would block or never end.
     const QFileInfo info(path);
-    if (!info.exists())
-        return failed(VersionResourceRead::Status::Unreadable, u"no such file"_s);
-    if (info.isDir())
-        return failed(VersionResourceRead::Status::Unreadable, u"is a directory"_s);
-    if (!info.isFile())
+    if (!info.isFile()) {
+        if (!info.exists())
+            return failed(VersionResourceRead::Status::Unreadable, u"no such file"_s);
+        if (info.isDir())
+            return failed(VersionResourceRead::Status::Unreadable, u"is a directory"_s);
         return failed(VersionResourceRead::Status::Unreadable, u"not a regular file"_s);
+    }
     auto opened = std::make_unique<QFile>(path);
     if (!opened->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return failed(VersionResourceRead::Status::Unreadable, opened->errorString());
+    // PE files of others can be large: only the pages the lookup needs are read.
+    if (const auto pe = PeResources::fromFileOnDemand(std::move(opened), RT_VERSION_TYPE))
+        return fromPe(pe);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed(VersionResourceRead::Status::Unreadable, file.errorString());
     char magic[4] = {};
-    const qint64 got = opened->read(magic, sizeof magic);
+    const qint64 got = file.read(magic, sizeof magic);
     if (got < 0)
-        return failed(VersionResourceRead::Status::Unreadable, opened->errorString());
-    if (!isElfImage(QByteArrayView(magic, got))) {
-        // PE files of others can be large: only the pages the lookup needs are read.
-        return fromPe(PeResources::fromFileOnDemand(std::move(opened), RT_VERSION_TYPE));
-    }
-    QFile& file = *opened;
+        return failed(VersionResourceRead::Status::Unreadable, file.errorString());
+    if (!isElfImage(QByteArrayView(magic, got)))
+        return fromPe(std::nullopt);
     // Our own programs: the section table lies at the end, so the file is mapped.
     const qint64 size = file.size();
     if (const uchar* mapped = file.map(0, size)) {

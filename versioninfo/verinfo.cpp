@@ -12,7 +12,11 @@ using namespace Qt::StringLiterals;
 using namespace vestrel;
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    // No application object: nothing here needs an event loop, and a run over hundreds of files
+    // should not pay for setting one up.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QCoreApplication::setApplicationName(u"verinfo"_s);
 
     QCommandLineParser parser;
@@ -21,17 +25,19 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption json(u"json"_s, u"One JSON object per line per file."_s);
     parser.addOption(json);
     parser.addPositionalArgument(u"FILE"_s, u"Program files (PE or ELF) to read."_s, u"FILE..."_s);
-    if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "verinfo: %s\n%s", qPrintable(parser.errorText()), qPrintable(parser.helpText()));
+    // Without an application object the parser does not know the program's name.
+    const QString help = parser.helpText().replace(u"<executable_name>"_s, u"verinfo"_s);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "verinfo: %s\n%s", qPrintable(parser.errorText()), qPrintable(help));
         return 2;
     }
     if (parser.isSet(u"help"_s)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs(qPrintable(help), stdout);
         return 0;
     }
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty()) {
-        std::fprintf(stderr, "verinfo: no file given\n%s", qPrintable(parser.helpText()));
+        std::fprintf(stderr, "verinfo: no file given\n%s", qPrintable(help));
         return 2;
     }
 
