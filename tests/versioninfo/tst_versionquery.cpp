@@ -242,6 +242,27 @@ private slots:
         }
     }
 
+    void filesReadPageByPageAsWhole() {
+        // app.exe's version block crosses a 4 KiB boundary of the file.
+        for (const QString& path :
+             QStringList{kFixtures + u"/app.exe"_s, kFixtures + u"/pe32.dll"_s, binFile(u"chatserver"_s)}) {
+            const VersionResourceRead fromFile = readVersionResource(path);
+            QCOMPARE(fromFile.status, VersionResourceRead::Status::Found);
+            QCOMPARE(fromFile.block, readVersionResourceFromImage(readFile(path)).block);
+        }
+    }
+
+    void truncatedFilesOnDisk() {
+        const QByteArray whole = readFile(kFixtures + u"/app.exe"_s);
+        const QString path = m_scratch.filePath(u"cut.exe"_s);
+        for (qsizetype length = 0; length <= whole.size(); length += 13) {
+            writeFile(path, whole.left(length));
+            const VersionResourceRead read = readVersionResource(path);
+            QVERIFY(read.status != VersionResourceRead::Status::Unreadable);
+            VerQueryValueA(read.block, "\\StringFileInfo\\041004E4\\CompanyName");
+        }
+    }
+
     void damagedElfFiles() {
         const QByteArray elf = readFile(binFile(u"chatserver"_s));
         QVERIFY(isElfImage(elf));
