@@ -19,7 +19,7 @@ constexpr std::uint16_t kEnglishUS = 0x0409;
 
 } // namespace
 
-void VersionInfoReader::SetFilename(const QString& filename) {
+void VersionInfoReader::SetFilename(const TVersionFilename& filename) {
     m_filename = filename;
     ReadVersionInfoData();
 }

@@ -10,6 +10,9 @@
 
 namespace vestrel {
 
+// The type of the component's file name, which a design environment would offer a file picker for.
+using TVersionFilename = QString;
+
 // What the version-information component knows of a file, without the controls it fills: the
 // version block, the fixed-file-info view, the translations, the two version numbers and the
 // string values. The component adds the linked labels and list view through PopulateControls.
@@ -24,8 +27,8 @@ public:
     VersionInfoReader& operator=(const VersionInfoReader&) = delete;
 
     // The file to read; empty means the running program. Setting it reads the file.
-    QString Filename() const { return m_filename; }
-    void SetFilename(const QString& filename);
+    TVersionFilename Filename() const { return m_filename; }
+    void SetFilename(const TVersionFilename& filename);
     // Reads the running program when no file is named. Setting a different value reads again.
     bool ForceEXE() const { return m_forceExe; }
     void SetForceEXE(bool force);
@@ -85,7 +88,7 @@ protected:
     void HideFromListView(TPreDef index) { m_showResource.reset(index); }
 
 private:
-    QString m_filename;
+    TVersionFilename m_filename;
     bool m_forceExe = false;
     QByteArray m_block;
     TFixedFileVersionInfo m_fixed;
