@@ -111,4 +111,43 @@ inline QByteArray versionBlock(std::vector<VersionNodeSpec> children,
     return out;
 }
 
+// A minimal ELF file (no program, only sections) carrying `section` under `name`: the null section,
+// the named one and the section-name table, in 32 or 64 bits and either byte order.
+inline QByteArray elfImage(const QByteArray& section, const QByteArray& name, bool wide = true,
+                           bool bigEndian = false) {
+    const auto put = [&](QByteArray& out, qsizetype at, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out[at + (bigEndian ? bytes - 1 - i : i)] = char((v >> (8 * i)) & 0xFF);
+    };
+    const int headerSize = wide ? 64 : 52;
+    const int entrySize = wide ? 64 : 40;
+    const QByteArray names = QByteArray(1, '\0') + name + '\0' + ".shstrtab" + '\0';
+    const qsizetype dataAt = headerSize;
+    const qsizetype namesAt = dataAt + section.size();
+    const qsizetype tableAt = (namesAt + names.size() + 7) / 8 * 8;
+    QByteArray out(tableAt + 3 * entrySize, '\0');
+    out.replace(0, 4,
+                "\x7F"
+                "ELF");
+    out[4] = char(wide ? 2 : 1);
+    out[5] = char(bigEndian ? 2 : 1);
+    out[6] = 1;
+    out.replace(dataAt, section.size(), section);
+    out.replace(namesAt, names.size(), names);
+    put(out, wide ? 0x28 : 0x20, std::uint64_t(tableAt), wide ? 8 : 4);
+    put(out, wide ? 0x3A : 0x2E, std::uint64_t(entrySize), 2);
+    put(out, wide ? 0x3C : 0x30, 3, 2);
+    put(out, wide ? 0x3E : 0x32, 2, 2);
+    const auto entry = [&](int index, std::uint64_t nameAt, std::uint64_t offset, std::uint64_t size) {
+        const qsizetype at = tableAt + index * entrySize;
+        put(out, at, nameAt, 4);
+        put(out, at + 4, 1, 4); // SHT_PROGBITS
+        put(out, at + (wide ? 24 : 16), offset, wide ? 8 : 4);
+        put(out, at + (wide ? 32 : 20), size, wide ? 8 : 4);
+    };
+    entry(1, 1, std::uint64_t(dataAt), std::uint64_t(section.size()));
+    entry(2, std::uint64_t(name.size() + 2), std::uint64_t(namesAt), std::uint64_t(names.size()));
+    return out;
+}
+
 } // namespace vestrel::testing

@@ -263,27 +263,56 @@ private slots:
         }
     }
 
-    void damagedElfFiles() {
-        const QByteArray elf = readFile(binFile(u"chatserver"_s));
-        QVERIFY(isElfImage(elf));
-        QVERIFY(elfSection(elf, kElfVersionSection));
-        QVERIFY(!elfSection(elf, ".no_such_section"));
-        for (qsizetype length = 0; length < elf.size(); length += 509)
-            elfSection(elf.left(length), kElfVersionSection);
-        // The section table lies in the last bytes of the file: every cut there.
-        for (qsizetype length = std::max<qsizetype>(0, elf.size() - 4096); length < elf.size(); ++length)
-            elfSection(elf.left(length), kElfVersionSection);
+    void readsElfSections_data() {
+        QTest::addColumn<bool>("wide");
+        QTest::addColumn<bool>("bigEndian");
+        QTest::newRow("64-bit") << true << false;
+        QTest::newRow("32-bit") << false << false;
+        QTest::newRow("64-bit big-endian") << true << true;
+        QTest::newRow("32-bit big-endian") << false << true;
+    }
+    void readsElfSections() {
+        QFETCH(bool, wide);
+        QFETCH(bool, bigEndian);
+        const QByteArray block = tableBlock({textNode(u"CompanyName"_s, u"Pelk"_s)});
+        const QByteArray image = elfImage(block, kElfVersionSection, wide, bigEndian);
+        QCOMPARE(elfSection(image, kElfVersionSection)->toByteArray(), block);
+        QVERIFY(!elfSection(image, ".version"));
+        const VersionResourceRead read = readVersionResourceFromImage(image);
+        QCOMPARE(read.status, VersionResourceRead::Status::Found);
+        QCOMPARE(query(read.block, "\\StringFileInfo\\040904E4\\CompanyName"), QByteArray("Pelk"));
+        // A section padded beyond its block: the block's own length counts.
+        const QByteArray padded = elfImage(block + QByteArray(32, '\xAA'), kElfVersionSection, wide, bigEndian);
+        QCOMPARE(readVersionResourceFromImage(padded).block, block);
+        QCOMPARE(readVersionResourceFromImage(elfImage(block, ".text", wide, bigEndian)).status,
+                 VersionResourceRead::Status::NoVersionInfo);
+    }
 
-        QByteArray farTable = elf;
-        farTable.replace(0x28, 8, QByteArray("\xF0\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 8));
-        QVERIFY(!elfSection(farTable, kElfVersionSection));
-        QByteArray badIndex = elf;
-        badIndex.replace(0x3E, 2, QByteArray("\xFF\xFF", 2));
-        QVERIFY(!elfSection(badIndex, kElfVersionSection));
+    void damagedElfFiles() {
+        const QByteArray elf = elfImage(tableBlock({textNode(u"A"_s, u"b"_s)}), kElfVersionSection);
+        for (qsizetype length = 0; length <= elf.size(); ++length)
+            elfSection(elf.left(length), kElfVersionSection); // own allocations, so overreads show
+        const auto damaged = [&](qsizetype at, const QByteArray& bytes) {
+            QByteArray copy = elf;
+            copy.replace(at, bytes.size(), bytes);
+            return elfSection(copy, kElfVersionSection);
+        };
+        QVERIFY(!damaged(0x28, QByteArray("\xF0\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 8))); // table far away
+        QVERIFY(!damaged(0x3E, QByteArray("\xFF\xFF", 2)));                         // names index too big
+        QVERIFY(!damaged(0x3A, QByteArray("\x08\x00", 2)));                         // entries too small
+        QVERIFY(!damaged(4, QByteArray("\x03", 1)));                                // no such class
+        const qsizetype table = qFromLittleEndian<qint64>(elf.constData() + 0x28);
+        // The section's offset beyond the file, its size beyond the file, its name beyond the names.
+        QVERIFY(!damaged(table + 64 + 24, QByteArray("\xFF\xFF\xFF\xFF\x00\x00\x00\x00", 8)));
+        QCOMPARE(damaged(table + 64 + 32, QByteArray("\xFF\xFF\xFF\xFF\x00\x00\x00\x00", 8))->size(), elf.size() - 64);
+        QVERIFY(!damaged(table + 64, QByteArray("\xFF\xFF\x00\x00", 4)));
         QVERIFY(!elfSection(QByteArray("\x7F"
                                        "ELF",
                                        4),
                             kElfVersionSection));
+
+        // Our own program carries its block.
+        QVERIFY(elfSection(readFile(binFile(u"chatserver"_s)), kElfVersionSection));
     }
 };
 
