@@ -4,8 +4,6 @@
 #include "platform/FileVersionInfo.h"
 #include "versioninfo/RunningProgram.h"
 
-#include <QtEndian>
-
 using namespace Qt::StringLiterals;
 
 namespace vestrel {
@@ -18,6 +16,13 @@ constexpr auto kDefaultTranslation = "040904E4";
 constexpr std::uint16_t kEnglishUS = 0x0409;
 
 } // namespace
+
+std::uint16_t littleEndianWord(const QByteArray& bytes, qsizetype at) {
+    const auto byte = [&](qsizetype i) {
+        return i < bytes.size() ? std::uint16_t(std::uint8_t(bytes[i])) : std::uint16_t(0);
+    };
+    return std::uint16_t(byte(at) | (byte(at + 1) << 8));
+}
 
 void VersionInfoReader::SetFilename(const TVersionFilename& filename) {
     m_filename = filename;
@@ -57,12 +62,10 @@ void VersionInfoReader::ReadVersionInfoData() {
     if (const auto translation = VerQueryValueA(m_block, "\\VarFileInfo\\Translation")) {
         const QByteArray& t = translation->data;
         for (qsizetype at = 0; at + 4 <= t.size(); at += 4) {
-            m_translations.append(QString::asprintf("%.4X%.4X", qFromLittleEndian<std::uint16_t>(t.data() + at),
-                                                    qFromLittleEndian<std::uint16_t>(t.data() + at + 2)));
+            m_translations.append(QString::asprintf("%.4X%.4X", littleEndianWord(t, at), littleEndianWord(t, at + 2)));
         }
         if (m_translations.isEmpty() && !t.isEmpty()) {
-            const std::uint16_t codePage =
-                std::uint16_t(std::uint8_t(t[0]) | (t.size() > 1 ? std::uint8_t(t[1]) << 8 : 0));
+            const std::uint16_t codePage = littleEndianWord(t, 0);
             m_translations.append(QString::asprintf("%.4X%.4X", kEnglishUS, codePage));
         }
     }

@@ -10,6 +10,9 @@
 
 namespace vestrel {
 
+// The little-endian word at `at` of a value; bytes past its end count as 0.
+std::uint16_t littleEndianWord(const QByteArray& bytes, qsizetype at);
+
 // The type of the component's file name, which a design environment would offer a file picker for.
 using TVersionFilename = QString;
 

@@ -5,10 +5,10 @@
 #include "platform/ProgramDir.h"
 #include "platform/VersionBlock.h"
 #include "versioninfo/RunningProgram.h"
+#include "versioninfo/VersionInfoReader.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 
 #include <cmath>
 
@@ -254,10 +254,9 @@ QString VersionLabelModel::GetStringFileInfo(const QByteArray& block) {
         const auto translation = VerQueryValueA(block, "\\VarFileInfo\\Translation");
         if (!translation || translation->length < 4)
             return QString::fromLatin1(kNoTranslation);
-        const char* t = translation->data.constData();
+        const QByteArray& t = translation->data;
         // Learnt once; later reads of the same file use it directly.
-        m_langCharset = QString::asprintf("%4.4X%4.4X", qFromLittleEndian<std::uint16_t>(t),
-                                          qFromLittleEndian<std::uint16_t>(t + 2));
+        m_langCharset = QString::asprintf("%4.4X%4.4X", littleEndianWord(t, 0), littleEndianWord(t, 2));
         m_langCharsetLearnt = true;
     }
     const auto value =

@@ -1,4 +1,5 @@
 #include "tests/support/TestFiles.h"
+#include "tests/versioninfo/VersionBlockWriter.h"
 #include "versioninfo/VersInfo.h"
 #include "versioninfo/VersionReport.h"
 #include "versioninfo/Verslab.h"
@@ -10,6 +11,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include "platform/FileVersionInfo.h"
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
@@ -133,6 +136,29 @@ private slots:
         self.ReadVersionInfoData();
         QCOMPARE(self.FileDescription(), u"Version components test"_s);
         QCOMPARE(self.FileVersion().GetVersionNumberString(), u"1.2.3.4"_s);
+    }
+
+    void translationShorterThanOneEntry_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("one word") << QByteArray("\xE4\x04", 2) << QStringList{u"040904E4"_s};
+        QTest::newRow("one byte") << QByteArray("\xB0", 1) << QStringList{u"040900B0"_s};
+        QTest::newRow("empty") << QByteArray() << QStringList();
+        QTest::newRow("one entry and a half")
+            << QByteArray("\x10\x04\xE4\x04\x09\x04", 6) << QStringList{u"041004E4"_s};
+    }
+    void translationShorterThanOneEntry() {
+        QFETCH(QByteArray, value);
+        QFETCH(QStringList, expected);
+        using namespace vestrel::testing;
+        const QByteArray block = versionBlock({parentNode(u"VarFileInfo"_s, {binaryNode(u"Translation"_s, value)})});
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"short.so"_s);
+        writeFile(path, elfImage(block, kElfVersionSection));
+        VersionInfoReader reader;
+        reader.SetFilename(path);
+        QCOMPARE(reader.GetTranslationIDs(), expected);
+        QCOMPARE(reader.FileVersion().GetVersionNumberString(), u"1.2.3.4"_s);
     }
 
     void componentFillsLinkedControls() {
