@@ -138,6 +138,10 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
         fb::Query ricorr(connection.attachment(), connection.transaction(), "select * from RICORRENZE");
         ricorr.Open();
         ReminderEvaluation evaluation(memTB, ricorr, ParseFilterArguments(options.codes), clock);
+        // A damaged row hides nothing but itself: it is told, and the others are listed.
+        evaluation.setSkippedRowReport([err](const QByteArray& id, const QString& reason) {
+            fail(err, u"reminder "_s + QString::fromLatin1(id) + u" skipped: "_s + oneLine(reason).simplified());
+        });
         evaluation.Execute([] { return false; });
         ricorr.Close();
         connection.Commit();
