@@ -2,6 +2,7 @@
 
 #include "platform/Cp1252.h"
 #include "reminders/DismissalRecord.h"
+#include "reminders/ReminderMessages.h"
 #include "reminders/RemindersLog.h"
 #include "reminders/RicThread.h"
 
@@ -120,6 +121,9 @@ TDMCltRicorr::~TDMCltRicorr() {
 }
 
 void TDMCltRicorr::DataModuleCreate(const ShowMessageFn& showMessage) {
+    // Showing reminders reads each due message on its own, so one that cannot be read hides no other.
+    if (ReminderMode && !EditorMode)
+        IBRicorr.SelectSQL = ReminderMessages::WalkSQL;
     bool noFile = false;
     try {
         LoadDatabaseSettings(IBDatabaseConfig, [&](const QString& text) {
@@ -153,6 +157,14 @@ void TDMCltRicorr::ConnectionDone() {
 
 void TDMCltRicorr::StartEvaluation() {
     m_ricThread = std::make_unique<TRicThread>(MemTB, IBRicorr, Filters, m_clock);
+    // Prepared on the evaluation's thread when the first due reminder needs its message.
+    m_ricThread->evaluation().setMessageReader(
+        [this, messages = std::shared_ptr<ReminderMessages>()](qint64 id) mutable {
+            if (!messages)
+                messages =
+                    std::make_shared<ReminderMessages>(IBDatabaseConfig.attachment(), IBDatabaseConfig.transaction());
+            return messages->Read(id);
+        });
     connect(m_ricThread.get(), &QThread::finished, this, &TDMCltRicorr::EvaluationDone);
     m_ricThread->start();
 }

@@ -157,7 +157,7 @@ void ReminderEvaluation::AddDueReminder() {
     MemTBRow row;
     row.ID = m_ricorr.FieldByName("ID").asInteger();
     row.Descrizione = m_ricorr.FieldByName("DESCRIZIONE").asText();
-    row.Messaggio = m_ricorr.FieldByName("MESSAGGIO").asText();
+    row.Messaggio = m_readMessage ? m_readMessage(row.ID) : m_ricorr.FieldByName("MESSAGGIO").asText();
     row.CRITERIO = qint16(m_ricorr.FieldByName("CRITERIO").asInteger());
     m_memTB.Append(std::move(row));
 }

@@ -25,6 +25,12 @@ class ReminderEvaluation {
 public:
     ReminderEvaluation(MemTable& memTB, fb::RowSource& ricorr, ReminderFilters filters, const Clock& clock);
 
+    // Reads the message of a due reminder by its ID. Without one the message comes from the walked rows'
+    // MESSAGGIO column; with one the walk need not select it, so a message the connection cannot
+    // convert fails only its own row (the engine converts a fetched row's text as a whole).
+    using MessageReader = std::function<QByteArray(qint64 id)>;
+    void setMessageReader(MessageReader reader) { m_readMessage = std::move(reader); }
+
     // Replaces the default report of a skipped row, a warning in the reminders log.
     void setSkippedRowReport(SkippedRowFn report) { m_skipped = std::move(report); }
 
@@ -51,6 +57,7 @@ private:
     MemTable& m_memTB;
     fb::RowSource& m_ricorr;
     SkippedRowFn m_skipped;
+    MessageReader m_readMessage;
     ReminderFilters m_filters;
     const Clock& m_clock;
     DismissalLookup m_alert;
@@ -64,6 +71,8 @@ class TRicThread : public QThread {
 public:
     TRicThread(MemTable& memTB, fb::RowSource& ricorr, ReminderFilters filters, const Clock& clock,
                QObject* parent = nullptr);
+
+    ReminderEvaluation& evaluation() { return m_evaluation; }
 
 protected:
     void run() override;
