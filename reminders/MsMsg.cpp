@@ -9,6 +9,8 @@
 #include <QPixmap>
 #include <QToolButton>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace vestrel {
@@ -34,6 +36,10 @@ TMsMsgFrm::TMsMsgFrm(const QImage& icon, QWidget* parent)
     setObjectName(u"MsMsgFrm"_s);
     setFixedSize(DesignedClientSize);
     move(DesignedPosition);
+    // The window is laid out for an 8-point font; larger desktop fonts would clip its labels.
+    QFont designed = font();
+    designed.setPointSize(DesignedPointSize);
+    setFont(designed);
 
     Panel1 = new QFrame(this);
     Panel1->setGeometry(0, 0, DesignedClientSize.width(), DesignedClientSize.height());
@@ -71,12 +77,13 @@ TMsMsgFrm::TMsMsgFrm(const QImage& icon, QWidget* parent)
     connect(SpeedButton1, &QToolButton::clicked, this, &TMsMsgFrm::SpeedButton1Click);
 
     Label3 = plainLabel(Panel1);
-    Label3->setGeometry(160, 197, 56, 16);
+    Label3->move(160, 197);
     Label3->setText(u"Ricorrenza"_s);
     Label3->setFont(styled(font(), false, true));
+    Label3->adjustSize();
 
     LabelRicorr = plainLabel(Panel1);
-    LabelRicorr->setGeometry(216, 197, 137, 16);
+    LabelRicorr->setGeometry(std::max(216, Label3->geometry().right() + 5), 197, 137, Label3->height());
     LabelRicorr->setFont(styled(font(), false, true));
 }
 

@@ -18,6 +18,7 @@ class TMsMsgFrm : public QDialog {
 public:
     static constexpr QPoint DesignedPosition{474, 245};
     static constexpr QSize DesignedClientSize{358, 220};
+    static constexpr int DesignedPointSize = 8;
 
     // `icon` is the popup component's icon bitmap.
     TMsMsgFrm(const QImage& icon, QWidget* parent = nullptr);
