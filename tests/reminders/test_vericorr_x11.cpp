@@ -9,6 +9,7 @@
 #include "tests/reminders/VERicorrTestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -83,7 +84,12 @@ void TestVERicorrX11::threePopupsStackFromTheBottomRightAndOpenTheMessageWindow(
         QTest::mouseClick(window.SpeedButton1, Qt::LeftButton);
         return window.result();
     };
+    QElapsedTimer startup;
+    startup.start();
     QVERIFY(!form.FormCreate({u"x"_s}));
+    QTRY_VERIFY_WITH_TIMEOUT(!openSlidePopUps().isEmpty(), 20000);
+    // For the record, not a limit: how long a login script waits for the first popup.
+    qInfo("first popup %lld ms after the start-up", static_cast<long long>(startup.elapsed()));
     const QRect screenRect = QGuiApplication::primaryScreen()->geometry();
     QTRY_COMPARE_WITH_TIMEOUT(openSlidePopUps().size(), 3, 20000);
     QList<TfrmSlidePopUp*> popups = openSlidePopUps();
