@@ -21,6 +21,7 @@
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -31,6 +32,7 @@ namespace vestrel {
 namespace {
 
 constexpr QSize DesignedSize{445, 364};
+constexpr int DesignedPointSize = 8;
 constexpr int ButtonBarHeight = 30;
 constexpr int LeftColumnWidth = 173;
 constexpr int MessagePanelHeight = 128;
@@ -99,6 +101,10 @@ TRicorrImpDlg::TRicorrImpDlg(TDMCltRicorr& dm, MessageBoxes& boxes, QWidget* par
     , m_boxes(boxes) {
     setObjectName(u"RicorrImpDlg"_s);
     setWindowTitle(u"Impostazione ricorrenze"_s);
+    // Laid out for an 8-point font: with the desktop's larger one the fields would not fit the window.
+    QFont designed = font();
+    designed.setPointSize(DesignedPointSize);
+    setFont(designed);
     buildControls();
     resize(DesignedSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -357,6 +363,9 @@ void TRicorrImpDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!m_shownOnce) {
         m_shownOnce = true;
+        // The layout grows the window while its controls still have the larger unpolished font; once
+        // they are polished the designed size fits.
+        QTimer::singleShot(0, this, [this] { resize(DesignedSize); });
         FormShow();
         cxGrid1->setFocus();
     }

@@ -120,11 +120,13 @@ void TestVERicorrX11::editorWindow() {
     FixedClock clock(QDate(2024, 3, 15));
     TForm1 form(boxes, clock);
     bool shown = false;
+    QSize editorSize;
     form.ShowEditor = [&](TRicorrImpDlg& dialog) {
         dialog.show();
         shown = QTest::qWaitForWindowExposed(&dialog);
         QTest::qWait(200);
         saveScreenshot(dialog.grab(), u"vericorr-editor.png"_s);
+        editorSize = dialog.size();
         fb::DataSet& ricorr = form.DMCltRicorr()->IBRicorr;
         ricorr.MoveTo(*ricorr.Locate("ID", "3"));
         QTest::qWait(100);
@@ -137,6 +139,7 @@ void TestVERicorrX11::editorWindow() {
     QTRY_VERIFY_WITH_TIMEOUT(status.has_value(), 20000);
     QVERIFY(shown);
     QCOMPARE(*status, 0);
+    QCOMPARE(editorSize, QSize(445, 364));
 }
 
 QTEST_MAIN(TestVERicorrX11)
