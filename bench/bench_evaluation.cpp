@@ -9,6 +9,7 @@
 #include "fb/Statement.h"
 #include "fb/Transaction.h"
 #include "reminders/DismissalRecord.h"
+#include "reminders/ReminderMessages.h"
 #include "reminders/RicThread.h"
 
 #include <QFile>
@@ -93,6 +94,29 @@ void BM_Evaluation(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * ReminderCount);
 }
 BENCHMARK(BM_Evaluation)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The walk as the programs run it: every column but the message, read for due rows only.
+void BM_EvaluationMessagesByID(benchmark::State& state) {
+    const QByteArray path = fixture().path;
+    const FixedClock clock(QDate(2024, 3, 15));
+    qint64 due = 0;
+    for (auto _ : state) {
+        fb::Attachment att = fb::Attachment::attach(path, user);
+        fb::Transaction tr(att);
+        fb::Query ricorr(att, tr, ReminderMessages::WalkSQL);
+        ricorr.Open();
+        ReminderMessages messages(att, tr);
+        MemTable memTB;
+        ReminderEvaluation evaluation(memTB, ricorr, {"CD", "02"}, clock);
+        evaluation.setMessageReader([&](qint64 id) { return messages.Read(id); });
+        evaluation.Execute([] { return false; });
+        due = memTB.RecordCount();
+        benchmark::DoNotOptimize(due);
+    }
+    state.counters["due"] = double(due);
+    state.SetItemsProcessed(state.iterations() * ReminderCount);
+}
+BENCHMARK(BM_EvaluationMessagesByID)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_IsqlSelectAll(benchmark::State& state) {
     const QByteArray path = fixture().path;

@@ -39,6 +39,7 @@ int RegistryIniFile::ReadInteger(const QByteArray& section, const QByteArray& id
     case RegistryType::DWord:
         return value->data.size() == 4 ? int(qFromLittleEndian<quint32>(value->data.constData())) : defaultValue;
     case RegistryType::Binary:
+    case RegistryType::Other:
         break;
     }
     return defaultValue;

@@ -76,18 +76,29 @@ Attachment& Attachment::operator=(Attachment&& other) noexcept {
 bool Attachment::isRemoteName(const QByteArray& databaseName) {
     if (databaseName.startsWith("\\\\")) // \\host\path
         return true;
-    // A host ends at the first ':' or '@' that comes before any folder separator; a single letter
-    // before ':' is a drive.
-    for (qsizetype i = 0; i < databaseName.size(); ++i) {
-        const char c = databaseName.at(i);
-        if (c == '/' || c == '\\')
+    const qsizetype colon = databaseName.indexOf(':');
+    const qsizetype at = databaseName.indexOf('@');
+    const qsizetype separator = [&] {
+        for (qsizetype i = 0; i < databaseName.size(); ++i) {
+            if (databaseName.at(i) == '/' || databaseName.at(i) == '\\')
+                return i;
+        }
+        return databaseName.size();
+    }();
+    if (colon > 0 && (at < 0 || colon < at)) {
+        // A drive is one letter, a colon and a folder separator; one letter without one is a host.
+        if (colon == 1 && colon + 1 < databaseName.size() && separator == colon + 1)
             return false;
-        if (c == '@')
-            return i > 0;
-        if (c == ':')
-            return i > 1;
+        // "host:path" or "host/port:path": at most one '/' before the colon, with a host before it and
+        // a port or service name after it.
+        if (separator > colon)
+            return true;
+        const QByteArray head = databaseName.left(colon);
+        return databaseName.at(separator) == '/' && separator > 0 && separator + 1 < colon && head.count('/') == 1 &&
+               !head.contains('\\');
     }
-    return false;
+    // "host@path" (a host before any folder separator).
+    return at > 0 && at < separator;
 }
 
 Attachment Attachment::attach(const QByteArray& databaseName, const QByteArrayList& params, int dialect) {

@@ -30,8 +30,9 @@ public:
     static Attachment create(const QByteArray& databaseName, const QByteArrayList& params,
                              int dialect = DefaultDialect);
 
-    // True for names that a server resolves ("host:path", "\\host\path", "host@path", "inet://...");
-    // a single letter before ':' is a drive, and a ':' after the first folder separator belongs to the path.
+    // True for names that a server resolves ("host:path", "host/port:path", "\\host\path", "host@path").
+    // Only one letter followed by ':' and a folder separator is a drive ("C:\dati", "d:/dati"); a one-letter
+    // name before ':' otherwise is a host. A ':' after a folder separator belongs to the path.
     static bool isRemoteName(const QByteArray& databaseName);
 
     bool isAttached() const { return bool(m_handle); }

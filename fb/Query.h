@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fb/RowSource.h"
 #include "fb/Statement.h"
 #include "fb/Value.h"
 
@@ -10,10 +11,10 @@ namespace vestrel::fb {
 
 // A select and its rows, walked like a dataset: First, Next, Eof and the current row's fields.
 // Rows are fetched as the walk reaches them and kept, so First() can start again without a new query.
-class Query {
+class Query final : public RowSource {
 public:
     Query(Attachment& attachment, Transaction& transaction, const QByteArray& sql);
-    ~Query();
+    ~Query() override;
     Query(const Query&) = delete;
     Query& operator=(const Query&) = delete;
 
@@ -23,16 +24,16 @@ public:
     void Close();
     bool Active() const { return m_cursor != nullptr || m_exhausted; }
 
-    void First();
-    void Next();
+    void First() override;
+    void Next() override;
     // True when the walk has passed the last row (at once for an empty result).
-    bool Eof() const;
+    bool Eof() const override;
     // Rows fetched so far.
     qsizetype FetchedCount() const { return qsizetype(m_rows.size()); }
 
     // The current row; raises FbError past the end or when closed.
     const Row& Current() const;
-    const Value& FieldByName(QByteArrayView name) const { return Current().FieldByName(name); }
+    const Value& FieldByName(QByteArrayView name) const override { return Current().FieldByName(name); }
 
 private:
     bool ensureRow(size_t index);

@@ -18,6 +18,9 @@ using namespace detail;
 
 namespace {
 
+// The longest text a VARCHAR parameter carries; its length travels in 16 bits and the engine refuses more.
+constexpr qsizetype MaxTextParam = 32765;
+
 // Day 0 of the engine's date type.
 const QDate engineEpoch(1858, 11, 17);
 
@@ -146,6 +149,17 @@ bool Statement::hasResultSet() const {
     return callFb([&] { return (m_statement->getFlags(st.get()) & Firebird::IStatement::FLAG_HAS_CURSOR) != 0; });
 }
 
+void Statement::checkTextLength(unsigned index, qsizetype size, unsigned declaredType, unsigned declaredLength) const {
+    const bool textColumn = declaredType == SQL_TEXT || declaredType == SQL_VARYING;
+    const qsizetype limit = textColumn ? std::min<qsizetype>(declaredLength, MaxTextParam) : MaxTextParam;
+    if (size <= limit)
+        return;
+    const QByteArray name = qsizetype(index) < m_paramNames.size() ? m_paramNames.at(index) : QByteArray();
+    throw FbError("text parameter " + std::to_string(index + 1) +
+                  (name.isEmpty() ? "" : " (" + name.toStdString() + ")") + " is " + std::to_string(size) +
+                  " bytes long; it may hold at most " + std::to_string(limit));
+}
+
 Statement::Input Statement::buildInput() {
     Input input;
     if (m_params.empty())
@@ -171,13 +185,17 @@ Statement::Input Statement::buildInput() {
                 builder->setLength(st.get(), i, sizeof(double));
                 builder->setScale(st.get(), i, 0);
                 break;
-            case Value::Kind::Text:
-                if (declared->getType(st.get(), i) != SQL_BLOB) {
+            case Value::Kind::Text: {
+                const unsigned declaredType = declared->getType(st.get(), i) & ~1u;
+                if (declaredType != SQL_BLOB) {
+                    const qsizetype size = v.asText().size();
+                    checkTextLength(i, size, declaredType, declared->getLength(st.get(), i));
                     builder->setType(st.get(), i, SQL_VARYING);
-                    builder->setLength(st.get(), i, unsigned(std::max<qsizetype>(v.asText().size(), 1)));
+                    builder->setLength(st.get(), i, unsigned(std::max<qsizetype>(size, 1)));
                     builder->setScale(st.get(), i, 0);
                 }
                 break;
+            }
             case Value::Kind::DateTime:
                 builder->setType(st.get(), i, SQL_TIMESTAMP);
                 builder->setLength(st.get(), i, sizeof(ISC_TIMESTAMP));
@@ -251,11 +269,43 @@ std::unique_ptr<Cursor> Statement::openCursor() {
     });
 }
 
+// Reads blobs of one cursor. It holds its own references to the attachment and the transaction, so a
+// value read after they are gone gets Firebird's error instead of touching freed memory.
+struct Cursor::BlobReader {
+    Ref<Firebird::IAttachment> attachment;
+    Ref<Firebird::ITransaction> transaction;
+
+    BlobReader(Firebird::IAttachment* a, Firebird::ITransaction* t) {
+        a->addRef();
+        attachment.reset(a);
+        t->addRef();
+        transaction.reset(t);
+    }
+
+    QByteArray read(ISC_QUAD id) const {
+        Status st;
+        return callFb([&] {
+            Ref<Firebird::IBlob> blob(attachment->openBlob(st.get(), transaction.get(), &id, 0, nullptr));
+            QByteArray data;
+            char chunk[16384];
+            for (;;) {
+                unsigned got = 0;
+                const int rc = blob->getSegment(st.get(), sizeof chunk, chunk, &got);
+                if (rc == Firebird::IStatus::RESULT_NO_DATA)
+                    break;
+                data.append(chunk, qsizetype(got));
+            }
+            blob->close(st.get());
+            blob.take();
+            return data;
+        });
+    }
+};
+
 Cursor::Cursor(Attachment& attachment, Transaction& transaction, Firebird::IResultSet* resultSet,
                Firebird::IMessageMetadata* metadata)
-    : m_attachment(attachment)
-    , m_transaction(transaction)
-    , m_resultSet(resultSet)
+    : m_resultSet(resultSet)
+    , m_blobReader(std::make_shared<BlobReader>(attachment.handle(), transaction.handle()))
     , m_names(std::make_shared<QByteArrayList>()) {
     Status st;
     const unsigned count = metadata->getCount(st.get());
@@ -347,31 +397,11 @@ Value Cursor::decode(const Column& c) const {
         return Value::fromDateTime(
             QDateTime(QDate(1899, 12, 30), QTime::fromMSecsSinceStartOfDay(int(readAt<ISC_TIME>(p) / 10))));
     case SQL_BLOB:
-        return Value::fromText(readBlob(p));
+        return Value::fromLazyText([reader = m_blobReader, id = readAt<ISC_QUAD>(p)] { return reader->read(id); });
     default:
         // Arrays and other types the programs never read come back as NULL rather than failing the row.
         return Value();
     }
-}
-
-QByteArray Cursor::readBlob(const unsigned char* idBytes) const {
-    ISC_QUAD id = readAt<ISC_QUAD>(idBytes);
-    Status st;
-    return callFb([&] {
-        Ref<Firebird::IBlob> blob(m_attachment.handle()->openBlob(st.get(), m_transaction.handle(), &id, 0, nullptr));
-        QByteArray data;
-        char chunk[16384];
-        for (;;) {
-            unsigned got = 0;
-            const int rc = blob->getSegment(st.get(), sizeof chunk, chunk, &got);
-            if (rc == Firebird::IStatus::RESULT_NO_DATA)
-                break;
-            data.append(chunk, qsizetype(got));
-        }
-        blob->close(st.get());
-        blob.take();
-        return data;
-    });
 }
 
 } // namespace vestrel::fb

@@ -16,7 +16,8 @@ class Transaction;
 class Cursor;
 
 // A prepared statement. Parameters are written as "?" or as ":NAME" (a name may occur several times);
-// both are numbered from 0 in order of appearance. Text given to a BLOB parameter is stored as a blob.
+// both are numbered from 0 in order of appearance. Text given to a BLOB parameter is stored as a blob;
+// text for any other parameter longer than its column, or than 32 765 bytes, raises FbError.
 // The attachment and the transaction must outlive the statement and its cursors.
 class Statement {
 public:
@@ -48,6 +49,8 @@ public:
 private:
     struct Input;
     Input buildInput();
+    // Raises FbError for a text longer than its column or than a VARCHAR parameter can carry.
+    void checkTextLength(unsigned index, qsizetype size, unsigned declaredType, unsigned declaredLength) const;
     Attachment& m_attachment;
     Transaction& m_transaction;
     QByteArrayList m_paramNames; // filled while m_sql is made, so it comes first
@@ -56,7 +59,8 @@ private:
     detail::Ref<Firebird::IStatement> m_statement;
 };
 
-// Rows of an open select, fetched one at a time.
+// Rows of an open select, fetched one at a time. Blob columns come as lazy text: the blob is read when
+// its value is first asked for, in the cursor's transaction (which must then still be active).
 class Cursor {
 public:
     ~Cursor();
@@ -80,12 +84,11 @@ private:
     };
     Cursor(Attachment& attachment, Transaction& transaction, Firebird::IResultSet* resultSet,
            Firebird::IMessageMetadata* metadata);
+    struct BlobReader;
     Value decode(const Column& column) const;
-    QByteArray readBlob(const unsigned char* id) const;
 
-    Attachment& m_attachment;
-    Transaction& m_transaction;
     detail::Ref<Firebird::IResultSet> m_resultSet;
+    std::shared_ptr<BlobReader> m_blobReader;
     std::vector<Column> m_columns;
     std::shared_ptr<QByteArrayList> m_names;
     std::vector<unsigned char> m_buffer;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace vestrel::fb {
 
@@ -18,6 +19,30 @@ template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 } // namespace
 
+// Shared by the copies of one value, so the text is read at most once whichever copy asks first.
+struct Value::LazyText {
+    std::function<QByteArray()> load;
+    std::optional<QByteArray> text;
+
+    const QByteArray& get() {
+        if (!text)
+            text = load();
+        return *text;
+    }
+};
+
+Value Value::fromLazyText(std::function<QByteArray()> load) {
+    auto lazy = std::make_shared<LazyText>();
+    lazy->load = std::move(load);
+    return Value(std::move(lazy));
+}
+
+Value::Kind Value::kind() const {
+    if (std::holds_alternative<std::shared_ptr<LazyText>>(m_data))
+        return Kind::Text;
+    return static_cast<Kind>(m_data.index());
+}
+
 QByteArray Value::asText() const {
     return std::visit(
         Overloaded{
@@ -26,30 +51,33 @@ QByteArray Value::asText() const {
             [](double v) { return QByteArray::number(v, 'g', 15); },
             [](const QByteArray& v) { return v; },
             [](const QDateTime& v) { return v.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1(); },
+            [](const std::shared_ptr<LazyText>& v) { return v->get(); },
         },
         m_data);
 }
 
 qint64 Value::asInt64() const {
-    return std::visit(Overloaded{
-                          [](std::monostate) -> qint64 { return 0; },
-                          [](qint64 v) { return v; },
-                          [](double v) -> qint64 {
-                              // 2^63 is exactly representable; anything at or beyond it does not fit.
-                              if (!std::isfinite(v) || std::fabs(v) >= 9223372036854775808.0)
-                                  conversionError(QByteArray::number(v), "integer");
-                              return std::llround(v);
-                          },
-                          [](const QByteArray& v) -> qint64 {
-                              bool ok = false;
-                              const qint64 n = v.trimmed().toLongLong(&ok, 10);
-                              if (!ok)
-                                  conversionError(v, "integer");
-                              return n;
-                          },
-                          [](const QDateTime& v) -> qint64 { conversionError(v.toString().toLatin1(), "integer"); },
-                      },
-                      m_data);
+    return std::visit(
+        Overloaded{
+            [](std::monostate) -> qint64 { return 0; },
+            [](qint64 v) { return v; },
+            [](double v) -> qint64 {
+                // 2^63 is exactly representable; anything at or beyond it does not fit.
+                if (!std::isfinite(v) || std::fabs(v) >= 9223372036854775808.0)
+                    conversionError(QByteArray::number(v), "integer");
+                return std::llround(v);
+            },
+            [](const QByteArray& v) -> qint64 {
+                bool ok = false;
+                const qint64 n = v.trimmed().toLongLong(&ok, 10);
+                if (!ok)
+                    conversionError(v, "integer");
+                return n;
+            },
+            [](const QDateTime& v) -> qint64 { conversionError(v.toString().toLatin1(), "integer"); },
+            [this](const std::shared_ptr<LazyText>&) -> qint64 { return Value::fromText(asText()).asInt64(); },
+        },
+        m_data);
 }
 
 qint32 Value::asInteger() const {
@@ -73,6 +101,7 @@ double Value::asDouble() const {
                 return d;
             },
             [](const QDateTime& v) -> double { conversionError(v.toString().toLatin1(), "floating point"); },
+            [this](const std::shared_ptr<LazyText>&) { return Value::fromText(asText()).asDouble(); },
         },
         m_data);
 }

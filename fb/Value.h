@@ -4,6 +4,7 @@
 #include <QByteArrayList>
 #include <QDateTime>
 
+#include <functional>
 #include <memory>
 #include <variant>
 #include <vector>
@@ -19,9 +20,13 @@ public:
     static Value fromDouble(double v) { return Value(v); }
     static Value fromText(QByteArray v) { return Value(std::move(v)); }
     static Value fromDateTime(QDateTime v) { return Value(std::move(v)); }
+    // Text read only when first asked for, then kept: a blob is fetched as its id and read on demand,
+    // so a walk that never needs a row's blob never reads it, and a blob that cannot be read fails
+    // where it is asked for. `load` raises FbError when the text cannot be read.
+    static Value fromLazyText(std::function<QByteArray()> load);
 
     enum class Kind { Null, Integer, Double, Text, DateTime };
-    Kind kind() const { return static_cast<Kind>(m_data.index()); }
+    Kind kind() const;
     bool isNull() const { return kind() == Kind::Null; }
 
     // NULL reads as "", numbers in decimal, dates as "yyyy-MM-dd hh:mm:ss".
@@ -36,7 +41,8 @@ public:
     QDateTime asDateTime() const;
 
 private:
-    using Data = std::variant<std::monostate, qint64, double, QByteArray, QDateTime>;
+    struct LazyText;
+    using Data = std::variant<std::monostate, qint64, double, QByteArray, QDateTime, std::shared_ptr<LazyText>>;
     template <typename T>
     explicit Value(T v)
         : m_data(std::move(v)) {}

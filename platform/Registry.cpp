@@ -219,8 +219,11 @@ std::optional<RegistryValue> Registry::ReadValue(const QByteArray& name) const {
     case regfile::kRegDword:
         value.type = RegistryType::DWord;
         break;
-    default:
+    case regfile::kRegBinary:
         value.type = RegistryType::Binary;
+        break;
+    default:
+        value.type = RegistryType::Other;
         break;
     }
     return value;
@@ -248,7 +251,7 @@ int Registry::ReadInteger(const QByteArray& name) const {
 
 QByteArray Registry::ReadBinaryData(const QByteArray& name) const {
     const auto value = ReadValue(name);
-    if (!value || value->type != RegistryType::Binary)
+    if (!value || (value->type != RegistryType::Binary && value->type != RegistryType::Other))
         throw RegistryError("Invalid data type for '" + nameOf(name) + "'");
     return value->data;
 }
@@ -263,6 +266,8 @@ void Registry::WriteValues(const RegistryValueList& values) {
     for (const auto& entry : values) {
         if (hasLineBreak(entry.first))
             throw RegistryError("Failed to set data for '" + nameOf(entry.first) + "': the name holds a line break");
+        if (entry.second.type == RegistryType::Other)
+            throw RegistryError("Failed to set data for '" + nameOf(entry.first) + "': no type given");
     }
     if (values.isEmpty())
         return;

@@ -21,7 +21,9 @@ public:
 
 enum class RegistryHive { CurrentUser, LocalMachine };
 
-enum class RegistryType { String = 1, Binary = 3, DWord = 4 }; // REG_SZ, REG_BINARY, REG_DWORD
+// REG_SZ, REG_BINARY, REG_DWORD; Other is any type this store does not interpret (REG_NONE, REG_QWORD,
+// REG_MULTI_SZ, ...), whose data reads as raw bytes.
+enum class RegistryType { String = 1, Binary = 3, DWord = 4, Other = -1 };
 
 struct RegistryValue {
     RegistryType type = RegistryType::String;
@@ -65,13 +67,14 @@ public:
 
     // Values of the current key. Reads see the store as it is on disk at the time of the call.
     bool ValueExists(const QByteArray& name) const;
-    // REG_EXPAND_SZ reads as a string; other types this store does not interpret read as binary data.
+    // REG_EXPAND_SZ reads as a string; other types this store does not interpret read as Other.
     std::optional<RegistryValue> ReadValue(const QByteArray& name) const;
     // A missing value reads as an empty string; a value of another type raises RegistryError.
     QByteArray ReadString(const QByteArray& name) const;
     // A missing value or one of another type raises RegistryError.
     int ReadInteger(const QByteArray& name) const;
-    // The data of a REG_BINARY value; a missing value or one of another type raises RegistryError.
+    // The data of a REG_BINARY value or of a type the store does not interpret; a missing value or a
+    // string or DWORD raises RegistryError.
     QByteArray ReadBinaryData(const QByteArray& name) const;
 
     // Writes raise RegistryError when no key is open or the store cannot be written.

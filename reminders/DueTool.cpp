@@ -8,6 +8,7 @@
 #include "reminders/DatabaseSettings.h"
 #include "reminders/DismissalRecord.h"
 #include "reminders/MemTable.h"
+#include "reminders/ReminderMessages.h"
 #include "reminders/RicThread.h"
 
 #include <QFileInfo>
@@ -135,9 +136,15 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
 
     MemTable memTB;
     try {
-        fb::Query ricorr(connection.attachment(), connection.transaction(), "select * from RICORRENZE");
+        fb::Query ricorr(connection.attachment(), connection.transaction(), ReminderMessages::WalkSQL);
         ricorr.Open();
+        ReminderMessages messages(connection.attachment(), connection.transaction());
         ReminderEvaluation evaluation(memTB, ricorr, ParseFilterArguments(options.codes), clock);
+        evaluation.setMessageReader([&](qint64 id) { return messages.Read(id); });
+        // A damaged row hides nothing but itself: it is told, and the others are listed.
+        evaluation.setSkippedRowReport([err](const QByteArray& id, const QString& reason) {
+            fail(err, u"reminder "_s + QString::fromLatin1(id) + u" skipped: "_s + oneLine(reason).simplified());
+        });
         evaluation.Execute([] { return false; });
         ricorr.Close();
         connection.Commit();

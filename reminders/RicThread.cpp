@@ -1,6 +1,7 @@
 #include "reminders/RicThread.h"
 
 #include "reminders/DueDates.h"
+#include "reminders/RemindersLog.h"
 #include "reminders/Scanf.h"
 
 #include <exception>
@@ -13,7 +14,8 @@ enum Criterion { Once = 0, Daily = 1, Weekly = 2, Monthly = 3, Yearly = 4 };
 
 } // namespace
 
-ReminderEvaluation::ReminderEvaluation(MemTable& memTB, fb::Query& ricorr, ReminderFilters filters, const Clock& clock)
+ReminderEvaluation::ReminderEvaluation(MemTable& memTB, fb::RowSource& ricorr, ReminderFilters filters,
+                                       const Clock& clock)
     : m_memTB(memTB)
     , m_ricorr(ricorr)
     , m_filters(std::move(filters))
@@ -53,12 +55,26 @@ void ReminderEvaluation::Execute(const std::function<bool()>& terminated) {
                     break; // never due
                 }
             }
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // A row that cannot be handled (missing column, unreadable value, database or registry
             // error) is skipped; the walk goes on.
+            reportSkipped(QString::fromLocal8Bit(e.what()));
         }
         m_ricorr.Next();
     }
+}
+
+void ReminderEvaluation::reportSkipped(const QString& reason) const {
+    QByteArray id = "?";
+    try {
+        id = m_ricorr.FieldByName("ID").asText();
+    } catch (const std::exception&) {
+        // The reason already says what is wrong with the row; "?" stands for its unknown ID.
+    }
+    if (m_skipped)
+        m_skipped(id, reason);
+    else
+        qCWarning(lcReminders).noquote() << "reminder" << QString::fromLatin1(id) << "skipped:" << reason;
 }
 
 qint64 ReminderEvaluation::currentId() const {
@@ -141,21 +157,23 @@ void ReminderEvaluation::AddDueReminder() {
     MemTBRow row;
     row.ID = m_ricorr.FieldByName("ID").asInteger();
     row.Descrizione = m_ricorr.FieldByName("DESCRIZIONE").asText();
-    row.Messaggio = m_ricorr.FieldByName("MESSAGGIO").asText();
+    row.Messaggio = m_readMessage ? m_readMessage(row.ID) : m_ricorr.FieldByName("MESSAGGIO").asText();
     row.CRITERIO = qint16(m_ricorr.FieldByName("CRITERIO").asInteger());
     m_memTB.Append(std::move(row));
 }
 
-TRicThread::TRicThread(MemTable& memTB, fb::Query& ricorr, ReminderFilters filters, const Clock& clock, QObject* parent)
+TRicThread::TRicThread(MemTable& memTB, fb::RowSource& ricorr, ReminderFilters filters, const Clock& clock,
+                       QObject* parent)
     : QThread(parent)
     , m_evaluation(memTB, ricorr, std::move(filters), clock) {}
 
 void TRicThread::run() {
     try {
         m_evaluation.Execute([this] { return isInterruptionRequested(); });
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // A dataset that cannot even be walked leaves the table as far as it got; the display shows
-        // what there is and nothing is reported, as for a failing row.
+        // what there is.
+        qCWarning(lcReminders).noquote() << "the walk of the reminders stopped:" << QString::fromLocal8Bit(e.what());
     }
 }
 

@@ -4,6 +4,7 @@
 #include "platform/ProgramDir.h"
 
 #include <QDir>
+#include <QFile>
 
 using namespace Qt::StringLiterals;
 
@@ -11,13 +12,22 @@ namespace vestrel {
 
 namespace {
 
-// The local program's "database" folder with its trailing separator, in this system's own path form
-// so that the embedded engine can open the file.
-QByteArray localDatabaseFolder() {
+// The local program's "database" folder with its trailing separator, in this system's own path form.
+QString localDatabaseFolder() {
 #ifdef _WIN32
-    return cp1252::fromUnicode(QDir::toNativeSeparators(programDirectory()) + u"database\\"_s);
+    return QDir::toNativeSeparators(programDirectory()) + u"database\\"_s;
 #else
-    return cp1252::fromUnicode(programDirectory() + u"database/"_s);
+    return programDirectory() + u"database/"_s;
+#endif
+}
+
+// A name the embedded engine opens in this process names the file as the file system spells it
+// ("/home/nicolò" is UTF-8 on Linux); a name that goes to a server stays in the connection's cp1252.
+QByteArray localName(const QString& path) {
+#ifdef _WIN32
+    return cp1252::fromUnicode(path);
+#else
+    return QFile::encodeName(path);
 #endif
 }
 
@@ -41,10 +51,13 @@ QByteArray ComposeDatabaseName(const QByteArray& host, const QByteArray& file, i
             break;
         }
     }
-    if (file.contains('\\') || file.contains('/'))
+    const bool pathGiven = file.contains('\\') || file.contains('/');
+    if (host.isEmpty())
+        return localName(pathGiven ? cp1252::toUnicode(file) : localDatabaseFolder() + cp1252::toUnicode(file));
+    if (pathGiven)
         result += file;
     else
-        result += localDatabaseFolder() + file;
+        result += cp1252::fromUnicode(localDatabaseFolder()) + file;
     return result;
 }
 

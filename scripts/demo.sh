@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Vestrel demo: builds everything in build-demo/, makes an embedded Firebird database with sample
-# reminders and shows which are due today (vericorr-due), then starts the chat relay server on loopback
+# reminders, shows which are due today (vericorr-due) and starts VERicorr on it so that they slide in as
+# popups, then starts the chat relay server on loopback
 # and two chat clients ("anna" and "bruno"), each with its own program folder, registry store and
 # machine name, so that they can message each other, use a group and ask for read receipts.
 # Real windows when a display is available; otherwise under Xvfb, or on the offscreen platform.
@@ -13,7 +14,7 @@ scripts/install-deps.sh
 
 build="$root/build-demo"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TESTS=OFF -DVESTREL_BENCH=OFF
-cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due vestrel_lang
+cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due VERicorr vestrel_lang
 bin="$build/bin"
 
 # Without a display: a virtual one when Xvfb is there, else Qt's offscreen platform.
@@ -32,9 +33,9 @@ port=${VESTREL_DEMO_CHAT_PORT:-47110}
 pids=()
 cleanup() {
     # The clients first, so that they log out while the server still listens.
-    for pid in "${pids[@]:1}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]:1}"; do wait "$pid" 2>/dev/null || true; done
-    [ ${#pids[@]} -gt 0 ] && kill -TERM "${pids[0]}" 2>/dev/null || true
+    for pid in "${pids[@]:2}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]:2}"; do wait "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]:0:2}"; do kill -TERM "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -rf "$demo"
 }
@@ -60,10 +61,19 @@ due --dismiss "$first"
 echo "demo: after dismissing reminder $first (vericorr-due --dismiss $first):" >&2
 due | sed 's/^/    /' >&2
 
+# The reminders client as a login script starts it: today's reminders slide in at the bottom right.
+# It copies its program folder's files beside the program, as an installation has them.
+cp "$bin"/VE_ita.dll "$bin"/VE_eng.dll "$reminders/program/"
+VESTREL_PROGRAM_DIR="$reminders/program" VESTREL_REGISTRY_DIR="$reminders/registry" "$bin/VERicorr" x \
+    2> >(sed -u 's/^/[VERicorr] /' >&2) &
+pids+=($!)
+echo "demo: VERicorr x started; its popups stay until clicked (click the text to read one)." >&2
+echo "demo: to edit the reminders: VESTREL_PROGRAM_DIR=$reminders/program VESTREL_REGISTRY_DIR=$reminders/registry $bin/VERicorr" >&2
+
 "$bin/chatserver" --listen 127.0.0.1 --port "$port" 2> >(sed -u 's/^/[chatserver] /' >&2) &
 pids+=($!)
 sleep 0.5
-if ! kill -0 "${pids[0]}" 2>/dev/null; then
+if ! kill -0 "${pids[1]}" 2>/dev/null; then
     echo "demo: the chat server could not start on 127.0.0.1:$port (set VESTREL_DEMO_CHAT_PORT to another port)" >&2
     exit 1
 fi
@@ -93,7 +103,7 @@ start_client bruno pc-bruno
 
 # Both windows open at the same place; move bruno's beside anna's where an X display allows it.
 if [ "${QT_QPA_PLATFORM:-}" != offscreen ] && command -v xdotool >/dev/null; then
-    for window in $(timeout 15 xdotool search --sync --onlyvisible --pid "${pids[2]}" 2>/dev/null); do
+    for window in $(timeout 15 xdotool search --sync --onlyvisible --pid "${pids[3]}" 2>/dev/null); do
         xdotool windowmove "$window" 730 135 2>/dev/null || true
     done
 fi
@@ -106,4 +116,4 @@ demo: close both windows or press Ctrl+C to end.
 TEXT
 
 # The demo ends when both clients have ended (or on Ctrl+C).
-wait "${pids[1]}" "${pids[2]}" 2>/dev/null || true
+wait "${pids[2]}" "${pids[3]}" 2>/dev/null || true

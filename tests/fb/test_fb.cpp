@@ -1,11 +1,13 @@
 #include "fb/Attachment.h"
 #include "fb/Connection.h"
+#include "fb/DataSet.h"
 #include "fb/Query.h"
 #include "fb/Script.h"
 #include "fb/Statement.h"
 #include "fb/Transaction.h"
 #include "tests/fb/SchemaDatabase.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -28,6 +30,9 @@ private slots:
     void namedParametersAndGenerator();
     void transactionsCommitRetainingAndRollback();
     void nowaitReportsLockConflictAtOnce();
+    void connectionRunsInWin1252Dialect1ReadCommitted();
+    void textParametersAreBounded();
+    void lazyBlobsAndTheDataSet();
     void errorsCarryFirebirdsMessage_data();
     void errorsCarryFirebirdsMessage();
     void connectionOwnsDefaultTransaction();
@@ -144,15 +149,122 @@ void TestFb::nowaitReportsLockConflictAtOnce() {
         att.execute(tr, "insert into POSTAZIONI (SIGLA, DESCRIZIONE) values ('01', 'a')");
         tr.commit();
     }
-    Transaction first(att);
+    // The holder of the row is another attachment, as another workstation would be.
+    Attachment other = Attachment::attach(m_path, user);
+    Transaction first(other);
+    other.execute(first, "update POSTAZIONI set DESCRIZIONE = 'b'");
+
     Transaction second(att);
-    att.execute(first, "update POSTAZIONI set DESCRIZIONE = 'b'");
+    // The engine records the transaction's lock time-out: 0 for one that does not wait.
+    Query mode(att, second,
+               "select MON$LOCK_TIMEOUT, MON$ISOLATION_MODE from MON$TRANSACTIONS "
+               "where MON$TRANSACTION_ID = current_transaction");
+    mode.Open();
+    QCOMPARE(mode.Current().at(0).asInteger(), 0);
+    QCOMPARE(mode.Current().at(1).asInteger(), 2); // read committed, record version
+    QElapsedTimer clock;
+    clock.start();
     try {
         att.execute(second, "update POSTAZIONI set DESCRIZIONE = 'c'");
         QFAIL("the second update should meet the first one's lock");
     } catch (const FbError& e) {
         QVERIFY2(QByteArray(e.what()).contains("update conflicts with concurrent update"), e.what());
+        QVERIFY(e.isLockConflict());
     }
+    QVERIFY2(clock.elapsed() < 2000, "the conflict must come at once, not after waiting");
+}
+
+void TestFb::connectionRunsInWin1252Dialect1ReadCommitted() {
+    Connection connection;
+    connection.setDatabaseName(m_path);
+    connection.setParams(user);
+    connection.Open();
+    Query info(connection.attachment(), connection.transaction(),
+               "select trim(c.RDB$CHARACTER_SET_NAME), d.MON$SQL_DIALECT, t.MON$ISOLATION_MODE, t.MON$LOCK_TIMEOUT "
+               "from MON$ATTACHMENTS a join RDB$CHARACTER_SETS c on c.RDB$CHARACTER_SET_ID = a.MON$CHARACTER_SET_ID "
+               "cross join MON$DATABASE d join MON$TRANSACTIONS t on t.MON$TRANSACTION_ID = current_transaction "
+               "where a.MON$ATTACHMENT_ID = current_connection");
+    info.Open();
+    QCOMPARE(info.Current().at(0).asText(), QByteArray("WIN1252"));
+    QCOMPARE(info.Current().at(1).asInteger(), 1);
+    QCOMPARE(info.Current().at(2).asInteger(), 2);
+    QCOMPARE(info.Current().at(3).asInteger(), 0);
+    // The connection's own dialect: in dialect 1 an integer division gives a fraction.
+    Query division(connection.attachment(), connection.transaction(), "select 1 / 2 from RDB$DATABASE");
+    division.Open();
+    QCOMPARE(division.Current().at(0).asDouble(), 0.5);
+}
+
+void TestFb::textParametersAreBounded() {
+    Attachment att = Attachment::attach(m_path, user);
+    Transaction tr(att);
+    Statement insert(att, tr, "insert into POSTAZIONI (SIGLA, DESCRIZIONE) values (:SIGLA, :DESCRIZIONE)");
+    insert.setParam("SIGLA", Value::fromText("01"));
+    insert.setParam("DESCRIZIONE", Value::fromText(QByteArray(41, 'x'))); // the column holds 40
+    QVERIFY_THROWS_EXCEPTION(FbError, insert.execute());
+    // 65 536 + 5 bytes would wrap to 5 in a 16-bit length and store a cut text without a word.
+    insert.setParam("DESCRIZIONE", Value::fromText(QByteArray(65541, 'y')));
+    QVERIFY_THROWS_EXCEPTION(FbError, insert.execute());
+    Statement compare(att, tr, "select count(*) from POSTAZIONI where DESCRIZIONE = ? || ''");
+    compare.setParam(0, Value::fromText(QByteArray(32766, 'z')));
+    QVERIFY_THROWS_EXCEPTION(FbError, compare.openCursor());
+    insert.setParam("DESCRIZIONE", Value::fromText(QByteArray(40, 'x')));
+    insert.execute();
+}
+
+void TestFb::lazyBlobsAndTheDataSet() {
+    Connection connection;
+    connection.setDatabaseName(m_path);
+    connection.setParams(user);
+    connection.Open();
+    DataSet ricorr(connection);
+    ricorr.SelectSQL = "select ID, DESCRIZIONE, MESSAGGIO from RICORRENZE";
+    ricorr.InsertSQL = "insert into RICORRENZE (ID, DESCRIZIONE, MESSAGGIO) values (:ID, :DESCRIZIONE, :MESSAGGIO)";
+    ricorr.ModifySQL = "update RICORRENZE set ID = :ID, DESCRIZIONE = :DESCRIZIONE, MESSAGGIO = :MESSAGGIO "
+                       "where ID = :OLD_ID";
+    ricorr.DeleteSQL = "delete from RICORRENZE where ID = :OLD_ID";
+    ricorr.RefreshSQL = "select ID, DESCRIZIONE, MESSAGGIO from RICORRENZE where ID = :ID";
+    ricorr.GeneratorField = "ID";
+    ricorr.GeneratorName = "RICORR_ID_GEN";
+    ricorr.Open();
+    QCOMPARE(ricorr.RecordCount(), 0);
+    QCOMPARE(ricorr.FieldNames(), (QByteArrayList{"ID", "DESCRIZIONE", "MESSAGGIO"}));
+
+    ricorr.Append();
+    ricorr.SetFieldValue("DESCRIZIONE", Value::fromText("Nuovo"));
+    ricorr.SetFieldValue("MESSAGGIO", Value::fromText("Testo \xe8"));
+    ricorr.Post();
+    QCOMPARE(ricorr.FieldByName("ID").asInteger(), 1);
+    QCOMPARE(ricorr.FieldByName("MESSAGGIO").asText(), QByteArray("Testo \xe8"));
+
+    // A failed post keeps the edit: the key changed to one that is taken.
+    ricorr.Append();
+    ricorr.SetFieldValue("ID", Value::fromInteger(5));
+    ricorr.Post();
+    ricorr.Edit();
+    ricorr.SetFieldValue("ID", Value::fromInteger(1));
+    ricorr.SetFieldValue("DESCRIZIONE", Value::fromText("Doppio"));
+    QVERIFY_THROWS_EXCEPTION(FbError, ricorr.Post());
+    QCOMPARE(ricorr.state(), DataSet::State::Edit);
+    QCOMPARE(ricorr.FieldByName("DESCRIZIONE").asText(), QByteArray("Doppio"));
+    ricorr.SetFieldValue("ID", Value::fromInteger(6));
+    ricorr.Post();
+    QCOMPARE(ricorr.FieldByName("ID").asInteger(), 6);
+
+    ricorr.First();
+    ricorr.Delete();
+    QCOMPARE(ricorr.RecordCount(), 1);
+    QCOMPARE(ricorr.FieldByName("ID").asInteger(), 6);
+    connection.Commit();
+    // A blob value outlives the query that fetched it: read later, it reads as written.
+    Transaction tr(connection.attachment());
+    Statement insert(connection.attachment(), tr, "update RICORRENZE set MESSAGGIO = 'dopo'");
+    insert.execute();
+    Query q(connection.attachment(), tr, "select MESSAGGIO from RICORRENZE");
+    q.Open();
+    const Value message = q.FieldByName("MESSAGGIO");
+    q.Close();
+    QCOMPARE(message.asText(), QByteArray("dopo"));
 }
 
 void TestFb::errorsCarryFirebirdsMessage_data() {
@@ -235,6 +347,11 @@ void TestFb::remoteNames_data() {
     QTest::newRow("spx") << QByteArray("server@vol1\\a.gdb") << true;
     QTest::newRow("colon after folder") << QByteArray("/data/x:y.fdb") << false;
     QTest::newRow("doubled slash") << QByteArray("//data/a.fdb") << false;
+    QTest::newRow("host and port") << QByteArray("server/3051:/data/a.fdb") << true;
+    QTest::newRow("host and service") << QByteArray("server/gds_db:C:\\dati\\a.gdb") << true;
+    QTest::newRow("one-letter host") << QByteArray("x:path.fdb") << true;
+    QTest::newRow("one-letter host, relative folder") << QByteArray("x:dati\\a.gdb") << true;
+    QTest::newRow("slash in the path before a colon") << QByteArray("/data/x/3051:y.fdb") << false;
 }
 
 void TestFb::remoteNames() {

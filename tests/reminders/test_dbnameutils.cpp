@@ -1,5 +1,8 @@
+#include "fb/Attachment.h"
 #include "reminders/dbNameUtils.h"
+#include "tests/fb/SchemaDatabase.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +17,7 @@ private slots:
     void composeDatabaseName();
     void openConfigIniReadsBesideTheProgram();
     void missingConfigIniReadsEmpty();
+    void nonAsciiProgramFolder();
 };
 
 void TestDbNameUtils::composeDatabaseName_data() {
@@ -84,6 +88,28 @@ void TestDbNameUtils::missingConfigIniReadsEmpty() {
     const std::unique_ptr<IniFile> ini = OpenConfigIni();
     QCOMPARE(ini->ReadString("Database", "File", ""), QByteArray());
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("config.ini"))));
+}
+
+void TestDbNameUtils::nonAsciiProgramFolder() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString program = dir.filePath(QStringLiteral("nicol\u00f2/vestrel/"));
+    QVERIFY(QDir().mkpath(program + QStringLiteral("database")));
+    qputenv("VESTREL_PROGRAM_DIR", QFile::encodeName(program));
+
+    // Opened in this process: the file system's spelling, so the embedded engine finds the file.
+    const QByteArray local = ComposeDatabaseName("", "archivio.fdb", 0);
+    QCOMPARE(local, QFile::encodeName(program + QStringLiteral("database/archivio.fdb")));
+    testing::createSchemaDatabase(local);
+    QVERIFY(QFile::exists(program + QStringLiteral("database/archivio.fdb")));
+    fb::Attachment::attach(local, testing::SchemaUser).detach();
+    // A path from config.ini (cp1252) names the same file.
+    QCOMPARE(
+        ComposeDatabaseName("", QByteArray(dir.path().toLocal8Bit()) + "/nicol\xf2/vestrel/database/archivio.fdb", 0),
+        local);
+    // Sent to a server: the connection's cp1252, as composed.
+    QCOMPARE(ComposeDatabaseName("server", "archivio.fdb", 0),
+             "server:" + QByteArray(dir.path().toLocal8Bit()) + "/nicol\xf2/vestrel/database/archivio.fdb");
 }
 
 QTEST_GUILESS_MAIN(TestDbNameUtils)

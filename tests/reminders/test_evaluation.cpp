@@ -7,6 +7,7 @@
 #include "platform/Registry.h"
 #include "reminders/DatabaseSettings.h"
 #include "reminders/DismissalRecord.h"
+#include "reminders/ReminderMessages.h"
 #include "reminders/RicThread.h"
 #include "tests/fb/SchemaDatabase.h"
 
@@ -20,6 +21,7 @@
 
 using namespace vestrel;
 using namespace vestrel::fb;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -66,6 +68,8 @@ private slots:
     void filters();
     void badRowsAreSkipped();
     void badDismissalValues();
+    void dismissalsOfOtherTypesSkipTheRow();
+    void aMessageThatCannotBeReadSkipsOnlyItsRow();
     void dismissalBinaryFormat();
     void walkStopsWhenTerminated();
     void loadDatabaseSettings();
@@ -279,6 +283,88 @@ void TestEvaluation::badDismissalValues() {
         QByteArray("\x00\xff garbage [HKEY_CURRENT_USER\\software\\pelk software\\vestrel\\alert\n\"1\"=hex:zz", 72));
     hive.close();
     QCOMPARE(evaluate(QDate(2024, 3, 15)).RecordCount(), 6);
+}
+
+void TestEvaluation::dismissalsOfOtherTypesSkipTheRow() {
+    setRows({{1, Value::fromInteger(1), ""}, {2, Value::fromInteger(3), "0"}, {3, Value::fromInteger(1), ""}});
+    // REG_QWORD (hex(b)) and REG_NONE (hex(0)) holding 8 bytes of a valid date are no dismissal date.
+    QFile hive(registryHiveFile(RegistryHive::CurrentUser));
+    QVERIFY(hive.open(QIODevice::WriteOnly));
+    hive.write("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\software\\pelk software\\vestrel\\alert]\r\n"
+               "\"1\"=hex(b):00,00,00,00,c0,26,e6,40\r\n\"2\"=hex(0):00,00,00,00,c0,26,e6,40\r\n");
+    hive.close();
+    Registry registry;
+    QVERIFY(registry.OpenKey(AlertKey, false));
+    QCOMPARE(registry.ReadValue("1")->type, RegistryType::Other);
+    QVERIFY_THROWS_EXCEPTION(DismissalError, DecodeDismissalDate(*registry.ReadValue("1")));
+
+    QList<QByteArray> skipped;
+    Transaction tr(m_att);
+    Query ricorr(m_att, tr, "select * from RICORRENZE order by ID");
+    ricorr.Open();
+    MemTable table;
+    FixedClock clock(QDate(2024, 3, 16));
+    ReminderEvaluation evaluation(table, ricorr, {}, clock);
+    evaluation.setSkippedRowReport([&](const QByteArray& id, const QString&) { skipped.append(id); });
+    evaluation.Execute([] { return false; });
+    QCOMPARE(ids(table), (QList<qint32>{3})); // the monthly row's unreadable dismissal makes it not due
+    QCOMPARE(skipped, (QList<QByteArray>{"1"}));
+}
+
+void TestEvaluation::aMessageThatCannotBeReadSkipsOnlyItsRow() {
+    // An office database whose messages are UTF8: one holds a character WIN1252 lacks, which the
+    // program's connection cannot read. That row is skipped and reported; the others are shown.
+    const QByteArray path = QFile::encodeName(m_dir.filePath(QStringLiteral("utf8.fdb")));
+    testing::createSchemaDatabase(path);
+    {
+        Attachment utf8 = Attachment::attach(path, {"user_name=SYSDBA", "password=x", "lc_ctype=UTF8"});
+        Transaction tr(utf8);
+        utf8.execute(tr, "recreate table RICORRENZE (ID integer, POSTAZIONE varchar(2), UTENTE varchar(2), "
+                         "DESCRIZIONE varchar(60), MESSAGGIO blob sub_type text character set UTF8, "
+                         "CRITERIO smallint, SOTTOCRITERIO varchar(20), FINACTIVE varchar(1))");
+        tr.commit();
+        Transaction rows(utf8);
+        Statement insert(utf8, rows,
+                         "insert into RICORRENZE (ID, DESCRIZIONE, MESSAGGIO, CRITERIO, FINACTIVE) "
+                         "values (?, ?, ?, 1, ?)");
+        const QByteArray messages[] = {"primo", "\xd0\x96 cirillico", "terzo", "\xd0\x96 inattivo"};
+        for (int id = 1; id <= 4; ++id) {
+            insert.setParam(0, Value::fromInteger(id));
+            insert.setParam(1, Value::fromText("Promemoria " + QByteArray::number(id)));
+            insert.setParam(2, Value::fromText(messages[id - 1]));
+            insert.setParam(3, Value::fromText(id == 4 ? "1" : "0")); // not due: its message is never read
+            insert.execute();
+        }
+        rows.commit();
+    }
+    Attachment att = Attachment::attach(path, user);
+    Transaction tr(att);
+    // Selecting the message with the row fails the whole cursor at that row.
+    Query everything(att, tr, "select * from RICORRENZE order by ID");
+    QVERIFY_THROWS_EXCEPTION(FbError, {
+        everything.Open();
+        while (!everything.Eof())
+            everything.Next();
+    });
+
+    Query ricorr(att, tr, QByteArray(ReminderMessages::WalkSQL) + " order by ID");
+    ricorr.Open();
+    ReminderMessages messages(att, tr);
+    MemTable table;
+    FixedClock clock(QDate(2024, 3, 15));
+    ReminderEvaluation evaluation(table, ricorr, {}, clock);
+    evaluation.setMessageReader([&](qint64 id) { return messages.Read(id); });
+    QStringList reasons;
+    QList<QByteArray> skipped;
+    evaluation.setSkippedRowReport([&](const QByteArray& id, const QString& reason) {
+        skipped.append(id);
+        reasons.append(reason);
+    });
+    evaluation.Execute([] { return false; });
+    QCOMPARE(ids(table), (QList<qint32>{1, 3}));
+    QCOMPARE(table.at(1).Messaggio, QByteArray("terzo"));
+    QCOMPARE(skipped, (QList<QByteArray>{"2"}));
+    QVERIFY2(reasons.value(0).contains(u"transliterate"_s), qPrintable(reasons.value(0)));
 }
 
 void TestEvaluation::dismissalBinaryFormat() {

@@ -1,0 +1,238 @@
+#include "fb/DataSet.h"
+
+#include "fb/Connection.h"
+#include "fb/Statement.h"
+
+namespace vestrel::fb {
+
+DataSet::DataSet(Connection& connection)
+    : m_connection(connection) {}
+
+void DataSet::Open() {
+    Close();
+    Statement select(m_connection.attachment(), m_connection.transaction(), SelectSQL);
+    auto cursor = select.openCursor();
+    m_names = std::make_shared<QByteArrayList>(cursor->columnNames());
+    Row row;
+    while (cursor->fetch(row))
+        m_rows.push_back(std::move(row));
+    m_state = State::Browse;
+    m_current = 0;
+    m_eof = false;
+    changed();
+    scrolled();
+}
+
+void DataSet::Close() {
+    m_rows.clear();
+    m_buffer.clear();
+    m_state = State::Inactive;
+    m_current = 0;
+    m_eof = false;
+}
+
+void DataSet::checkActive() const {
+    if (m_state == State::Inactive)
+        throw FbError("dataset is not open");
+}
+
+void DataSet::scrolled() {
+    if (AfterScroll)
+        AfterScroll();
+}
+
+void DataSet::changed() {
+    if (OnRowsChanged)
+        OnRowsChanged();
+}
+
+void DataSet::First() {
+    MoveTo(0);
+}
+
+void DataSet::Last() {
+    MoveTo(RecordCount() - 1);
+}
+
+void DataSet::Next() {
+    checkActive();
+    if (Modified())
+        Post();
+    if (m_current + 1 < RecordCount()) {
+        ++m_current;
+        scrolled();
+    } else {
+        m_eof = true;
+    }
+}
+
+void DataSet::Prior() {
+    checkActive();
+    if (m_current > 0)
+        MoveTo(m_current - 1);
+}
+
+void DataSet::MoveTo(qsizetype index) {
+    checkActive();
+    if (Modified())
+        Post();
+    m_eof = false;
+    m_current = std::clamp<qsizetype>(index, 0, std::max<qsizetype>(0, RecordCount() - 1));
+    scrolled();
+}
+
+qsizetype DataSet::fieldIndex(QByteArrayView name) const {
+    if (m_names) {
+        for (qsizetype i = 0; i < m_names->size(); ++i) {
+            if (m_names->at(i).compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+    }
+    throw FbError("Field '" + name.toByteArray().toStdString() + "' not found");
+}
+
+const Value& DataSet::FieldByName(QByteArrayView name) const {
+    checkActive();
+    const qsizetype index = fieldIndex(name);
+    if (Modified())
+        return m_buffer.at(size_t(index));
+    if (m_rows.empty() || m_eof)
+        throw FbError("no current record");
+    return m_rows[size_t(m_current)].at(index);
+}
+
+void DataSet::SetFieldValue(QByteArrayView name, Value value) {
+    if (!Modified())
+        throw FbError("dataset not in edit or insert mode");
+    m_buffer[size_t(fieldIndex(name))] = std::move(value);
+}
+
+std::optional<qsizetype> DataSet::Locate(QByteArrayView field, const QByteArray& value) const {
+    checkActive();
+    const qsizetype index = fieldIndex(field);
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].at(index).asText() == value)
+            return qsizetype(i);
+    }
+    return std::nullopt;
+}
+
+void DataSet::Edit() {
+    checkActive();
+    if (Modified())
+        return;
+    if (m_rows.empty())
+        throw FbError("no current record");
+    const Row& row = m_rows[size_t(m_current)];
+    m_buffer.assign(size_t(row.count()), Value());
+    for (qsizetype i = 0; i < row.count(); ++i)
+        m_buffer[size_t(i)] = row.at(i);
+    m_state = State::Edit;
+}
+
+void DataSet::Append() {
+    checkActive();
+    if (Modified())
+        Post();
+    m_buffer.assign(size_t(m_names ? m_names->size() : 0), Value());
+    m_state = State::Insert;
+    if (OnNewRecord)
+        OnNewRecord();
+}
+
+void DataSet::execute(const QByteArray& sql, const std::vector<Value>& values, const Row* old) {
+    Statement statement(m_connection.attachment(), m_connection.transaction(), sql);
+    const QByteArrayList& params = statement.paramNames();
+    for (qsizetype i = 0; i < params.size(); ++i) {
+        const QByteArray& name = params.at(i);
+        if (name.size() > 4 && name.left(4).compare("OLD_", Qt::CaseInsensitive) == 0) {
+            if (!old)
+                throw FbError("parameter '" + name.toStdString() + "' has no old value");
+            statement.setParam(int(i), old->at(fieldIndex(name.mid(4))));
+        } else {
+            statement.setParam(int(i), values.at(size_t(fieldIndex(name))));
+        }
+    }
+    statement.execute();
+}
+
+std::optional<Row> DataSet::refresh(const std::vector<Value>& values) {
+    if (RefreshSQL.isEmpty())
+        return std::nullopt;
+    Statement statement(m_connection.attachment(), m_connection.transaction(), RefreshSQL);
+    const QByteArrayList& params = statement.paramNames();
+    for (qsizetype i = 0; i < params.size(); ++i)
+        statement.setParam(int(i), values.at(size_t(fieldIndex(params.at(i)))));
+    auto cursor = statement.openCursor();
+    Row fresh;
+    if (!cursor->fetch(fresh) || fresh.count() != qsizetype(m_names->size()))
+        return std::nullopt;
+    // The row keeps the dataset's column names, so lookups stay the same whichever statement read it.
+    std::vector<Value> copied;
+    copied.reserve(size_t(fresh.count()));
+    for (qsizetype i = 0; i < fresh.count(); ++i)
+        copied.push_back(fresh.at(i));
+    return Row(m_names, std::move(copied));
+}
+
+void DataSet::Post() {
+    checkActive();
+    if (!Modified())
+        return;
+    std::vector<Value> values = m_buffer;
+    if (m_state == State::Insert) {
+        if (!GeneratorField.isEmpty()) {
+            Value& key = values.at(size_t(fieldIndex(GeneratorField)));
+            if (key.isNull())
+                key = Value::fromInteger(
+                    m_connection.attachment().generatorValue(m_connection.transaction(), GeneratorName));
+        }
+        execute(InsertSQL, values, nullptr);
+    } else {
+        const Row& old = m_rows[size_t(m_current)];
+        execute(ModifySQL, values, &old);
+    }
+    std::optional<Row> fresh = refresh(values);
+    Row row = fresh ? std::move(*fresh) : Row(m_names, values);
+    if (m_state == State::Insert) {
+        m_rows.push_back(std::move(row));
+        m_current = RecordCount() - 1;
+    } else {
+        m_rows[size_t(m_current)] = std::move(row);
+    }
+    const bool inserted = m_state == State::Insert;
+    m_state = State::Browse;
+    m_buffer.clear();
+    m_eof = false;
+    changed();
+    if (inserted)
+        scrolled();
+}
+
+void DataSet::Cancel() {
+    if (!Modified())
+        return;
+    m_buffer.clear();
+    m_state = State::Browse;
+    scrolled();
+}
+
+void DataSet::Delete() {
+    checkActive();
+    if (m_state == State::Insert) {
+        Cancel();
+        return;
+    }
+    if (m_rows.empty())
+        throw FbError("no current record");
+    execute(DeleteSQL, {}, &m_rows[size_t(m_current)]);
+    m_rows.erase(m_rows.begin() + m_current);
+    m_buffer.clear();
+    m_state = State::Browse;
+    m_current = std::clamp<qsizetype>(m_current, 0, std::max<qsizetype>(0, RecordCount() - 1));
+    m_eof = false;
+    changed();
+    scrolled();
+}
+
+} // namespace vestrel::fb

@@ -1,0 +1,17 @@
+#include "reminders/ReminderMessages.h"
+
+namespace vestrel {
+
+ReminderMessages::ReminderMessages(fb::Attachment& attachment, fb::Transaction& transaction)
+    : m_select(attachment, transaction, "select MESSAGGIO from RICORRENZE where ID = ?") {}
+
+QByteArray ReminderMessages::Read(qint64 id) {
+    m_select.setParam(0, fb::Value::fromInteger(id));
+    auto cursor = m_select.openCursor();
+    fb::Row row;
+    if (!cursor->fetch(row))
+        return {}; // deleted since the walk read it
+    return row.at(0).asText();
+}
+
+} // namespace vestrel

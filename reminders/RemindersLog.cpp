@@ -1,0 +1,7 @@
+#include "reminders/RemindersLog.h"
+
+namespace vestrel {
+
+Q_LOGGING_CATEGORY(lcReminders, "vestrel.reminders")
+
+} // namespace vestrel
