@@ -1,5 +1,6 @@
 #include "chat/ClientHandleThread.h"
 
+#include "chat/ChatLog.h"
 #include "platform/TcpClient.h"
 
 namespace vestrel {
@@ -26,13 +27,19 @@ void TClientHandleThread::run() {
                 [this] {
                     try {
                         m_dispatch(m_buffer);
-                    } catch (...) {
+                    } catch (const std::exception& failure) {
                         // a record whose handling fails is dropped; the next one is read as usual
+                        qCWarning(lcChat) << "received record dropped:" << failure.what();
+                    } catch (...) {
+                        qCWarning(lcChat) << "received record dropped: unknown failure";
                     }
                 },
                 Qt::BlockingQueuedConnection);
-        } catch (...) {
+        } catch (const std::exception& failure) {
             // a read that ends with the connection; the next check of the loop sees it closed
+            qCDebug(lcChat) << "receiving ended:" << failure.what();
+        } catch (...) {
+            qCDebug(lcChat) << "receiving ended: unknown failure";
         }
     }
 }
