@@ -88,9 +88,13 @@ int ChatShell::runModal(QDialog& dialog) {
 
 void ChatShell::start(const QStringList& arguments) {
     SelectLanguage(u"DAVerOdov"_s);
+    QSplitter* splitter = m_window->Splitter1;
+    const QList<int> designHeights{splitter->widget(0)->height(), splitter->widget(1)->height()};
     FormSaver1->Loaded();
-    // The splitter lays its panels out itself: give it the heights the layout kept.
-    m_window->Splitter1->setSizes({m_window->Splitter1->widget(0)->height(), m_window->Splitter1->widget(1)->height()});
+    // The splitter lays its panels out itself: give it the heights the layout kept, if any.
+    const QList<int> keptHeights{splitter->widget(0)->height(), splitter->widget(1)->height()};
+    if (keptHeights != designHeights)
+        splitter->setSizes(keptHeights);
     TrayIcon1->OnStartup = [arguments](QObject*, bool& showMainForm) {
         showMainForm = !ShellRules::startsHidden(arguments);
     };

@@ -35,7 +35,6 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     , m_hostName(std::move(hostName)) {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Impostazioni Client"_s);
-    setFixedSize(312, 353);
     paintSkyBlue(this);
 
     auto* layout = new QVBoxLayout(this);
@@ -96,6 +95,8 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     buttons->addStretch();
     buttons->addWidget(Button2);
     layout->addLayout(buttons);
+    // The design size, widened where this desktop's font needs more room for the check boxes' texts.
+    setFixedSize(QSize(312, 353).expandedTo(sizeHint()));
 }
 
 void TForm1::showEvent(QShowEvent* event) {
