@@ -120,7 +120,7 @@ void BM_ClientDispatch(benchmark::State& state) {
     config.Server = "127.0.0.1";
     config.Porta = QByteArray::number(feeder.port());
     config.Notifica = "0";
-    config.Mostra = "0"; // the benchmark connects once the pane is filled
+    config.Mostra = "0";           // the benchmark connects once the pane is filled
     UserConfigStore::save(config); // the start-up reads the settings from their stores
     SilentBoxes boxes;
     SilentSound sound;
@@ -164,6 +164,40 @@ void BM_ClientDispatch(benchmark::State& state) {
     window.Disconnect(config.Nick);
 }
 BENCHMARK(BM_ClientDispatch)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The window's share of the work: the lines alone, added to the hidden window's pane of 10 000 lines,
+// with the new-line notification listening.
+void BM_PaneAppend(benchmark::State& state) {
+    const int lines = int(state.range(0));
+    QTemporaryDir dir;
+    qputenv("VESTREL_PROGRAM_DIR", dir.path().toLocal8Bit());
+    qputenv("VESTREL_REGISTRY_DIR", dir.path().toLocal8Bit());
+    TUserConfig config;
+    config.Mostra = "0";
+    UserConfigStore::save(config);
+    SilentBoxes boxes;
+    SilentSound sound;
+    BenchTray tray;
+    ChatShell::Seams seams;
+    seams.tray = &tray;
+    seams.sound = &sound;
+    ChatShell shell(config, boxes, seams);
+    shell.start({QStringLiteral("chatclient"), QStringLiteral("--tray")});
+    QString earlier;
+    for (int i = 0; i < paneLines; ++i)
+        earlier += QStringLiteral("altro: riga precedente numero %1\n").arg(i);
+    QPlainTextEdit* pane = shell.window().IncomingMessages;
+    for (auto _ : state) {
+        state.PauseTiming();
+        pane->setPlainText(earlier);
+        shell.slidePopUp().ClosePopUps();
+        state.ResumeTiming();
+        for (int i = 0; i < lines; ++i)
+            pane->appendPlainText(QStringLiteral("altro: messaggio di prova"));
+    }
+    state.SetItemsProcessed(state.iterations() * lines);
+}
+BENCHMARK(BM_PaneAppend)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

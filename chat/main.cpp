@@ -1,3 +1,4 @@
+#include "bench/StartupProbe.h"
 #include "chat/ChatShell.h"
 #include "chat/ClientFrmMain.h"
 #include "chat/UserConfig.h"
@@ -43,6 +44,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.FormCloseQuery(); });
 
     shell.start(QCoreApplication::arguments());
+    vestrel::bench::probeStartup(window);
     const int status = app.exec();
     shell.saveLayout();
     return status;
