@@ -5,6 +5,7 @@
 #include "chat/ConnectionPictures.h"
 #include "chat/GroupEditorDialog.h"
 #include "chat/GroupListDialog.h"
+#include "chat/HiddenPaneLayout.h"
 #include "chat/InfoDialog.h"
 #include "chat/LocalTexts.h"
 #include "chat/NotifySound.h"
@@ -73,6 +74,7 @@ ChatShell::ChatShell(TUserConfig& config, MessageBoxes& boxes, Seams seams, QObj
     buildTrayIcon();
     buildPopup();
 
+    new HiddenPaneLayout(m_window->IncomingMessages);
     connect(m_window.get(), &TClientFrmMain::conversationChanged, this, &ChatShell::IncomingMessagesChange);
     connect(m_window.get(), &TClientFrmMain::closeCommand, this, &ChatShell::FormCloseCommand);
     connect(m_window.get(), &TClientFrmMain::formShown, this, &ChatShell::applyShellTexts);

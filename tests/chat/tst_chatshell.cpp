@@ -27,9 +27,11 @@
 #include <QFile>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
 
@@ -441,6 +443,25 @@ private slots:
         QCOMPARE(s.shell->slidePopUp().PopupCount(), 8);
         s.shell->slidePopUp().ClosePopUps();
         QTRY_VERIFY(openSlidePopUps().isEmpty());
+    }
+
+    void linesAddedWhileHiddenAreInTheViewWhenShown() {
+        writeRegistryString("Popup", "0");
+        Shell s;
+        s.shell->start({u"chatclient"_s});
+        QScrollBar* scroll = s.window().IncomingMessages->verticalScrollBar();
+        QCOMPARE(scroll->maximum(), 0);
+        s.hide();
+        for (int i = 0; i < 200; ++i)
+            s.addLine(u"bob: riga "_s + QString::number(i));
+        s.shell->showWindow();
+        QTRY_VERIFY(scroll->maximum() > 150); // one step per line beyond those the view shows
+        QCOMPARE(s.window().IncomingMessages->document()->lastBlock().text(), u"bob: riga 199"_s);
+        // Shown, the view follows each line again.
+        const int before = scroll->maximum();
+        for (int i = 0; i < 50; ++i)
+            s.addLine(u"bob: ancora "_s + QString::number(i));
+        QCOMPARE(scroll->maximum(), before + 50);
     }
 
     // Group dialogs ---------------------------------------------------------------------------------
