@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLayout>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
@@ -95,8 +96,12 @@ void ChatShell::start(const QStringList& arguments) {
     FormSaver1->Loaded();
     // The splitter lays its panels out itself: give it the heights the layout kept, if any.
     const QList<int> keptHeights{splitter->widget(0)->height(), splitter->widget(1)->height()};
-    if (keptHeights != designHeights)
-        splitter->setSizes(keptHeights);
+    if (keptHeights != designHeights) {
+        // Lay the restored window out first, so the splitter divides its real height.
+        m_window->layout()->activate();
+        splitter->setSizes(
+            {keptHeights[0], std::max(0, splitter->height() - splitter->handleWidth() - keptHeights[0])});
+    }
     TrayIcon1->OnStartup = [arguments](QObject*, bool& showMainForm) {
         showMainForm = !ShellRules::startsHidden(arguments);
     };

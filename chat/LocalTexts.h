@@ -23,7 +23,6 @@ inline constexpr int BalloonWhenHidden = 49927;
 inline constexpr int PopupTitle = 49928;
 inline constexpr int ClientConnected = 49929;
 inline constexpr int ConnectedClientsCount = 49930;
-inline constexpr int ClientDisconnected = 49931;
 } // namespace ChatMessage
 
 // The language library's text `ident`, or `builtIn` when no library is loaded or it lacks the number:

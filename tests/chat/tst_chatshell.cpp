@@ -24,12 +24,14 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
@@ -432,6 +434,18 @@ private slots:
         QVERIFY(s.shell->windowShowing());
     }
 
+    void theDesktopSoundNeverHoldsTheWindowUp() {
+        // Here there may be no sound device at all: a missing file or device plays nothing, and the
+        // call returns at once either way.
+        DesktopNotifySound sound;
+        QElapsedTimer clock;
+        clock.start();
+        sound.play(programFile(u"Notify.wav"_s)); // missing
+        sound.play(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/Notify.wav"_s);
+        sound.play(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/Notify.wav"_s); // still playing, or no device
+        QVERIFY2(clock.elapsed() < 3000, "starting a sound must not wait for it");
+    }
+
     void aFloodOfLinesStopsWhenTheScreenIsFull() {
         Shell s;
         s.shell->start({u"chatclient"_s});
@@ -462,6 +476,24 @@ private slots:
         for (int i = 0; i < 50; ++i)
             s.addLine(u"bob: ancora "_s + QString::number(i));
         QCOMPARE(scroll->maximum(), before + 50);
+    }
+
+    void theLayoutIsKeptBetweenRuns() {
+        {
+            Shell s;
+            s.shell->start({u"chatclient"_s});
+            s.window().setGeometry(400, 200, 380, 600);
+            QSplitter* splitter = s.window().Splitter1;
+            QTRY_COMPARE(s.window().height(), 600);
+            splitter->setSizes({330, splitter->height() - 330 - splitter->handleWidth()});
+            QTRY_COMPARE(s.window().Splitter1->widget(0)->height(), 330);
+        } // the layout is saved as the program ends
+        Registry user(RegistryHive::CurrentUser);
+        QVERIFY(user.OpenKey("Software\\Pelk Software\\Vestrel\\Chat\\ClientFrmMain\\Panel1", false));
+        Shell s;
+        s.shell->start({u"chatclient"_s});
+        QCOMPARE(s.window().size(), QSize(380, 600));
+        QTRY_COMPARE(s.window().Splitter1->widget(0)->height(), 330);
     }
 
     // Group dialogs ---------------------------------------------------------------------------------
