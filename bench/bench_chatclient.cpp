@@ -131,6 +131,7 @@ void BM_ClientDispatch(benchmark::State& state) {
     ChatShell shell(config, boxes, seams);
     TClientFrmMain& window = shell.window();
     shell.start({QStringLiteral("chatclient"), QStringLiteral("--tray")}); // hidden in the tray
+    QCoreApplication::processEvents();                                     // the queued start-up steps
     QString earlier;
     for (int i = 0; i < paneLines; ++i)
         earlier += QStringLiteral("altro: riga precedente numero %1\n").arg(i);
@@ -183,6 +184,7 @@ void BM_PaneAppend(benchmark::State& state) {
     seams.sound = &sound;
     ChatShell shell(config, boxes, seams);
     shell.start({QStringLiteral("chatclient"), QStringLiteral("--tray")});
+    QCoreApplication::processEvents(); // the queued start-up steps
     QString earlier;
     for (int i = 0; i < paneLines; ++i)
         earlier += QStringLiteral("altro: riga precedente numero %1\n").arg(i);

@@ -28,7 +28,8 @@ void TClientHandleThread::run() {
                 m_batch.append(TChatRecord());
                 m_client.ReadBuffer(m_batch.last().data(), TChatRecord::Size, m_generation);
             } while (m_batch.size() < maxBatch && m_client.ReadAheadBytes() >= TChatRecord::Size);
-            QMetaObject::invokeMethod(m_context, [this] { dispatchBatch(); }, Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                m_context, [this] { dispatchBatch(); }, Qt::BlockingQueuedConnection);
         } catch (const std::exception& failure) {
             // a read that ends with the connection; the next check of the loop sees it closed
             qCDebug(lcChat) << "receiving ended:" << failure.what();

@@ -100,6 +100,11 @@ struct Shell {
             delete popup;
     }
     TClientFrmMain& window() { return shell->window(); }
+    // Starts the shell and lets its queued start-up steps run.
+    void start(const QStringList& arguments) {
+        shell->start(arguments);
+        QCoreApplication::processEvents();
+    }
     void hide() {
         window().showMinimized();
         QTRY_VERIFY(window().isHidden() || !tray.available);
@@ -206,7 +211,7 @@ private slots:
             settings->Button1->click();
             return settings->result();
         };
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QCOMPARE(s.modal.shown, QStringList{u"Form1"_s});
         QCOMPARE(s.boxes.texts(u"information"_s), QStringList{u"Inserire i valori per la connessione"_s});
         QCOMPARE(s.config.Host, QByteArray("pc-test"));
@@ -238,7 +243,7 @@ private slots:
         writeRegistryString("Mostra", "1");
         Shell s;
         QSignalSpy terminate(&s.window(), &TClientFrmMain::applicationTerminateRequested);
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QCOMPARE(s.modal.shown, QStringList{u"Form1"_s});
         QCOMPARE(terminate.count(), 1);
     }
@@ -260,7 +265,7 @@ private slots:
         QFETCH(bool, shown);
         Shell s(trayHost);
         QVERIFY(s.window().isHidden()); // nothing is shown before the start decides
-        s.shell->start(arguments);
+        s.start(arguments);
         QCOMPARE(s.shell->windowShowing(), shown);
         if (trayHost) {
             QVERIFY(s.tray.shown.contains(s.shell->trayIcon().uID()));
@@ -273,7 +278,7 @@ private slots:
 
     void trayHostGoingAwayBringsTheWindowBack() {
         Shell s;
-        s.shell->start({u"chatclient"_s, u"x"_s});
+        s.start({u"chatclient"_s, u"x"_s});
         QVERIFY(s.window().isHidden());
         s.tray.available = false;
         TTrayIconHandler::TrayHostLost();
@@ -294,7 +299,7 @@ private slots:
         QFETCH(bool, hidden);
         QFETCH(bool, ticked);
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         if (hidden)
             s.hide();
         writeRegistryString("Popup", popup); // read when the menu opens, not at start
@@ -317,7 +322,7 @@ private slots:
     void attivaPopUpTwiceReturnsToTheFirstStateAndSavesEachTime() {
         writeRegistryString("Popup", "1");
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QCOMPARE(s.config.Popup, QByteArray("1"));
         emit s.shell->trayMenu().aboutToShow();
         s.shell->AttivaPopUp1->trigger();
@@ -332,7 +337,7 @@ private slots:
 
     void clicksOnTheIcon() {
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         TTrayIcon& icon = s.shell->trayIcon();
         s.shell->TrayIcon1Click();
         TrayNotifyData balloon = s.tray.lastBalloon();
@@ -354,7 +359,7 @@ private slots:
     void closeCommandHidesAndInformsWhileCheckIsOn() {
         writeRegistryString("Check", "1");
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         s.modal.next << [](QDialog& dialog) {
             auto* info = qobject_cast<TOKBottomDlg*>(&dialog);
             info->CheckBox1->setChecked(true); // "Non mostrare più questo messaggio"
@@ -376,7 +381,7 @@ private slots:
     void closeWithoutATrayLeavesTheWindowOnTheTaskbar() {
         writeRegistryString("Check", "0");
         Shell s(false);
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QVERIFY(!s.window().close());
         QTRY_VERIFY(s.window().isMinimized());
         QVERIFY(s.window().isVisible());
@@ -413,7 +418,7 @@ private slots:
         writeRegistryString("Suono", suono);
         writeRegistryString("Nick", "anna");
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         s.config.Timer = 7;
         if (hidden)
             s.hide();
@@ -448,7 +453,7 @@ private slots:
 
     void aFloodOfLinesStopsWhenTheScreenIsFull() {
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         s.hide();
         for (int i = 0; i < 500; ++i)
             s.addLine(u"bob: messaggio "_s + QString::number(i));
@@ -462,7 +467,7 @@ private slots:
     void linesAddedWhileHiddenAreInTheViewWhenShown() {
         writeRegistryString("Popup", "0");
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QScrollBar* scroll = s.window().IncomingMessages->verticalScrollBar();
         QCOMPARE(scroll->maximum(), 0);
         s.hide();
@@ -481,7 +486,7 @@ private slots:
     void theLayoutIsKeptBetweenRuns() {
         {
             Shell s;
-            s.shell->start({u"chatclient"_s});
+            s.start({u"chatclient"_s});
             s.window().setGeometry(400, 200, 380, 600);
             QSplitter* splitter = s.window().Splitter1;
             QTRY_COMPARE(s.window().height(), 600);
@@ -491,7 +496,7 @@ private slots:
         Registry user(RegistryHive::CurrentUser);
         QVERIFY(user.OpenKey("Software\\Pelk Software\\Vestrel\\Chat\\ClientFrmMain\\Panel1", false));
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QCOMPARE(s.window().size(), QSize(380, 600));
         QTRY_COMPARE(s.window().Splitter1->widget(0)->height(), 330);
     }
@@ -621,7 +626,7 @@ private slots:
         QByteArrayList names;
         GroupStore::CreateOrReplaceGroup(ini, "Magazzino", {"luca"}, names);
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QCOMPARE(s.window().ComboBox1->count(), 2);
         QVERIFY(s.window().GestioneGruppi1->isEnabled());
         QCOMPARE(s.window().GestioneGruppi1->shortcut(), QKeySequence(u"Ctrl+G"_s));
@@ -644,7 +649,7 @@ private slots:
         file.write("[GRCREATI]\r\n0=Ufficio\r\nCount=molti\r\n");
         file.close();
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QCOMPARE(s.boxes.texts(u"error"_s).size(), 1);
         QVERIFY(s.shell->windowShowing());
         RecordingBoxes boxes;
@@ -664,7 +669,7 @@ private slots:
         user.WriteInteger(csLocale::LocaleValue, 1);
         writeRegistryString("Mostra", "1");
         Shell s;
-        s.shell->start({u"chatclient"_s});
+        s.start({u"chatclient"_s});
         QCOMPARE(s.boxes.texts(u"information"_s).value(0), u"Enter the connection settings"_s);
         QCOMPARE(s.window().windowTitle(), u"Vestrel Chat"_s);
         QCOMPARE(s.window().Impostazioni1->text(), u"&Settings"_s);

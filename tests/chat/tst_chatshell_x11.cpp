@@ -74,6 +74,7 @@ private slots:
         ChatShell shell(config, boxes, seams);
         shell.window().Client().setLocalName("pc-anna");
         shell.start({u"chatclient"_s, u"/min"_s});
+        QCoreApplication::processEvents(); // the queued start-up steps
         QVERIFY(shell.window().isHidden());
         QVERIFY(shell.trayIcon().IconVisible());
         // The icon sits in the panel's tray at the bottom of the screen.
