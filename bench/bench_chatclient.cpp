@@ -1,9 +1,15 @@
-// Records received and dispatched per second by a chat client whose window is hidden: a feeder on
-// loopback sends MESSAGE records as fast as the client takes them; each one goes through the
-// receiving thread, the hand-over to the window's thread and the dispatch into the conversation pane.
+// Records received and dispatched per second by a chat client whose window is hidden in the tray and
+// whose conversation pane already holds 10 000 lines: a feeder on loopback sends MESSAGE records as fast
+// as the client takes them; each one goes through the receiving thread, the hand-over to the window's
+// thread, the dispatch into the conversation pane and the new-line notification (whose popups stop
+// once the screen is full).
 #include "chat/ChatRecord.h"
+#include "chat/ChatShell.h"
 #include "chat/ClientFrmMain.h"
+#include "chat/NotifySound.h"
 #include "components/MessageBoxes.h"
+#include "components/SlidePopUp.h"
+#include "components/TrayShell.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -31,6 +37,30 @@ public:
     bool question(const QString&) override { return false; }
 };
 
+class SilentSound : public NotifySound {
+public:
+    void play(const QString&) override {}
+};
+
+// A notification area that takes every icon, so the window can hide in it.
+class BenchTray : public TrayShell {
+public:
+    bool isAvailable() const override { return true; }
+    bool add(const TrayNotifyData&) override { return true; }
+    bool modify(const TrayNotifyData&) override { return true; }
+    bool remove(quintptr) override { return true; }
+    bool setVersion(quintptr, int) override { return true; }
+    bool cursorPos(QPoint& pos) const override {
+        pos = {};
+        return true;
+    }
+    Qt::KeyboardModifiers keyboardModifiers() const override { return {}; }
+    int doubleClickTime() const override { return 400; }
+    void popupMenu(QMenu*, const QPoint&) override {}
+};
+
+constexpr int paneLines = 10000;
+
 // Accepts one client and sends it a burst of records each time `go` is raised.
 class Feeder {
 public:
@@ -53,10 +83,11 @@ public:
     }
     quint16 port() const { return m_port; }
     void acceptClient() { m_client = ::accept(m_listener, nullptr, nullptr); }
+    // `burst` must outlive the send: it is read in place, not copied.
     void sendBurst(const QByteArray& burst) {
         if (m_thread.joinable())
             m_thread.join();
-        m_thread = std::thread([this, burst] {
+        m_thread = std::thread([this, &burst] {
             const char* data = burst.constData();
             size_t left = size_t(burst.size());
             while (left > 0) {
@@ -89,8 +120,21 @@ void BM_ClientDispatch(benchmark::State& state) {
     config.Server = "127.0.0.1";
     config.Porta = QByteArray::number(feeder.port());
     config.Notifica = "0";
+    config.Mostra = "0";           // the benchmark connects once the pane is filled
+    UserConfigStore::save(config); // the start-up reads the settings from their stores
     SilentBoxes boxes;
-    TClientFrmMain window(config, boxes); // never shown
+    SilentSound sound;
+    BenchTray tray;
+    ChatShell::Seams seams;
+    seams.tray = &tray;
+    seams.sound = &sound;
+    ChatShell shell(config, boxes, seams);
+    TClientFrmMain& window = shell.window();
+    shell.start({QStringLiteral("chatclient"), QStringLiteral("--tray")}); // hidden in the tray
+    QCoreApplication::processEvents();                                     // the queued start-up steps
+    QString earlier;
+    for (int i = 0; i < paneLines; ++i)
+        earlier += QStringLiteral("altro: riga precedente numero %1\n").arg(i);
     std::thread accepter([&feeder] { feeder.acceptClient(); });
     window.Connect();
     accepter.join();
@@ -107,18 +151,55 @@ void BM_ClientDispatch(benchmark::State& state) {
     for (int i = 0; i < records; ++i)
         burst += message.toByteArray();
 
+    window.IncomingMessages->setPlainText(earlier);
     for (auto _ : state) {
         dispatched = 0;
         feeder.sendBurst(burst);
         loop.exec();
         state.PauseTiming();
-        window.IncomingMessages->clear();
+        window.IncomingMessages->setPlainText(earlier);
+        shell.slidePopUp().ClosePopUps();
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * records);
     window.Disconnect(config.Nick);
 }
 BENCHMARK(BM_ClientDispatch)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The window's share of the work: the lines alone, added to the hidden window's pane of 10 000 lines,
+// with the new-line notification listening.
+void BM_PaneAppend(benchmark::State& state) {
+    const int lines = int(state.range(0));
+    QTemporaryDir dir;
+    qputenv("VESTREL_PROGRAM_DIR", dir.path().toLocal8Bit());
+    qputenv("VESTREL_REGISTRY_DIR", dir.path().toLocal8Bit());
+    TUserConfig config;
+    config.Mostra = "0";
+    UserConfigStore::save(config);
+    SilentBoxes boxes;
+    SilentSound sound;
+    BenchTray tray;
+    ChatShell::Seams seams;
+    seams.tray = &tray;
+    seams.sound = &sound;
+    ChatShell shell(config, boxes, seams);
+    shell.start({QStringLiteral("chatclient"), QStringLiteral("--tray")});
+    QCoreApplication::processEvents(); // the queued start-up steps
+    QString earlier;
+    for (int i = 0; i < paneLines; ++i)
+        earlier += QStringLiteral("altro: riga precedente numero %1\n").arg(i);
+    QPlainTextEdit* pane = shell.window().IncomingMessages;
+    for (auto _ : state) {
+        state.PauseTiming();
+        pane->setPlainText(earlier);
+        shell.slidePopUp().ClosePopUps();
+        state.ResumeTiming();
+        for (int i = 0; i < lines; ++i)
+            pane->appendPlainText(QStringLiteral("altro: messaggio di prova"));
+    }
+    state.SetItemsProcessed(state.iterations() * lines);
+}
+BENCHMARK(BM_PaneAppend)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -1,11 +1,13 @@
 #include "chat/ClientFrmMain.h"
 
+#include "chat/ChatLog.h"
 #include "chat/ChatTexts.h"
 #include "chat/ClientHandleThread.h"
 #include "chat/Composer.h"
 #include "chat/ConnectionPictures.h"
 #include "chat/Dispatch.h"
 #include "chat/GroupStore.h"
+#include "chat/LocalTexts.h"
 #include "components/MessageBoxes.h"
 #include "components/csLocale.h"
 #include "platform/Cp1252.h"
@@ -129,7 +131,7 @@ void TClientFrmMain::buildWindow() {
 }
 
 void TClientFrmMain::buildMenu() {
-    QMenu* file = menuBar()->addMenu(u"&File"_s);
+    QMenu* file = File1 = menuBar()->addMenu(u"&File"_s);
     Impostazioni1 = file->addAction(u"&Impostazioni"_s, this, &TClientFrmMain::Impostazioni1Click);
     Impostazioni1->setEnabled(bool(m_dialogs.settings));
     file->addSeparator();
@@ -156,23 +158,24 @@ QWidget* TClientFrmMain::buildUpperPanel() {
     layout->setContentsMargins(6, 4, 6, 2);
 
     auto* header = new QHBoxLayout;
-    header->addWidget(new QLabel(u"Messaggi inviati e ricevuti :"_s));
+    LabelMessaggi = new QLabel(u"Messaggi inviati e ricevuti :"_s);
+    header->addWidget(LabelMessaggi);
     Pulisci = new QToolButton;
     Pulisci->setText(u"Pulisci"_s);
     Pulisci->setAutoRaise(true);
     connect(Pulisci, &QToolButton::clicked, this, &TClientFrmMain::Pulisci1Click);
     header->addWidget(Pulisci);
     header->addStretch();
-    auto* clientsLabel = new QLabel(u"Client Connessi"_s);
-    clientsLabel->setFixedWidth(110);
-    header->addWidget(clientsLabel);
+    LabelClientConnessi = new QLabel(u"Client Connessi"_s);
+    LabelClientConnessi->setFixedWidth(110);
+    header->addWidget(LabelClientConnessi);
     layout->addLayout(header);
 
     // Labels that are never shown; the localisation still gives them their texts.
-    for (const QString& caption : {u"Host Server:"_s, u"Porta Server:"_s, QString(), QString()}) {
-        auto* hidden = new QLabel(caption, panel);
+    LabelHostServer = new QLabel(u"Host Server:"_s, panel);
+    LabelPortaServer = new QLabel(u"Porta Server:"_s, panel);
+    for (QLabel* hidden : {LabelHostServer, LabelPortaServer, new QLabel(panel), new QLabel(panel)})
         hidden->hide();
-    }
 
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     auto* body = new QHBoxLayout;
@@ -205,14 +208,18 @@ QWidget* TClientFrmMain::buildComposer() {
     layout->setContentsMargins(6, 2, 6, 4);
 
     auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(u"Comando:"_s));
+    LabelComando = new QLabel(u"Comando:"_s);
+    row->addWidget(LabelComando);
     EditCommand = new QComboBox;
-    EditCommand->addItems({u"MESSAGE"_s, u"DIALOG"_s});
+    // Each item carries its command word, so the choice still works when the items show localised texts.
+    for (const char* command : {ChatCommand::Message, ChatCommand::Dialog})
+        EditCommand->addItem(QString::fromLatin1(command), QByteArray(command));
     EditCommand->setCurrentIndex(-1);
     EditCommand->setToolTip(u"Scegli il tipo di messaggio"_s);
     connect(EditCommand, &QComboBox::activated, this, [this] { Memo1->setFocus(); });
     row->addWidget(EditCommand);
-    row->addWidget(new QLabel(u"Invia A: "_s));
+    LabelInviaA = new QLabel(u"Invia A: "_s);
+    row->addWidget(LabelInviaA);
     // The recipient box and the group selector share one place; the "Gruppo" box picks which shows.
     auto* recipientPlace = new QStackedWidget;
     Edit1 = new QLineEdit;
@@ -237,7 +244,8 @@ QWidget* TClientFrmMain::buildComposer() {
     checks->addStretch();
     layout->addLayout(checks);
 
-    layout->addWidget(new QLabel(u"Messaggio:"_s));
+    LabelMessaggio = new QLabel(u"Messaggio:"_s);
+    layout->addWidget(LabelMessaggio);
     auto* input = new QHBoxLayout;
     Memo1 = new QPlainTextEdit;
     Memo1->setObjectName(u"Memo1"_s);
@@ -307,6 +315,7 @@ void TClientFrmMain::guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& failure) {
+        qCWarning(lcChat) << failure.what();
         m_boxes.error(failureText(failure));
     }
 }
@@ -366,12 +375,13 @@ void TClientFrmMain::Connect() {
     const auto done = qScopeGuard([this] { m_busy = false; });
 
     if (m_config.Nick.isEmpty() || m_config.Host.isEmpty() || m_config.Porta.isEmpty()) {
-        m_boxes.information(u"Inserire i valori per la connessione"_s);
+        m_boxes.information(localText(ChatMessage::EnterConnectionValues, u"Inserire i valori per la connessione"_s));
         if (m_dialogs.settings && !m_dialogs.settings(m_config, this))
             emit applicationTerminateRequested();
     }
     if (m_config.Server.isEmpty() || m_config.Porta.isEmpty() || m_config.Nick.isEmpty()) {
-        m_boxes.information(u"Parametri per la connessione non inseriti"_s);
+        m_boxes.information(
+            localText(ChatMessage::ConnectionValuesMissing, u"Parametri per la connessione non inseriti"_s));
         return;
     }
     try {
@@ -379,8 +389,10 @@ void TClientFrmMain::Connect() {
         m_client.setPort(portNumber(m_config.Porta));
         try {
             runKeepingUiResponsive([this] { m_client.Connect(10000); });
-        } catch (const TcpError&) {
-            m_boxes.warning(u"Impossibile connettersi, controllare che tutti i parametri siano corretti"_s);
+        } catch (const TcpError& failure) {
+            qCInfo(lcChat) << "cannot connect:" << failure.what();
+            m_boxes.warning(localText(ChatMessage::CannotConnect,
+                                      u"Impossibile connettersi, controllare che tutti i parametri siano corretti"_s));
         }
         if (m_closing) {
             // The program began to end while the connect was waiting: it must not log in any more.
@@ -400,10 +412,11 @@ void TClientFrmMain::Connect() {
             writeRecord(makeChatRecord(ChatCommand::Message, sender(), ChatText::EntryNotice,
                                        everybody ? QByteArray() : m_clientList.keyFor(recipient)));
         }
-        StatusPanels[1]->setText(u"Client Connesso"_s);
+        StatusPanels[1]->setText(connectionStateText(true));
         showConnectionPicture(true);
-    } catch (const std::exception&) {
-        m_boxes.warning(u"Server disconnesso o Impostazioni errate"_s);
+    } catch (const std::exception& failure) {
+        qCWarning(lcChat) << "connect failed:" << failure.what();
+        m_boxes.warning(localText(ChatMessage::ServerDisconnected, u"Server disconnesso o Impostazioni errate"_s));
         addLine(m_config.Nick + ChatText::NotConnected);
     }
 }
@@ -439,7 +452,7 @@ void TClientFrmMain::ClientDisconnected() {
     if (m_client.Connected())
         return; // a newer connection is open: this event belongs to the previous one
     showConnectionState(false);
-    StatusPanels[2]->setText(u"Client connessi: 0"_s);
+    StatusPanels[2]->setText(connectedClientsText(0));
 }
 
 void TClientFrmMain::showConnectionState(bool connected) {
@@ -448,7 +461,7 @@ void TClientFrmMain::showConnectionState(bool connected) {
     Connetti1->setEnabled(!connected);
     EsciDalProgramma1->setEnabled(!connected);
     SpeedButton3->setEnabled(connected);
-    StatusPanels[1]->setText(connected ? u"Client Connesso"_s : u"Client Disconnesso"_s);
+    StatusPanels[1]->setText(connectionStateText(connected));
     showConnectionPicture(connected);
 }
 
@@ -459,7 +472,8 @@ void TClientFrmMain::Disconnetti1Click() {
 void TClientFrmMain::DisconnettiEdEsci1Click() {
     try {
         Disconnect(m_config.Nick);
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
+        qCWarning(lcChat) << "logout before exit failed:" << failure.what();
     }
     emit applicationTerminateRequested();
 }
@@ -508,21 +522,26 @@ void TClientFrmMain::FormCloseQuery() {
     m_closing = true;
     try {
         Disconnect(m_config.Nick);
-    } catch (const std::exception&) {
+    } catch (const std::exception& failure) {
+        qCWarning(lcChat) << "logout on close failed:" << failure.what();
     }
     m_clientList.clear();
 }
 
 void TClientFrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    Memo1->setFocus();
+    FormShow();
 }
 
 void TClientFrmMain::closeEvent(QCloseEvent* event) {
-    // Until the window can hide in the notification area, closing it ends the program: log out first.
-    FormCloseQuery();
-    event->accept();
-    emit applicationTerminateRequested();
+    // The close command only hides the window; the program ends through its exit commands, and a
+    // window whose close query has run (the session ends) may close.
+    if (m_closing) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    emit closeCommand();
 }
 
 // Receiving -----------------------------------------------------------------------------------------
@@ -536,7 +555,7 @@ void TClientFrmMain::ClientHandleDispatch(const TChatRecord& record) {
         ListBox1->clear();
         for (const QByteArray& name : outcome.listBoxNames)
             ListBox1->addItem(text(name));
-        StatusPanels[2]->setText(u"Client connessi: "_s + QString::number(outcome.clientCount));
+        StatusPanels[2]->setText(connectedClientsText(int(outcome.clientCount)));
         break;
     case DispatchOutcome::Line:
         addLine(outcome.text);
@@ -581,7 +600,7 @@ void TClientFrmMain::showNextNotice() {
         m_boxes.notify(Kind::Error, text(notice->text), closed);
         break;
     case ChatNotice::ReceiptQuestion:
-        m_boxes.notify(Kind::Question, text(notice->text), closed);
+        m_boxes.notify(Kind::Question, localText(ChatMessage::ReadReceiptQuestion, text(notice->text)), closed);
         break;
     case ChatNotice::Summary:
         m_boxes.notify(Kind::Information,
@@ -600,7 +619,7 @@ void TClientFrmMain::SendMessage() {
             lines.append(bytes(line));
     }
     ComposerState state;
-    state.commandText = bytes(EditCommand->currentText());
+    state.commandText = EditCommand->currentData().toByteArray();
     state.requestReceipt = CheckBox2->isChecked();
     state.toGroup = CheckBox1->isChecked();
     state.groupText = bytes(ComboBox1->currentText());
@@ -609,7 +628,7 @@ void TClientFrmMain::SendMessage() {
 
     const SendPlan plan = planSend(state, m_clientList, *m_groups, sender());
     if (plan.commandTextAfter)
-        EditCommand->setCurrentIndex(EditCommand->findText(text(*plan.commandTextAfter)));
+        EditCommand->setCurrentIndex(EditCommand->findData(*plan.commandTextAfter));
     for (const SendPlan::Step& step : plan.steps) {
         if (step.localLine)
             addLine(*step.localLine);

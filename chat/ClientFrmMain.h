@@ -17,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QListWidget;
 class QPlainTextEdit;
 class QSplitter;
@@ -79,6 +80,7 @@ public:
     void bringToFront();
 
     TcpClient& Client() { return m_client; }
+    const ClientList& clientList() const { return m_clientList; }
 
     // The widgets by the names the rest of the program and the tests use.
     QPlainTextEdit* IncomingMessages = nullptr;
@@ -102,6 +104,16 @@ public:
     QAction* EsciDalProgramma1 = nullptr;
     QAction* DisconnettiEdEsci1 = nullptr;
     QSplitter* Splitter1 = nullptr;
+    // Labels that only take localised texts: "Host Server:", "Porta Server:" (never shown), "Messaggi
+    // inviati e ricevuti :", "Client Connessi", "Comando:", "Messaggio:", "Invia A: ".
+    QLabel* LabelHostServer = nullptr;
+    QLabel* LabelPortaServer = nullptr;
+    QLabel* LabelMessaggi = nullptr;
+    QLabel* LabelClientConnessi = nullptr;
+    QLabel* LabelComando = nullptr;
+    QLabel* LabelMessaggio = nullptr;
+    QLabel* LabelInviaA = nullptr;
+    QMenu* File1 = nullptr;
 
 signals:
     // The conversation pane's text changed (new-message notification hooks in here).
@@ -110,6 +122,10 @@ signals:
     void applicationTerminateRequested();
     // A record the window has just handled (after its lines, dialogs and answers).
     void recordDispatched(const vestrel::TChatRecord& record);
+    // The window's close command (title-bar button, Alt+F4): the window stays open, the shell decides.
+    void closeCommand();
+    // The window has been shown and has taken its localised texts.
+    void formShown();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -117,6 +133,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Applies the localised texts each time the window is shown, then focuses the input box.
+    void FormShow();
+    // Status panel 1 for a connection state, panel 2 for a number of clients, in the user's language.
+    static QString connectionStateText(bool connected);
+    static QString connectedClientsText(int count);
     void buildWindow();
     QWidget* buildUpperPanel();
     QWidget* buildComposer();

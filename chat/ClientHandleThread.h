@@ -2,6 +2,7 @@
 
 #include "chat/ChatRecord.h"
 
+#include <QList>
 #include <QThread>
 
 #include <functional>
@@ -11,8 +12,10 @@ namespace vestrel {
 class TcpClient;
 
 // The receiving thread of one connection: reads whole records from the window's TCP client and
-// hands each to `dispatch` on the thread of `context`, waiting until it has run. It ends when the
-// connection is no longer open or when asked to stop, and then deletes itself.
+// hands each to `dispatch` on the thread of `context`, waiting until it has run. Records that have
+// already arrived together are handed over in one go and dispatched in order, so a burst costs one
+// hand-over instead of one per record. It ends when the connection is no longer open or when asked to
+// stop (no further record is dispatched then), and then deletes itself.
 class TClientHandleThread : public QThread {
     Q_OBJECT
 public:
@@ -31,7 +34,9 @@ private:
     QObject* m_context;
     Dispatch m_dispatch;
     quint64 m_generation;
-    TChatRecord m_buffer; // written here only while no dispatch runs, read by the dispatch only
+    void dispatchBatch();
+
+    QList<TChatRecord> m_batch; // written here only while no dispatch runs, read by the dispatch only
 };
 
 } // namespace vestrel

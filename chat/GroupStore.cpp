@@ -28,6 +28,14 @@ QByteArrayList readIndexed(const IniFile& ini, const QByteArray& section, int la
 
 } // namespace
 
+bool canHoldGroupName(const QByteArray& name) {
+    if (name.isEmpty() || name.trimmed() != name)
+        return false;
+    if (name.contains(']') || name.contains('\r') || name.contains('\n'))
+        return false;
+    return !sameTextIgnoringCase(name, ListSection);
+}
+
 QString groupFilePath() {
     // The doubled separator is how the program has always named the file; the INI layer accepts it.
     return programDirectory() + u"\\gruppi.ini"_s;

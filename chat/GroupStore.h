@@ -15,6 +15,10 @@ namespace GroupStore {
 
 inline constexpr char ListSection[] = "GRCREATI";
 
+// Whether the file can hold `name` as a group: not empty, no "]" or line break, no blanks at either end
+// (the file would lose them), and not the name of the group list itself.
+bool canHoldGroupName(const QByteArray& name);
+
 // The path as the program composes it: the program folder, then "\gruppi.ini".
 QString groupFilePath();
 

@@ -1,5 +1,6 @@
 #include "chat/UserConfig.h"
 
+#include "chat/ChatLog.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
@@ -57,11 +58,13 @@ TUserConfig load() {
                     config.*setting.field = registry.ReadString(setting.name);
                 else
                     config.Timer = registry.ReadInteger(setting.name);
-            } catch (const RegistryError&) {
+            } catch (const RegistryError& failure) {
                 // a value of the wrong type keeps its default, like a missing one
+                qCInfo(lcChat) << "settings value" << setting.name << "ignored:" << failure.what();
             }
         }
-    } catch (const RegistryError&) {
+    } catch (const RegistryError& failure) {
+        qCWarning(lcChat) << "settings key unreadable, defaults kept:" << failure.what();
     }
     return config;
 }
@@ -71,16 +74,50 @@ void save(const TUserConfig& config) {
     for (const IniSetting& setting : iniSettings)
         ini.WriteString(setting.section, setting.key, config.*setting.field);
 
-    Registry registry(RegistryHive::LocalMachine);
-    if (!registry.OpenKey(RegistryKey, true))
-        return;
-    // One change of the store for all values, so other programs never see half a save.
-    RegistryValueList values;
-    for (const RegistrySetting& setting : registrySettings) {
-        values.append({setting.name, setting.field ? RegistryValue::fromString(config.*setting.field)
-                                                   : RegistryValue::fromInteger(config.Timer)});
+    try {
+        Registry registry(RegistryHive::LocalMachine);
+        if (!registry.OpenKey(RegistryKey, true)) {
+            qCWarning(lcChat) << "settings key cannot be opened for writing; only" << IniFileName << "was saved";
+            return;
+        }
+        // One change of the store for all values, so other programs never see half a save.
+        RegistryValueList values;
+        for (const RegistrySetting& setting : registrySettings) {
+            values.append({setting.name, setting.field ? RegistryValue::fromString(config.*setting.field)
+                                                       : RegistryValue::fromInteger(config.Timer)});
+        }
+        registry.WriteValues(values);
+    } catch (const RegistryError& failure) {
+        qCWarning(lcChat) << "settings not written to the registry; only" << IniFileName
+                          << "was saved:" << failure.what();
     }
-    registry.WriteValues(values);
+}
+
+QByteArray readRegistryString(const char* name) {
+    try {
+        Registry registry(RegistryHive::LocalMachine);
+        if (!registry.OpenKey(RegistryKey, false))
+            return {};
+        return registry.ReadString(name);
+    } catch (const RegistryError& failure) {
+        qCInfo(lcChat) << "settings value" << name << "read as empty:" << failure.what();
+        return {};
+    }
+}
+
+bool writeRegistryString(const char* name, const QByteArray& value) {
+    try {
+        Registry registry(RegistryHive::LocalMachine);
+        if (!registry.OpenKey(RegistryKey, true)) {
+            qCWarning(lcChat) << "settings key cannot be opened to write" << name;
+            return false;
+        }
+        registry.WriteString(name, value);
+        return true;
+    } catch (const RegistryError& failure) {
+        qCWarning(lcChat) << "settings value" << name << "not written:" << failure.what();
+        return false;
+    }
 }
 
 } // namespace vestrel::UserConfigStore

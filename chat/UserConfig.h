@@ -33,9 +33,17 @@ inline constexpr char IniFileName[] = "DovuziZez.ini";
 // Defaults first, then the INI file, then every registry value that exists. Missing files, keys
 // and values, and values of the wrong type, leave the defaults without a word.
 TUserConfig load();
-// Writes the INI file, then the registry values (creating the key). A registry key that cannot be
-// opened skips the registry part silently; a file that cannot be written raises IniWriteError.
+// Writes the INI file, then the registry values (creating the key).
+// A registry key that cannot be opened or written skips (and logs) the registry part; a file that cannot be
+// written raises IniWriteError.
 void save(const TUserConfig& config);
+
+// One string value of the settings key read straight from the registry, as the tray menu reads "Popup"
+// and the close command reads "Check": a missing key or value, or one of another type, reads as empty.
+QByteArray readRegistryString(const char* name);
+// Writes one string value straight into the settings key, creating the key; false (and logged) when the
+// store cannot be written.
+bool writeRegistryString(const char* name, const QByteArray& value);
 
 } // namespace UserConfigStore
 

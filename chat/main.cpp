@@ -1,3 +1,5 @@
+#include "bench/StartupProbe.h"
+#include "chat/ChatShell.h"
 #include "chat/ClientFrmMain.h"
 #include "chat/UserConfig.h"
 #include "components/MessageBoxes.h"
@@ -13,7 +15,7 @@ using namespace Qt::StringLiterals;
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     app.setApplicationName(u"chatclient"_s);
-    app.setQuitOnLastWindowClosed(false); // the window decides when the program ends
+    app.setQuitOnLastWindowClosed(false); // the window hides into the notification area; commands end the program
     vestrel::installQtItalianTranslations(app);
 
     vestrel::SingleInstance instance(u"chatclient"_s);
@@ -26,11 +28,11 @@ int main(int argc, char* argv[]) {
 
     vestrel::TUserConfig config;
     vestrel::QtMessageBoxes boxes(u"Chat Vestrel"_s);
-    vestrel::TClientFrmMain window(config, boxes);
+    vestrel::ChatShell shell(config, boxes);
+    vestrel::TClientFrmMain& window = shell.window();
     boxes.setParent(&window);
 
-    QObject::connect(&instance, &vestrel::SingleInstance::activationRequested, &window,
-                     &vestrel::TClientFrmMain::bringToFront);
+    QObject::connect(&instance, &vestrel::SingleInstance::activationRequested, &shell, &vestrel::ChatShell::showWindow);
     QObject::connect(&window, &vestrel::TClientFrmMain::applicationTerminateRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     // Stopped by the session or by a signal, the program logs out before it ends.
@@ -41,13 +43,9 @@ int main(int argc, char* argv[]) {
     });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.FormCloseQuery(); });
 
-    // Until the window can wait in the notification area, a start meant to be hidden is minimised.
-    if (QCoreApplication::arguments().size() == 2)
-        window.showMinimized();
-    else
-        window.show();
-    // The start-up steps (with the connect, up to ten seconds when the server does not answer) run once
-    // the window is on screen and its events are served.
-    QMetaObject::invokeMethod(&window, &vestrel::TClientFrmMain::FormCreate, Qt::QueuedConnection);
-    return app.exec();
+    shell.start(QCoreApplication::arguments());
+    vestrel::bench::probeStartup(window);
+    const int status = app.exec();
+    shell.saveLayout();
+    return status;
 }

@@ -10,6 +10,14 @@
 #include <QPointer>
 #include <QStyleHints>
 #include <QTimer>
+#include <QWidget>
+
+#ifdef VESTREL_HAVE_XCB
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#endif
 
 namespace vestrel {
 
@@ -44,9 +52,12 @@ bool QtTrayShell::isAvailable() const {
 void QtTrayShell::pollHost() {
     const bool available = isAvailable();
     const bool cameBack = available && !m_hostSeen;
+    const bool wentAway = !available && m_hostSeen;
     m_hostSeen = available;
     if (cameBack)
         TTrayIconHandler::TaskbarCreated();
+    if (wentAway)
+        TTrayIconHandler::TrayHostLost();
 }
 
 void QtTrayShell::apply(QSystemTrayIcon& icon, const TrayNotifyData& data) {
@@ -63,8 +74,15 @@ bool QtTrayShell::add(const TrayNotifyData& data) {
         const quintptr uID = data.uID;
         connect(entry.icon.get(), &QSystemTrayIcon::activated, this,
                 [this, uID](QSystemTrayIcon::ActivationReason reason) { activated(uID, reason); });
-        connect(entry.icon.get(), &QSystemTrayIcon::messageClicked, this,
-                [this, uID] { deliverLater(uID, TrayMessage::BalloonUserClick); });
+        connect(entry.icon.get(), &QSystemTrayIcon::messageClicked, this, [this, uID] {
+            // A clicked balloon is gone: no time-out follows for it.
+            if (const auto found = m_icons.find(uID); found != m_icons.end()) {
+                if (found->second.balloonTimer)
+                    found->second.balloonTimer->stop();
+                found->second.balloonShowing = false;
+            }
+            deliverLater(uID, TrayMessage::BalloonUserClick);
+        });
     }
     apply(*entry.icon, data);
     entry.icon->show();
@@ -75,26 +93,56 @@ bool QtTrayShell::modify(const TrayNotifyData& data) {
     auto it = m_icons.find(data.uID);
     if (it == m_icons.end() || !it->second.icon)
         return false;
-    QSystemTrayIcon& icon = *it->second.icon;
+    Entry& entry = it->second;
+    QSystemTrayIcon& icon = *entry.icon;
     apply(icon, data);
-    if (data.withInfo && !data.info.isEmpty()) {
-        static constexpr QSystemTrayIcon::MessageIcon kinds[] = {QSystemTrayIcon::NoIcon, QSystemTrayIcon::Information,
-                                                                 QSystemTrayIcon::Warning, QSystemTrayIcon::Critical};
-        const int kind = (data.infoFlags >= 0 && data.infoFlags < 4) ? data.infoFlags : 0;
-        icon.showMessage(data.infoTitle, data.info, kinds[kind], data.timeoutMs);
-        deliverLater(data.uID, TrayMessage::BalloonShow);
-        if (data.timeoutMs > 0) {
+    if (!data.withInfo)
+        return true;
+    // A new balloon or a clear ends the one showing: it is reported hidden, never timed out later.
+    endBalloon(data.uID, entry, TrayMessage::BalloonHide);
+    if (data.info.isEmpty()) {
+        // An empty message takes the showing balloon down without showing another.
+        icon.showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 0);
+        return true;
+    }
+    static constexpr QSystemTrayIcon::MessageIcon kinds[] = {QSystemTrayIcon::NoIcon, QSystemTrayIcon::Information,
+                                                             QSystemTrayIcon::Warning, QSystemTrayIcon::Critical};
+    const int kind = (data.infoFlags >= 0 && data.infoFlags < 4) ? data.infoFlags : 0;
+    icon.showMessage(data.infoTitle, data.info, kinds[kind], data.timeoutMs);
+    entry.balloonShowing = true;
+    deliverLater(data.uID, TrayMessage::BalloonShow);
+    if (data.timeoutMs > 0) {
+        if (!entry.balloonTimer) {
+            entry.balloonTimer = std::make_unique<QTimer>();
+            entry.balloonTimer->setSingleShot(true);
             const quintptr uID = data.uID;
-            QTimer::singleShot(data.timeoutMs, this, [this, uID] { deliverLater(uID, TrayMessage::BalloonTimeout); });
+            connect(entry.balloonTimer.get(), &QTimer::timeout, this, [this, uID] {
+                const auto found = m_icons.find(uID);
+                if (found == m_icons.end() || !found->second.balloonShowing)
+                    return;
+                found->second.balloonShowing = false;
+                deliverLater(uID, TrayMessage::BalloonTimeout);
+            });
         }
+        entry.balloonTimer->start(data.timeoutMs);
     }
     return true;
+}
+
+void QtTrayShell::endBalloon(quintptr uID, Entry& entry, TrayMessage report) {
+    if (entry.balloonTimer)
+        entry.balloonTimer->stop();
+    if (!entry.balloonShowing)
+        return;
+    entry.balloonShowing = false;
+    deliverLater(uID, report);
 }
 
 bool QtTrayShell::remove(quintptr uID) {
     auto it = m_icons.find(uID);
     if (it == m_icons.end())
         return false;
+    endBalloon(uID, it->second, TrayMessage::BalloonHide);
     // Reports of this icon may already be queued; deleting later keeps their sender alive.
     QSystemTrayIcon* icon = it->second.icon.release();
     m_icons.erase(it);
@@ -159,6 +207,52 @@ int QtTrayShell::doubleClickTime() const {
 void QtTrayShell::popupMenu(QMenu* menu, const QPoint& pos) {
     if (menu)
         menu->popup(pos);
+}
+
+#ifdef VESTREL_HAVE_XCB
+namespace {
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
+    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+} // namespace
+#endif
+
+bool QtTrayShell::setTaskbarButtonVisible(QWidget* window, bool visible) {
+#ifdef VESTREL_HAVE_XCB
+    if (!window || !window->isVisible() || QGuiApplication::platformName() != QLatin1StringView("xcb"))
+        return false;
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
+    const xcb_atom_t skipTaskbar = internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
+    if (state == XCB_ATOM_NONE || skipTaskbar == XCB_ATOM_NONE)
+        return false;
+    // A mapped window asks the window manager to change its state: add (1) or remove (0) the skip.
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = xcb_window_t(window->winId());
+    event.type = state;
+    event.data.data32[0] = visible ? 0 : 1;
+    event.data.data32[1] = skipTaskbar;
+    event.data.data32[3] = 1; // a normal application asks
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+    return true;
+#else
+    Q_UNUSED(window);
+    Q_UNUSED(visible);
+    return false;
+#endif
 }
 
 TrayShell& systemTrayShell() {

@@ -16,7 +16,8 @@ namespace vestrel {
 // the shell's reports: a click is a left press and release, a double click a double click and release,
 // the context request a right press followed by the release (classic style) or the context-menu
 // report, a middle click a middle press and release; balloons are the icon's messages.
-// It watches for a tray host appearing again and then reports a restarted taskbar.
+// It watches the tray host: one appearing again is reported as a restarted taskbar, one going away as a
+// lost tray host (windows hidden in the tray must then come back).
 class QtTrayShell final : public QObject, public TrayShell {
 public:
     explicit QtTrayShell(QObject* parent = nullptr);
@@ -31,12 +32,19 @@ public:
     Qt::KeyboardModifiers keyboardModifiers() const override;
     int doubleClickTime() const override;
     void popupMenu(QMenu* menu, const QPoint& pos) override;
+    bool setTaskbarButtonVisible(QWidget* window, bool visible) override;
 
 private:
     struct Entry {
         std::unique_ptr<QSystemTrayIcon> icon;
         int version = 0;
+        // Runs while a balloon shows; its end is the balloon's time-out. Stopped when the balloon is
+        // replaced, cleared or clicked, so a time-out is never reported for a balloon already gone.
+        std::unique_ptr<QTimer> balloonTimer;
+        bool balloonShowing = false;
     };
+    // The balloon of `uID` went away before its time-out: report it hidden.
+    void endBalloon(quintptr uID, Entry& entry, TrayMessage report);
     void apply(QSystemTrayIcon& icon, const TrayNotifyData& data);
     void activated(quintptr uID, QSystemTrayIcon::ActivationReason reason);
     void deliverLater(quintptr uID, TrayMessage message);

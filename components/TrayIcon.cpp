@@ -74,6 +74,20 @@ void TTrayIconHandler::TaskbarCreated() {
     }
 }
 
+void TTrayIconHandler::TrayHostLost() {
+    const auto& instance = handlerInstance();
+    if (!instance)
+        return;
+    const QList<quintptr> ids = instance->m_icons.keys();
+    for (quintptr id : ids) {
+        const auto& current = handlerInstance();
+        if (!current)
+            return;
+        if (TTrayIcon* icon = current->m_icons.value(id))
+            icon->TrayHostLost();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------
 
 TTrayIcon::TTrayIcon(QWidget* owner, TrayShell* shell)
@@ -233,10 +247,15 @@ QWidget* TTrayIcon::mainForm() const {
 }
 
 void TTrayIcon::HideTaskbarButton() {
-    // The taskbar button belongs to the main window on this desktop; hiding the window removes it.
     QWidget* form = mainForm();
-    if (form && form->isVisible() && m_shell->isAvailable())
-        form->hide();
+    if (form && form->isVisible())
+        m_shell->setTaskbarButtonVisible(form, false);
+}
+
+void TTrayIcon::TrayHostLost() {
+    QWidget* form = mainForm();
+    if (form && form->isHidden())
+        form->showMinimized();
 }
 
 void TTrayIcon::HideApplication() {
@@ -244,8 +263,8 @@ void TTrayIcon::HideApplication() {
     if (!form)
         return;
     if (m_shell->isAvailable()) {
+        // On this desktop the taskbar button belongs to the window: hiding the window takes both away.
         form->hide();
-        HideTaskbarButton();
     } else {
         // No tray host to come back from: keep the window reachable on the taskbar.
         form->showMinimized();
@@ -259,6 +278,7 @@ void TTrayIcon::RestoreApplication() {
     if (form->windowState() & Qt::WindowMinimized)
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
     form->show();
+    m_shell->setTaskbarButtonVisible(form, true);
     form->raise();
     form->activateWindow();
 }
@@ -277,6 +297,19 @@ bool TTrayIcon::TryMinimizeToTray() {
 }
 
 bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_owner && event->type() == QEvent::Show) {
+        // Once the window is on screen, put it in front of the others.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                QWidget* form = mainForm();
+                if (form && form->isVisible() && !(form->windowState() & Qt::WindowMinimized)) {
+                    form->raise();
+                    form->activateWindow();
+                }
+            },
+            Qt::QueuedConnection);
+    }
     if (watched == m_owner && event->type() == QEvent::WindowStateChange && !m_goingToTray) {
         const QWidget* form = mainForm();
         const bool minimised = form && (form->windowState() & Qt::WindowMinimized);

@@ -45,6 +45,8 @@ public:
     static void Deliver(quintptr uID, TrayMessage message);
     // Called by the shell when the tray host has (re)started: visible icons are added again.
     static void TaskbarCreated();
+    // Called by the shell when the tray host has gone away: windows hidden in the tray come back.
+    static void TrayHostLost();
 
 private:
     int m_users = 0;
@@ -53,6 +55,7 @@ private:
 
 // One icon in the notification area, turning the shell's reports into events, and the means for a
 // program to live there: hiding its main window into the tray on minimise and bringing it back.
+// Whenever the main window is shown, it is brought to the front.
 //
 // The owner is the program's main window. Where the desktop has no tray host, "going to the tray"
 // minimises the window to the taskbar instead, so it can always be reached again.
@@ -119,7 +122,11 @@ public:
 
     void RestoreApplication();
     void HideApplication();
+    // Takes the main window's taskbar button away; the window itself stays as it is.
     void HideTaskbarButton();
+    // The tray host went away: a main window hidden in the tray comes back, minimised on the taskbar,
+    // so the user can still reach it.
+    void TrayHostLost();
 
     virtual bool ShowTrayIcon();
     virtual bool HideTrayIcon();

@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 class QMenu;
+class QWidget;
 
 namespace vestrel {
 
@@ -65,6 +66,13 @@ public:
     virtual int doubleClickTime() const = 0;
     // Shows `menu` at `pos` and returns at once.
     virtual void popupMenu(QMenu* menu, const QPoint& pos) = 0;
+    // Takes a shown window's taskbar button away (or gives it back) while the window stays on screen;
+    // false where the desktop offers no such thing.
+    virtual bool setTaskbarButtonVisible(QWidget* window, bool visible) {
+        Q_UNUSED(window);
+        Q_UNUSED(visible);
+        return false;
+    }
 };
 
 // The notification area of this desktop session (QSystemTrayIcon); never null while the application runs.

@@ -7,6 +7,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
@@ -14,6 +15,8 @@ using namespace Qt::StringLiterals;
 namespace vestrel {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcPlatform, "vestrel.platform")
 
 const QByteArray activateRequest = QByteArrayLiteral("activate\n");
 
@@ -58,6 +61,10 @@ bool SingleInstance::tryAcquire() {
                 });
             }
         });
+    } else {
+        // Still the only instance, but a second start cannot ask this one to come to the front.
+        qCWarning(lcPlatform) << "single instance: cannot listen on local socket" << m_name << "-"
+                              << m_server->errorString() << "- a second start will not bring this window forward";
     }
     return true;
 }

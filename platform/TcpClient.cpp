@@ -260,6 +260,11 @@ void TcpClient::ReadBuffer(char* data, qsizetype size, quint64 generation) {
     }
 }
 
+qsizetype TcpClient::ReadAheadBytes() const {
+    const auto socket = current();
+    return socket ? socket->readBuffer.size() - socket->readPos : 0;
+}
+
 QByteArray TcpClient::LocalName() const {
     if (!m_localName.isEmpty())
         return m_localName;

@@ -56,6 +56,9 @@ public:
     // Reads exactly `size` bytes, blocking without limit; raises TcpError when the connection ends first.
     // With a non-zero `generation` the read fails unless that connection is still the current one.
     void ReadBuffer(char* data, qsizetype size, quint64 generation = 0);
+    // Bytes the reading thread has already received and not yet taken: a ReadBuffer() of at most this
+    // many bytes returns without waiting. Only the reading thread may ask.
+    qsizetype ReadAheadBytes() const;
 
     // The name of this machine as the network knows it; $VESTREL_HOSTNAME overrides it, and
     // setLocalName() overrides both for this client (several clients in one test process).

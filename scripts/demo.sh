@@ -78,10 +78,14 @@ if ! kill -0 "${pids[1]}" 2>/dev/null; then
     exit 1
 fi
 
-# One client: its settings file, its registry store with nick and host, a shared group of both.
+# One client: its settings file, its registry store with nick and host, a shared group of both, the
+# language libraries and the new-message sound beside the program, and its language (0 Italian, 1 English).
 prepare_client() {
-    local nick=$1 machine=$2 dir="$demo/$1"
+    local nick=$1 machine=$2 language=$3 dir="$demo/$1"
     mkdir -p "$dir/program" "$dir/registry"
+    cp "$bin"/DAVerOdov_ita.dll "$bin"/DAVerOdov_eng.dll "$bin"/Notify.wav "$dir/program/"
+    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\software\\pelk software\\vestrel]\r\n"Locale"=dword:%08x\r\n\r\n' \
+        "$language" > "$dir/registry/HKEY_CURRENT_USER.reg"
     printf '[Server]\r\nHost=127.0.0.1\r\n[Porta]\r\nPorta=%s\r\n' "$port" > "$dir/program/DovuziZez.ini"
     printf '[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n[Ufficio]\r\n0=anna\r\ncount=1\r\n1=bruno\r\n' \
         > "$dir/program/gruppi.ini"
@@ -96,8 +100,8 @@ start_client() {
     pids+=($!)
 }
 
-prepare_client anna pc-anna
-prepare_client bruno pc-bruno
+prepare_client anna pc-anna 0
+prepare_client bruno pc-bruno 1
 start_client anna pc-anna
 start_client bruno pc-bruno
 
@@ -109,10 +113,12 @@ if [ "${QT_QPA_PLATFORM:-}" != offscreen ] && command -v xdotool >/dev/null; the
 fi
 
 cat >&2 <<TEXT
-demo: relay server on 127.0.0.1:$port; chat clients "anna" (machine pc-anna) and "bruno" (pc-bruno).
-demo: pick a name in the list on the right, type a message and press Enter; tick "Gruppo" to send to
-demo: the group "Ufficio", or "Richiedi Notifica Messaggio" to ask for a read receipt.
-demo: close both windows or press Ctrl+C to end.
+demo: relay server on 127.0.0.1:$port; chat clients "anna" (machine pc-anna, Italian) and "bruno"
+demo: (pc-bruno, English). Pick a name in the list on the right, type a message and press Enter; tick
+demo: "Gruppo" to send to the group "Ufficio", or "Richiedi Notifica Messaggio" to ask for a read receipt.
+demo: File > Impostazioni edits a client's settings, File > Gestione Gruppi its groups. Closing a window
+demo: hides it in the notification area: new messages then pop up at the bottom right with a sound.
+demo: File > Disconnetti, then File > Esci dal programma ends a client; Ctrl+C ends the demo.
 TEXT
 
 # The demo ends when both clients have ended (or on Ctrl+C).

@@ -13,6 +13,7 @@ packages=(
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-server firebird3.0-utils
     xvfb xauth openbox tint2 xdotool x11-utils
     libxcb1-dev
+    libcanberra-dev
     fonts-dejavu-core
 )
 

@@ -20,6 +20,7 @@ public:
     QList<TrayNotifyData> calls; // every add and modify, in order
     QStringList log;             // "add", "modify", "remove", "version 3", "menu"
     QMenu* lastMenu = nullptr;
+    QList<QPair<QWidget*, bool>> taskbarButtons; // each window's taskbar button taken away or given back
 
     bool isAvailable() const override { return available; }
     bool add(const TrayNotifyData& data) override {
@@ -49,6 +50,10 @@ public:
     }
     Qt::KeyboardModifiers keyboardModifiers() const override { return modifiers; }
     int doubleClickTime() const override { return doubleClick; }
+    bool setTaskbarButtonVisible(QWidget* window, bool visible) override {
+        taskbarButtons.append({window, visible});
+        return true;
+    }
     void popupMenu(QMenu* menu, const QPoint&) override {
         log << QStringLiteral("menu");
         lastMenu = menu;

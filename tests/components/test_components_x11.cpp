@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPixmap>
+#include <QProcess>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -27,6 +28,28 @@ void screenshot(const QString& name) {
     QDir().mkpath(dir);
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
     QVERIFY(shot.save(QDir(dir).filePath(name)));
+}
+
+// The run without a tray says so; every other run expects one.
+bool trayExpected() {
+    return qEnvironmentVariable("VESTREL_XVFB_NO_TRAY") != u"1"_s;
+}
+
+// The tray's balloon is a top-level tool tip window of the toolkit while it shows.
+bool balloonShowing() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && QByteArray(widget->metaObject()->className()) == "QBalloonTip")
+            return true;
+    }
+    return false;
+}
+
+// The window manager's state atoms of a window, as xprop prints them.
+QByteArray netWmState(const QWidget& window) {
+    QProcess xprop;
+    xprop.start(u"xprop"_s, {u"-id"_s, QString::number(window.winId()), u"_NET_WM_STATE"_s});
+    xprop.waitForFinished(5000);
+    return xprop.readAllStandardOutput();
 }
 
 QImage twoToneIcon() {
@@ -110,6 +133,85 @@ private slots:
         QCOMPARE(component.PopupCount(), 0);
     }
 
+    void theTrayIsThereWhenThePanelHasOne() {
+        // The panel may register its tray a moment after it reserved its strip: wait for it, but a tray
+        // that was expected and never comes is a failure, not the other branch of a test.
+        QTRY_COMPARE_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), trayExpected(), 20000);
+    }
+
+    void balloonsOnTheRealTray() {
+        if (!trayExpected())
+            QSKIP("the panel has no tray");
+        QWidget form;
+        TTrayIcon icon(&form);
+        QPixmap pixmap(22, 22);
+        pixmap.fill(QColor(0x1B, 0x3C, 0x78));
+        icon.SetIcon(QIcon(pixmap));
+        icon.SetIconVisible(true);
+        QStringList events;
+        icon.OnBalloonHintShow = [&](QObject*) {
+            events << u"show"_s;
+        };
+        icon.OnBalloonHintHide = [&](QObject*) {
+            events << u"hide"_s;
+        };
+        icon.OnBalloonHintTimeout = [&](QObject*) {
+            events << u"timeout"_s;
+        };
+
+        // A balloon replaced before its time-out is reported hidden, and its time-out never comes.
+        QVERIFY(icon.DisplayBalloon(u"Chat Vestrel"_s, u"primo"_s, 1, 1));
+        QVERIFY(icon.DisplayBalloon(u"Chat Vestrel"_s, u"secondo"_s, 1, 3));
+        QTest::qWait(1500);
+        QCOMPARE(events, QStringList({u"show"_s, u"hide"_s, u"show"_s}));
+        QVERIFY(balloonShowing());
+        screenshot(u"tray-balloon.png"_s);
+
+        // Clearing takes the balloon off the screen and reports it hidden; no time-out follows.
+        QVERIFY(icon.ClearBalloon());
+        QTRY_VERIFY(!balloonShowing());
+        QTest::qWait(2000);
+        QCOMPARE(events, QStringList({u"show"_s, u"hide"_s, u"show"_s, u"hide"_s}));
+
+        // Left alone, a balloon times out.
+        events.clear();
+        QVERIFY(icon.DisplayBalloon(u"Chat Vestrel"_s, u"terzo"_s, 1, 1));
+        QTRY_COMPARE_WITH_TIMEOUT(events, QStringList({u"show"_s, u"timeout"_s}), 5000);
+    }
+
+    void hidingTheTaskbarButtonKeepsTheWindow() {
+        QWidget form;
+        form.setWindowTitle(u"Chat Vestrel"_s);
+        form.resize(365, 510);
+        TTrayIcon icon(&form);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        icon.HideTaskbarButton();
+        QTRY_VERIFY(netWmState(form).contains("_NET_WM_STATE_SKIP_TASKBAR"));
+        QVERIFY(form.isVisible());
+        icon.RestoreApplication();
+        QTRY_VERIFY(!netWmState(form).contains("_NET_WM_STATE_SKIP_TASKBAR"));
+    }
+
+    void showingTheOwnerBringsItToTheFront() {
+        QWidget form;
+        form.setWindowTitle(u"Chat Vestrel"_s);
+        form.setGeometry(100, 100, 300, 200);
+        TTrayIcon icon(&form);
+        QWidget other;
+        other.setWindowTitle(u"Altro"_s);
+        other.setGeometry(150, 150, 300, 200);
+        other.show();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        form.show();
+        QTRY_VERIFY(form.isActiveWindow());
+        form.hide();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+        form.show();
+        QTRY_VERIFY(form.isActiveWindow());
+    }
+
     void goingToTheTrayLeavesTheWindowReachable() {
         QWidget form;
         form.setWindowTitle(u"Chat Vestrel"_s);
@@ -130,7 +232,7 @@ private slots:
 
         form.showMinimized();
         QTRY_VERIFY(icon.IconVisible());
-        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (trayExpected()) {
             QTRY_VERIFY(form.isHidden());
             QTest::qWait(500);
             screenshot(u"tray-icon.png"_s);

@@ -380,6 +380,32 @@ private slots:
         QVERIFY(icon.IconVisible()); // the icon stays after a restore
     }
 
+    void hidingTheTaskbarButtonKeepsTheWindowShown() {
+        test::FakeTrayShell shell;
+        QWidget form;
+        TTrayIcon icon(&form, &shell);
+        form.show();
+        icon.HideTaskbarButton();
+        QVERIFY(form.isVisible());
+        QCOMPARE(shell.taskbarButtons, (QList<QPair<QWidget*, bool>>{{&form, false}}));
+        icon.RestoreApplication(); // the button comes back with the window
+        QCOMPARE(shell.taskbarButtons.last(), (QPair<QWidget*, bool>{&form, true}));
+    }
+
+    void aLostTrayHostBringsAHiddenWindowBack() {
+        test::FakeTrayShell shell;
+        QWidget form;
+        TTrayIcon icon(&form, &shell);
+        icon.MinimizeToTray = true;
+        form.show();
+        form.showMinimized();
+        QTRY_VERIFY(form.isHidden());
+        shell.available = false;
+        TTrayIconHandler::TrayHostLost();
+        QVERIFY(form.isVisible());
+        QVERIFY(form.windowState() & Qt::WindowMinimized);
+    }
+
     void startupCanKeepTheMainWindowHidden_data() {
         QTest::addColumn<bool>("show");
         QTest::addColumn<bool>("trayHost");
@@ -399,12 +425,22 @@ private slots:
             QCOMPARE(sender, &icon);
             showMainForm = show;
         };
+        QVERIFY(form.isHidden());
         icon.Loaded();
+        // What the program does next: show the main window only when the start-up left it to be shown.
+        if (icon.ShowMainForm())
+            form.show();
         QCOMPARE(icon.ShowMainForm(), show);
-        if (!show && !trayHost)
-            QVERIFY(form.windowState() & Qt::WindowMinimized); // reachable from the taskbar
-        else
-            QVERIFY(!form.isVisible());
+        if (show) {
+            QVERIFY(form.isVisible());
+            QVERIFY(!(form.windowState() & Qt::WindowMinimized));
+        } else if (trayHost) {
+            QVERIFY(form.isHidden());
+        } else {
+            // No tray to come back from: on the taskbar, minimised.
+            QVERIFY(form.isVisible());
+            QVERIFY(form.windowState() & Qt::WindowMinimized);
+        }
         if (trayHost)
             QVERIFY(shell.shown.contains(icon.uID()));
     }
