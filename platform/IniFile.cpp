@@ -140,7 +140,8 @@ IniFile::SectionRange IniFile::firstCopy(const QByteArray& section) const {
 qsizetype IniFile::findKey(const QByteArray& section, const QByteArray& key) const {
     const SectionRange range = firstCopy(section);
     for (qsizetype i = range.begin; i < range.end; ++i) {
-        if (m_lines[i].kind == Line::Kind::Key && cp1252::equalsIgnoreCase(m_lines[i].name, key))
+        const Line& line = m_lines[i];
+        if ((line.kind == Line::Kind::Key || line.kind == Line::Kind::Name) && cp1252::equalsIgnoreCase(line.name, key))
             return i;
     }
     return -1;
@@ -149,7 +150,7 @@ qsizetype IniFile::findKey(const QByteArray& section, const QByteArray& key) con
 std::optional<QByteArray> IniFile::value(const QByteArray& section, const QByteArray& key) const {
     refresh();
     const qsizetype i = findKey(section.trimmed(), key.trimmed());
-    if (i < 0)
+    if (i < 0 || m_lines[i].kind == Line::Kind::Name)
         return std::nullopt;
     return initext::valueOf(m_lines[i]);
 }
@@ -213,6 +214,7 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
         if (existing >= 0) {
             Line& line = m_lines[existing];
             line.raw = line.name + '=' + cleanValue;
+            line.kind = Line::Kind::Key;
             return true;
         }
         Line line{cleanKey + '=' + cleanValue, Line::Kind::Key, cleanKey, {}};
@@ -228,7 +230,7 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
         // into the next section.
         qsizetype insertAt = range.begin;
         for (qsizetype i = range.begin; i < range.end; ++i) {
-            if (m_lines[i].kind == Line::Kind::Key)
+            if (m_lines[i].kind == Line::Kind::Key || m_lines[i].kind == Line::Kind::Name)
                 insertAt = i + 1;
         }
         m_lines.insert(m_lines.begin() + insertAt, std::move(line));
@@ -258,13 +260,14 @@ template <typename Pick> void IniFile::eraseInSection(const QByteArray& section,
 void IniFile::EraseSection(const QByteArray& section) {
     // Comments above the first header are no part of the unnamed section: only its keys go.
     const QByteArray name = section.trimmed();
-    eraseInSection(name, [&](const Line& line) { return !name.isEmpty() || line.kind == Line::Kind::Key; });
+    eraseInSection(name, [&](const Line& line) { return !name.isEmpty() || line.kind != Line::Kind::Other; });
 }
 
 void IniFile::DeleteKey(const QByteArray& section, const QByteArray& key) {
     const QByteArray name = key.trimmed();
     eraseInSection(section.trimmed(), [&](const Line& line) {
-        return line.kind == Line::Kind::Key && cp1252::equalsIgnoreCase(line.name, name);
+        return (line.kind == Line::Kind::Key || line.kind == Line::Kind::Name) &&
+               cp1252::equalsIgnoreCase(line.name, name);
     });
 }
 

@@ -24,6 +24,9 @@ Line classify(QByteArray raw, bool firstLine) {
             line.name = text.left(eq).trimmed();
             if (!line.name.isEmpty())
                 line.kind = Line::Kind::Key;
+        } else if (eq < 0 && !text.isEmpty()) {
+            line.name = text;
+            line.kind = Line::Kind::Name;
         }
     }
     return line;

@@ -10,7 +10,9 @@
 namespace vestrel::initext {
 
 struct Line {
-    enum class Kind { Other, Section, Key };
+    // Name: a line holding only a name, no '=': a key without a value. Reads give the default and
+    // key lists skip it, but it hides later keys of the same name, and a write gives it a value.
+    enum class Kind { Other, Section, Key, Name };
     QByteArray raw; // the line as in the file, without its terminator
     Kind kind = Kind::Other;
     QByteArray name; // section or key name, trimmed
@@ -24,8 +26,8 @@ struct Text {
 
 // Splits and classifies every line; never fails. A line ends at LF, CR LF or a lone CR, as the
 // profile functions read it. A section header is "[name]" (without the ']' the line is no header);
-// a key line has a non-empty name before its first '='; lines starting with ';' and everything else
-// are kept as they are.
+// a key line has a non-empty name before its first '='; a line of text without '=' is a Name; lines
+// starting with ';' and everything else are kept as they are.
 Text parse(const QByteArray& bytes);
 
 // The lines with their own terminators; a line without one gets the file's line end.

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 namespace vestrel::regfile {
@@ -54,16 +56,30 @@ std::optional<QByteArray> readQuoted(const QByteArray& text, qsizetype& pos) {
     return std::nullopt;
 }
 
+// Comma-separated bytes of one or two hex digits ("01,2,ff"); blanks may lead a byte, a comma may end
+// the list, as the registry editor accepts them.
 std::optional<QByteArray> readHexBytes(const QByteArray& text) {
     QByteArray out;
     const QByteArray trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return out;
-    for (const QByteArray& token : trimmed.split(',')) {
+    QByteArrayList tokens = trimmed.split(',');
+    if (tokens.size() > 1 && tokens.back().isEmpty())
+        tokens.removeLast();
+    for (const QByteArray& token : tokens) {
         const QByteArray t = token.trimmed();
-        if (t.size() != 2 || hexDigitValue(t[0]) < 0 || hexDigitValue(t[1]) < 0)
+        if (t.isEmpty() || token.back() == ' ' || token.back() == '\t')
             return std::nullopt;
-        out.append(char(hexDigitValue(t[0]) * 16 + hexDigitValue(t[1])));
+        unsigned value = 0;
+        for (const char c : t) {
+            const int d = hexDigitValue(c);
+            if (d < 0)
+                return std::nullopt;
+            value = value * 16 + unsigned(d);
+            if (value > 0xFF)
+                return std::nullopt;
+        }
+        out.append(char(value));
     }
     return out;
 }
@@ -81,11 +97,6 @@ std::optional<quint32> readHexNumber(const QByteArray& text) {
         value = value * 16 + quint32(d);
     }
     return value;
-}
-
-bool startsWithIgnoreCase(const QByteArray& text, const char* prefix) {
-    const QByteArray p(prefix);
-    return text.size() >= p.size() && cp1252::equalsIgnoreCase(text.left(p.size()), p);
 }
 
 QByteArray quoted(const QByteArray& text) {
@@ -160,13 +171,13 @@ std::optional<Value> parseValue(const QByteArray& text, bool wide) {
             return std::nullopt;
         value.type = kRegSz;
         value.data = *string;
-    } else if (startsWithIgnoreCase(data, "dword:")) {
+    } else if (data.startsWith("dword:")) {
         const auto dword = readHexNumber(data.mid(6));
         if (!dword)
             return std::nullopt;
         value.type = kRegDword;
         value.data = dwordData(*dword);
-    } else if (startsWithIgnoreCase(data, "hex")) {
+    } else if (data.startsWith("hex")) {
         const qsizetype colon = data.indexOf(':');
         if (colon < 0)
             return std::nullopt;
@@ -176,7 +187,7 @@ std::optional<Value> parseValue(const QByteArray& text, bool wide) {
         } else {
             if (kind.size() < 3 || !kind.startsWith('(') || !kind.endsWith(')'))
                 return std::nullopt;
-            const auto number = readHexNumber(kind.mid(1, kind.size() - 2));
+            const auto number = readHexNumber(kind.mid(1, kind.size() - 2).trimmed());
             if (!number || *number > 0xFFFF)
                 return std::nullopt;
             value.type = int(*number);
@@ -193,6 +204,16 @@ std::optional<Value> parseValue(const QByteArray& text, bool wide) {
         return std::nullopt;
     }
     return value;
+}
+
+// Whether the path starts with the name of a registry root ("HKEY_CURRENT_USER\\..."), exactly as the
+// registry editor requires: no blanks, no abbreviation.
+bool hasRootName(const QByteArray& path) {
+    static const char* const roots[] = {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",  "HKEY_CLASSES_ROOT",
+                                        "HKEY_USERS",        "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
+    const QByteArray root = path.left(path.indexOf('\\'));
+    return std::any_of(std::begin(roots), std::end(roots),
+                       [&](const char* name) { return cp1252::equalsIgnoreCase(root, name); });
 }
 
 // A line as it was, without the CR of its CR LF end.
@@ -270,8 +291,19 @@ Key& Hive::obtain(const QByteArray& path) {
 }
 
 bool Hive::remove(const QByteArray& path) {
+    // The parent stays, as a key of its own when nothing else holds it up, spelled as it was.
+    const qsizetype depth = components(path).size();
+    QByteArray parent;
+    for (const Key& key : keys) {
+        if (cp1252::equalsIgnoreCase(key.path, path) || isChildPath(key.path, path)) {
+            parent = components(key.path).mid(0, depth - 1).join('\\');
+            break;
+        }
+    }
     const auto removed = std::erase_if(
         keys, [&](const Key& key) { return cp1252::equalsIgnoreCase(key.path, path) || isChildPath(key.path, path); });
+    if (removed > 0 && parent.contains('\\') && !exists(parent))
+        keys.push_back(Key{parent, {}, {}});
     return removed > 0;
 }
 
@@ -330,9 +362,11 @@ Hive parse(const QByteArray& input) {
             continue;
         }
 
-        if (text.startsWith('[')) {
-            const qsizetype close = text.lastIndexOf(']');
-            const QByteArray inner = close < 0 ? QByteArray() : text.mid(1, close - 1).trimmed();
+        // A '[' without its ']', or followed by a blank, starts no key: the line is kept like any other
+        // the reader cannot use, and the values after it stay in the key before, as an import reads them.
+        const qsizetype close = text.startsWith('[') ? text.lastIndexOf(']') : -1;
+        if (close > 0 && text[1] != ' ' && text[1] != '\t') {
+            const QByteArray inner = text.mid(1, close - 1);
             if (inner.startsWith('-')) {
                 // A deletion entry removes the key and its subkeys as far as the file made them.
                 const QByteArray path = components(inner.mid(1)).join('\\');
@@ -343,8 +377,8 @@ Hive parse(const QByteArray& input) {
                 continue;
             }
             const QByteArray path = components(inner).join('\\');
-            if (path.isEmpty()) {
-                // Unreadable header: what follows it belongs to no key, and stays after the last one.
+            if (!hasRootName(path)) {
+                // A key no import can open: what follows it belongs to no key, and stays after the last one.
                 if (current >= 0)
                     lastKey = current;
                 current = -1;
@@ -372,7 +406,7 @@ Hive parse(const QByteArray& input) {
         const QByteArray data = eq < 0 ? QByteArray() : text.mid(eq + 1).trimmed();
         // Hex data goes on over lines that end in a backslash. A blank line, or one that starts a key
         // or a value, is never taken as a continuation, so a truncated value cannot swallow what follows.
-        if (startsWithIgnoreCase(data, "hex")) {
+        if (data.startsWith("hex")) {
             while (joined.endsWith('\\') && i + 1 < lines.size()) {
                 const QByteArray next = lines[i + 1].trimmed();
                 if (next.isEmpty() || next.startsWith('[') || next.startsWith('"') || next.startsWith('@'))

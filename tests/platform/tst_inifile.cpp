@@ -100,6 +100,8 @@ private slots:
             << QByteArray("\xEF\xBB\xBF[a]\nk=1\n") << QByteArray("a") << QByteArray("k") << QByteArray("1");
         QTest::newRow("cp1252 names") << QByteArray("[Citt\xC0]\nPerch\xC9=s\xEC\n") << QByteArray("citt\xE0")
                                       << QByteArray("perch\xE9") << QByteArray("s\xEC");
+        QTest::newRow("name without value hides a later key")
+            << QByteArray("[a]\nk\nk=1\n") << QByteArray("a") << QByteArray("k") << def;
         QTest::newRow("unclosed header names no section")
             << QByteArray("[a\nk=1\n") << QByteArray("a") << QByteArray("k") << def;
         QTest::newRow("unclosed header leaves keys in the section before")
@@ -257,6 +259,17 @@ private slots:
         QVERIFY(!readFile(path(u"lists.ini"_s)).contains("later"));
         ini.EraseSection("FILE");
         QCOMPARE(ini.ReadSections(), QByteArrayList({"B"}));
+    }
+
+    void nameWithoutValueTakesTheFirstWrite() {
+        writeFile(path(u"names.ini"_s), "[a]\r\nk\r\nk=1\r\nj=2\r\n");
+        IniFile ini(path(u"names.ini"_s));
+        QCOMPARE(ini.ReadSection("a"), QByteArrayList({"k", "j"}));
+        QVERIFY(!ini.ValueExists("a", "k"));
+        ini.WriteString("a", "K", "5");
+        QCOMPARE(readFile(path(u"names.ini"_s)), QByteArray("[a]\r\nk=5\r\nk=1\r\nj=2\r\n"));
+        QCOMPARE(ini.ReadSection("a"), QByteArrayList({"k", "k", "j"}));
+        QCOMPARE(ini.ReadString("a", "k", ""), QByteArray("5"));
     }
 
     void writesKeepLoneCrLines() {

@@ -262,7 +262,7 @@ private slots:
                   "\"Orphan\"=\"no key\"\r\n"
                   "[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n"
                   "\"Good1\"=\"one\"\r\n"
-                  "\"Truncated\"=hex:e8,0\r\n"
+                  "\"OneDigit\"=hex:e8,0\r\n"
                   "\"NotHex\"=hex:zz\r\n"
                   "\"Unterminated\"=\"abc\r\n"
                   "\"BadDword\"=dword:xyz\r\n"
@@ -280,7 +280,10 @@ private slots:
                   "\"Good5\"=\"five\"\r\n");
         Registry registry;
         QVERIFY(registry.OpenKey(kKey, false));
-        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Good1", "Good2", "Wrapped", "Good3", "Good4"}));
+        // A '[' without its ']' starts no key: the values after it stay in the key before.
+        QCOMPARE(registry.GetValueNames(),
+                 QByteArrayList({"Good1", "OneDigit", "Good2", "Wrapped", "Good3", "Good4", "Good5"}));
+        QCOMPARE(registry.ReadBinaryData("OneDigit"), QByteArray("\xE8\x00", 2));
         QCOMPARE(registry.ReadString("Good1"), QByteArray("one"));
         QCOMPARE(registry.ReadInteger("Good2"), 42);
         QCOMPARE(registry.ReadBinaryData("Wrapped"), QByteArray("\x01\x02\x03\x04\x05"));
@@ -289,12 +292,12 @@ private slots:
 
         // A change rewrites what was understood and keeps what was not as it was.
         registry.WriteString("Good6", "6");
-        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Good1", "Good2", "Wrapped", "Good3", "Good4", "Good6"}));
+        QCOMPARE(registry.GetValueNames(),
+                 QByteArrayList({"Good1", "OneDigit", "Good2", "Wrapped", "Good3", "Good4", "Good5", "Good6"}));
         const QByteArray after = hiveText();
         for (const char* line :
-             {"\"Orphan\"=\"no key\"\r\n", "\"Truncated\"=hex:e8,0\r\n", "\"Unterminated\"=\"abc\r\n",
-              "\"LongDword\"=dword:123456789\r\n", "garbage line = here\r\n", "\"Cut\"=hex:01,02,\\\r\n\"Good3\"",
-              "[HKEY_CURRENT_USER\\unterminated\r\n\"Good5\"=\"five\""})
+             {"\"Orphan\"=\"no key\"\r\n", "\"Unterminated\"=\"abc\r\n", "\"LongDword\"=dword:123456789\r\n",
+              "garbage line = here\r\n", "\"Cut\"=hex:01,02,\\\r\n\"Good3\"", "[HKEY_CURRENT_USER\\unterminated\r\n"})
             QVERIFY2(after.contains(line), line);
     }
 
@@ -419,6 +422,19 @@ private slots:
                      u"\"m\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n\"d\"=dword:0000002a\r\n\"b\"=hex:01,02\r\n"_s)
             << QByteArrayList({"HKEY_CURRENT_USER\\A", "  s=1:7065726368e92080203f", "  e=2:254125", "  m=7:6100620000",
                                "  d=4:2a000000", "  b=3:0102"});
+        QTest::newRow("the editor's syntax")
+            << QByteArray(
+                   "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"h1\"=hex: 01,02\r\n\"h2\"=hex:01 ,02\r\n"
+                   "\"h3\"=hex:01, 02\r\n\"h4\"=hex:1,2,\r\n\"h5\"=hex:001\r\n\"d1\"=dword: 2a\r\n\"d2\"=dword:2a \r\n"
+                   "\"d3\"=dword:\r\n\"s1\"=\"x\" \r\n\"s2\" =\"x\"\r\n\"h6\"=hex :01\r\n\"h7\"=HEX:01\r\n"
+                   "\"d4\"=DWORD:01\r\n\"h8\"=hex(1) :41\r\n\"h9\"=hex(  2):41\r\n\"s4\"=\"a\"junk\r\n"
+                   "[HKEY_CURRENT_USER\\B ]\r\n\"b\"=\"1\"\r\n[hkey_current_user\\\\C]\r\n\"c\"=\"1\"\r\n"
+                   "[ HKEY_CURRENT_USER\\G]\r\n\"g\"=\"1\"\r\n[HKCU\\F]\r\n\"f\"=\"1\"\r\n"
+                   "[HKEY_CURRENT_USER\\H\\I]\r\n[-HKEY_CURRENT_USER\\h\\i]\r\n")
+            << QByteArrayList({"HKEY_CURRENT_USER\\A", "  h1=3:0102", "  h3=3:0102", "  h4=3:0102", "  h5=3:01",
+                               "  d1=4:2a000000", "  d2=4:2a000000", "  s1=1:78", "  s2=1:78", "  h9=2:41",
+                               "HKEY_CURRENT_USER\\B ", "  b=1:31", "hkey_current_user\\C", "  c=1:31", "  g=1:31",
+                               "HKEY_CURRENT_USER\\H"});
         QTest::newRow("string data in hex stays ANSI in REGEDIT4")
             << head + "\"e\"=hex(2):25,41,25,00\r\n"
             << QByteArrayList({"HKEY_CURRENT_USER\\A", "  e=2:254125"});
@@ -436,7 +452,7 @@ private slots:
         const QByteArrayList odd = {"; a comment at the top", "\"Orphan\"=\"no key\""};
         const QByteArrayList inKey = {"; about Good", "\"Unterminated\"=\"abc", "garbage line = here",
                                       "\"Cut\"=hex:01,02,\\\r\n  zz"};
-        const QByteArrayList after = {"[HKEY_CURRENT_USER\\unterminated", "\"Lost\"=\"x\""};
+        const QByteArrayList after = {"[HKCU\\no root an import knows]", "\"Lost\"=\"x\""};
         writeHive("REGEDIT4\r\n\r\n" + odd.join("\r\n") +
                   "\r\n[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n" + inKey[0] +
                   "\r\n\"Good\"=\"1\"\r\n" + inKey[1] + "\r\n" + inKey[2] + "\r\n\"Second\"=\"2\"\r\n" + inKey[3] +
