@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QSaveFile>
 
@@ -19,6 +20,8 @@ using namespace Qt::StringLiterals;
 namespace vestrel {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcRegistry, "vestrel.platform")
 
 // A hive file beyond this size is not ours to rewrite: reading stops there and writes are refused.
 constexpr qint64 kMaxHiveSize = 64 * 1024 * 1024;
@@ -166,7 +169,8 @@ bool Registry::OpenKey(const QByteArray& key, bool canCreate) {
                 return true;
             });
             exists = true;
-        } catch (const RegistryError&) {
+        } catch (const RegistryError& e) {
+            qCWarning(lcRegistry, "%s", e.what());
             exists = false;
         }
     }
@@ -194,7 +198,8 @@ bool Registry::DeleteKey(const QByteArray& key) {
     const QByteArray path = fullPath(m_hive, relative);
     try {
         return changeHive(m_hive, [&](regfile::Hive& hive) { return hive.remove(path); });
-    } catch (const RegistryError&) {
+    } catch (const RegistryError& e) {
+        qCWarning(lcRegistry, "%s", e.what());
         return false;
     }
 }
@@ -309,7 +314,8 @@ bool Registry::DeleteValue(const QByteArray& name) {
             hive.keys[key].eraseValue(index);
             return true;
         });
-    } catch (const RegistryError&) {
+    } catch (const RegistryError& e) {
+        qCWarning(lcRegistry, "%s", e.what());
         return false;
     }
 }
