@@ -26,7 +26,7 @@ winpath() { local p=${1//\//\\}; echo "Z:$p"; }
 cmake --build "$build" --target wineprobe-twin vestrel_lang pe_strings pe_twolang >/dev/null
 twin=$build/tests/wineprobe-twin
 for probe in iniprobe regprobe strprobe; do
-    x86_64-w64-mingw32-gcc -O1 -Wall -o "$work/$probe.exe" "$root/tests/wine/$probe.c"
+    x86_64-w64-mingw32-gcc -O1 -Wall -Wextra -o "$work/$probe.exe" "$root/tests/wine/$probe.c"
 done
 
 # A prefix of our own, an ANSI code page of 1252 (as the office's Windows), no debug chatter.

@@ -1,10 +1,10 @@
 /* Answers the INI cases of a case file through the Windows profile functions.
    Usage: iniprobe.exe CASES WORKDIR   (answers on standard output)
    Each case is written to its own file in WORKDIR, so no cached copy of an earlier case can answer. */
-#include <windows.h>
+#include "escape.h"
 #include <stdio.h>
 #include <stdlib.h>
-#include "escape.h"
+#include <windows.h>
 
 enum { kBuffer = 65536 };
 static char g_buffer[kBuffer];
@@ -13,7 +13,8 @@ static char g_line[1 << 20];
 static void putList(const char* names) {
     int first = 1;
     for (const char* p = names; *p; p += strlen(p) + 1) {
-        if (!first) putchar('\t');
+        if (!first)
+            putchar('\t');
         putEscaped(p, strlen(p));
         first = 0;
     }
@@ -25,12 +26,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     FILE* cases = fopen(argv[1], "rb");
-    if (!cases) return 2;
+    if (!cases)
+        return 2;
     char path[MAX_PATH] = "";
     int number = 0;
     while (fgets(g_line, sizeof g_line, cases)) {
         size_t length = strlen(g_line);
-        while (length && (g_line[length - 1] == '\n' || g_line[length - 1] == '\r')) g_line[--length] = 0;
+        while (length && (g_line[length - 1] == '\n' || g_line[length - 1] == '\r'))
+            g_line[--length] = 0;
         char* f[5];
         size_t n[5];
         const int count = splitFields(g_line, f, n, 5);
@@ -43,7 +46,8 @@ int main(int argc, char** argv) {
         if (strcmp(op, "file") == 0) {
             FILE* out = fopen(path, "wb");
             if (out) {
-                if (count > 1) fwrite(f[1], 1, n[1], out);
+                if (count > 1)
+                    fwrite(f[1], 1, n[1], out);
                 fclose(out);
             }
             continue;

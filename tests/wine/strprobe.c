@@ -1,9 +1,9 @@
 /* Answers the string cases of a case file through LoadLibrary and LoadStringA.
    Usage: strprobe.exe CASES BASEDIR   (answers on standard output) */
-#include <windows.h>
+#include "escape.h"
 #include <stdio.h>
 #include <stdlib.h>
-#include "escape.h"
+#include <windows.h>
 
 static char g_line[1 << 16];
 static char g_text[65536];
@@ -14,22 +14,26 @@ int main(int argc, char** argv) {
         return 2;
     }
     FILE* cases = fopen(argv[1], "rb");
-    if (!cases) return 2;
+    if (!cases)
+        return 2;
     HMODULE library = NULL;
     while (fgets(g_line, sizeof g_line, cases)) {
         size_t length = strlen(g_line);
-        while (length && (g_line[length - 1] == '\n' || g_line[length - 1] == '\r')) g_line[--length] = 0;
+        while (length && (g_line[length - 1] == '\n' || g_line[length - 1] == '\r'))
+            g_line[--length] = 0;
         char* f[3];
         size_t n[3];
         const int count = splitFields(g_line, f, n, 3);
         if (strcmp(f[0], "case") == 0) {
             printf("case\t%s\n", count > 1 ? f[1] : "");
         } else if (strcmp(f[0], "dll") == 0 && count > 1) {
-            if (library) FreeLibrary(library);
+            if (library)
+                FreeLibrary(library);
             char path[MAX_PATH];
             snprintf(path, sizeof path, "%s\\%s", argv[2], f[1]);
             for (char* p = path; *p; ++p)
-                if (*p == '/') *p = '\\';
+                if (*p == '/')
+                    *p = '\\';
             library = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
             printf("dll\t%s\n", library ? "ok" : "missing");
         } else if (strcmp(f[0], "S") == 0 && count > 1) {
