@@ -448,6 +448,24 @@ private slots:
         QCOMPARE(dump(regfile::parse(regfile::serialize(hive))), expected);
     }
 
+    void windowsExportServesAsTheStore() {
+        // An operator copies an export of the Windows registry editor (its default format) in place.
+        writeHive(utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                        u"[HKEY_CURRENT_USER\\Software\\Pelk Software\\Vestrel]\r\n"
+                        u"\"Locale\"=dword:00000001\r\n\"Nick\"=\"Niccol\u00f2\"\r\n"
+                        u"\"Path\"=hex(2):43,00,3a,00,5c,00,00,00\r\n"_s));
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, false));
+        QCOMPARE(registry.ReadInteger("Locale"), 1);
+        QCOMPARE(registry.ReadString("Nick"), QByteArray("Niccol\xF2"));
+        QCOMPARE(registry.ReadString("Path"), QByteArray("C:\\"));
+        registry.WriteString("Host", "srv");
+        QVERIFY(hiveText().startsWith("REGEDIT4\r\n"));
+        QVERIFY(hiveText().contains("\"Nick\"=\"Niccol\xF2\"\r\n"));
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Locale", "Nick", "Path", "Host"}));
+        QCOMPARE(registry.ReadString("Path"), QByteArray("C:\\"));
+    }
+
     void linesNotUnderstoodSurviveARewrite() {
         const QByteArrayList odd = {"; a comment at the top", "\"Orphan\"=\"no key\""};
         const QByteArrayList inKey = {"; about Good", "\"Unterminated\"=\"abc", "garbage line = here",
