@@ -18,6 +18,7 @@ namespace {
 
 // Larger files are read up to this size and never rewritten, so what lies beyond is not lost.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
 // A key the reader would not find again as written: empty, holding '=', or read as a comment or a
 // section header. Writing it would add a new line on every write.
 bool isUnreadableKey(const QByteArray& key) {
@@ -232,6 +233,11 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
         for (qsizetype i = range.begin; i < range.end; ++i) {
             if (m_lines[i].kind == Line::Kind::Key || m_lines[i].kind == Line::Kind::Name)
                 insertAt = i + 1;
+        }
+        // A key for the unnamed section goes first in the file: a UTF-8 mark must stay in front of it.
+        if (insertAt == 0 && !m_lines.empty() && m_lines.front().raw.startsWith(kUtf8Mark)) {
+            m_lines.front().raw.remove(0, kUtf8Mark.size());
+            line.raw.prepend(kUtf8Mark);
         }
         m_lines.insert(m_lines.begin() + insertAt, std::move(line));
         return true;

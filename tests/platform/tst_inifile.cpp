@@ -272,6 +272,16 @@ private slots:
         QCOMPARE(ini.ReadString("a", "k", ""), QByteArray("5"));
     }
 
+    void keyForTheUnnamedSectionKeepsTheUtf8MarkFirst() {
+        // Found by fuzzing: the mark moved to the second line, and the header behind it was lost.
+        writeFile(path(u"mark.ini"_s), "\xEF\xBB\xBF[Backup]\r\nOra=21.30\r\n");
+        IniFile ini(path(u"mark.ini"_s));
+        ini.WriteString("", "k1", "1");
+        QCOMPARE(readFile(path(u"mark.ini"_s)), QByteArray("\xEF\xBB\xBFk1=1\r\n[Backup]\r\nOra=21.30\r\n"));
+        QCOMPARE(ini.ReadString("Backup", "Ora", ""), QByteArray("21.30"));
+        QCOMPARE(ini.ReadString("", "k1", ""), QByteArray("1"));
+    }
+
     void writesKeepLoneCrLines() {
         writeFile(path(u"cr.ini"_s), "[S1]\ra=1\rb=2\r[S2]\ra=3\r");
         IniFile ini(path(u"cr.ini"_s));
