@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <optional>
 
 namespace vestrel::regfile {
@@ -17,6 +18,8 @@ namespace {
 
 // regedit keeps hex lines within 80 columns.
 constexpr qsizetype kWrapColumn = 76;
+// Where lines kept after every value sort among the others.
+constexpr qsizetype kMaxPlace = std::numeric_limits<qsizetype>::max();
 
 QByteArrayList components(const QByteArray& path) {
     QByteArrayList parts = path.split('\\');
@@ -99,9 +102,15 @@ std::optional<quint32> readHexNumber(const QByteArray& text) {
     return value;
 }
 
+// Line breaks are written as the escapes the reader knows; only names can hold them here (string data
+// with line breaks is written in hex form).
 QByteArray quoted(const QByteArray& text) {
     QByteArray out = "\"";
     for (const char c : text) {
+        if (c == '\n' || c == '\r') {
+            out.append(c == '\n' ? "\\n" : "\\r");
+            continue;
+        }
         if (c == '"' || c == '\\')
             out.append('\\');
         out.append(c);
@@ -219,6 +228,14 @@ bool hasRootName(const QByteArray& path) {
 // A line as it was, without the CR of its CR LF end.
 QByteArray rawLine(const QByteArray& line) {
     return line.endsWith('\r') ? line.left(line.size() - 1) : line;
+}
+
+// A kept line as it was. One that ends in a backslash would take the next line for a continuation
+// of its data: a blank line after it keeps whatever follows apart, as it was in the file.
+void appendKept(QByteArray& out, const QByteArray& text) {
+    out += text + "\r\n";
+    if (text.trimmed().endsWith('\\'))
+        out += "\r\n";
 }
 
 } // namespace
@@ -446,13 +463,22 @@ Hive parse(const QByteArray& input) {
             key.values.push_back(std::move(*value));
         }
     }
+    // Kept lines in the order a rewrite puts them, so that reading the rewrite gives the same hive.
+    for (Key& key : hive.keys) {
+        std::stable_sort(key.kept.begin(), key.kept.end(), [](const KeptLine& a, const KeptLine& b) {
+            const auto place = [](qsizetype before) {
+                return before == kAfterValues ? kMaxPlace : before;
+            };
+            return place(a.before) < place(b.before);
+        });
+    }
     return hive;
 }
 
 QByteArray serialize(const Hive& hive) {
     QByteArray out = QByteArray(kHeader4) + "\r\n\r\n";
     for (const QByteArray& line : hive.preamble)
-        out += line + "\r\n";
+        appendKept(out, line);
     if (!hive.preamble.isEmpty())
         out += "\r\n";
     for (const Key& key : hive.keys) {
@@ -460,7 +486,7 @@ QByteArray serialize(const Hive& hive) {
         const auto keptBefore = [&](qsizetype index) {
             for (const KeptLine& line : key.kept) {
                 if (line.before == index || (index == qsizetype(key.values.size()) && line.before > index))
-                    out += line.text + "\r\n";
+                    appendKept(out, line.text);
             }
         };
         for (qsizetype v = 0; v < qsizetype(key.values.size()); ++v) {

@@ -297,7 +297,7 @@ private slots:
         const QByteArray after = hiveText();
         for (const char* line :
              {"\"Orphan\"=\"no key\"\r\n", "\"Unterminated\"=\"abc\r\n", "\"LongDword\"=dword:123456789\r\n",
-              "garbage line = here\r\n", "\"Cut\"=hex:01,02,\\\r\n\"Good3\"", "[HKEY_CURRENT_USER\\unterminated\r\n"})
+              "garbage line = here\r\n", "\"Cut\"=hex:01,02,\\\r\n\r\n\"Good3\"", "[HKEY_CURRENT_USER\\unterminated\r\n"})
             QVERIFY2(after.contains(line), line);
     }
 
@@ -464,6 +464,33 @@ private slots:
         QVERIFY(hiveText().contains("\"Nick\"=\"Niccol\xF2\"\r\n"));
         QCOMPARE(registry.GetValueNames(), QByteArrayList({"Locale", "Nick", "Path", "Host"}));
         QCOMPARE(registry.ReadString("Path"), QByteArray("C:\\"));
+    }
+
+    void rewriteReadsBackTheSameHive_data() {
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray key = "[HKEY_CURRENT_USER\\A]\r\n";
+        // Found by fuzzing.
+        QTest::newRow("kept line ending in a backslash")
+            << "REGEDIT4\r\n\r\n\"Cut\"=hex:01,\\\r\n\r\n\rjunk\r\n" + key + "\"Cut\"=hex:01,\\\r\n\r\nmore\r\n";
+        QTest::newRow("key repeated after a key no import opens")
+            << "REGEDIT4\r\n\r\n" + key + "\"a\"=\"1\"\r\njunk\r\n\"b\"=\"2\"\r\n[HKCU\\x]\r\nlost\r\n" + key +
+                   "\"a\"=\"3\"\r\nmore junk\r\n[HKCU\\y]\r\n";
+        QTest::newRow("value name with escaped line breaks") << "REGEDIT4\r\n\r\n" + key + "\"x\\ny\\rz\"=\"1\"\r\n";
+    }
+    void rewriteReadsBackTheSameHive() {
+        QFETCH(QByteArray, file);
+        const regfile::Hive first = regfile::parse(file);
+        const regfile::Hive second = regfile::parse(regfile::serialize(first));
+        QCOMPARE(dump(second), dump(first));
+        QCOMPARE(second.preamble, first.preamble);
+        QCOMPARE(second.keys.size(), first.keys.size());
+        for (std::size_t k = 0; k < first.keys.size(); ++k) {
+            QCOMPARE(second.keys[k].kept.size(), first.keys[k].kept.size());
+            for (std::size_t l = 0; l < first.keys[k].kept.size(); ++l) {
+                QCOMPARE(second.keys[k].kept[l].text, first.keys[k].kept[l].text);
+                QCOMPARE(second.keys[k].kept[l].before, first.keys[k].kept[l].before);
+            }
+        }
     }
 
     void linesNotUnderstoodSurviveARewrite() {
