@@ -25,7 +25,8 @@ bool isUnreadableKey(const QByteArray& key) {
     return key.isEmpty() || key.contains('=') || key.startsWith(';') || key.startsWith('[');
 }
 
-// Line breaks inside a name or value would split the line and forge other keys or sections.
+// Line breaks inside a name or value would split the line and forge other keys or sections. The
+// profile functions write them as they are: a fault we do not copy.
 QByteArray singleLine(QByteArray text) {
     text.replace('\r', ' ');
     text.replace('\n', ' ');

@@ -46,7 +46,8 @@ public:
     QString FileName() const { return m_path; }
 
     QByteArray ReadString(const QByteArray& section, const QByteArray& key, const QByteArray& defaultValue) const;
-    // Missing, empty or unconvertible values give the default ("0x" hex accepted).
+    // Missing, empty or unconvertible values give the default ("0x" hex accepted). The whole value is
+    // converted, on purpose unlike GetPrivateProfileInt, which reads "12abc" as 12 and "" as 0.
     int ReadInteger(const QByteArray& section, const QByteArray& key, int defaultValue) const;
     // The strict reading some callers need: a missing or non-numeric value raises ConversionError.
     int ReadIntegerStrict(const QByteArray& section, const QByteArray& key) const;

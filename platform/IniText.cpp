@@ -19,6 +19,8 @@ Line classify(QByteArray raw, bool firstLine) {
     } else if (text.startsWith('[')) {
         // An unclosed header names no section: the lines after it stay in the section before.
     } else if (!text.startsWith(';')) {
+        // A ';' line stays a comment, and a line starting with '=' names no key, although the profile
+        // functions answer a direct read of either: a commented-out setting must not come back to life.
         const qsizetype eq = text.indexOf('=');
         if (eq > 0) {
             line.name = text.left(eq).trimmed();
