@@ -25,9 +25,11 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 for fuzzer in "${fuzzers[@]}"; do
     mkdir -p "$scratch/$fuzzer"
+    seeds=()
+    [ -d "fuzz/corpus/$fuzzer" ] && seeds=("fuzz/corpus/$fuzzer")
     echo "== $fuzzer: ${seconds}s"
     "$build/bin/$fuzzer" -max_total_time="$seconds" -print_final_stats=0 -artifact_prefix="$scratch/" \
-        "$scratch/$fuzzer" "fuzz/corpus/$fuzzer" >"$scratch/$fuzzer.log" 2>&1 || {
+        "$scratch/$fuzzer" "${seeds[@]}" >"$scratch/$fuzzer.log" 2>&1 || {
         tail -n 40 "$scratch/$fuzzer.log"
         echo "$fuzzer failed; the input that broke it:" >&2
         ls "$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-* 2>/dev/null | head -n 1 | xargs -r base64 >&2
