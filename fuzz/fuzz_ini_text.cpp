@@ -18,6 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const initext::Line& b = again.lines[i];
         if (a.kind != b.kind || a.name != b.name || a.raw != b.raw)
             std::abort();
+        // Every line keeps its own end; only an unterminated last line gains the file's.
+        if (!a.end.isEmpty() && a.end != b.end)
+            std::abort();
         if (a.kind == initext::Line::Kind::Key)
             initext::parseInteger(initext::valueOf(a));
     }

@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the hive file reader. Whatever it understood must come back unchanged
-// after the store rewrites the file: a rewrite may drop garbage, never a value it could read.
+// Feeds arbitrary bytes to the hive file reader. Whatever it read, values and the lines it could not
+// use alike, must come back unchanged after the store rewrites the file.
 #include "platform/RegistryFile.h"
 
 #include <cstdint>
@@ -10,13 +10,17 @@ using namespace vestrel;
 namespace {
 
 bool sameHive(const regfile::Hive& a, const regfile::Hive& b) {
-    if (a.keys.size() != b.keys.size())
+    if (a.keys.size() != b.keys.size() || a.preamble != b.preamble)
         return false;
     for (std::size_t k = 0; k < a.keys.size(); ++k) {
         const regfile::Key& x = a.keys[k];
         const regfile::Key& y = b.keys[k];
-        if (x.path != y.path || x.values.size() != y.values.size())
+        if (x.path != y.path || x.values.size() != y.values.size() || x.kept.size() != y.kept.size())
             return false;
+        for (std::size_t l = 0; l < x.kept.size(); ++l) {
+            if (x.kept[l].before != y.kept[l].before || x.kept[l].text != y.kept[l].text)
+                return false;
+        }
         for (std::size_t v = 0; v < x.values.size(); ++v) {
             if (x.values[v].name != y.values[v].name || x.values[v].type != y.values[v].type ||
                 x.values[v].data != y.values[v].data)

@@ -1,12 +1,12 @@
 #include "platform/IniFile.h"
 
 #include "platform/Cp1252.h"
+#include "platform/FileLock.h"
 #include "platform/ProgramDir.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QSet>
 
 #include <algorithm>
 
@@ -18,26 +18,19 @@ namespace {
 
 // Larger files are read up to this size and never rewritten, so what lies beyond is not lost.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
 // A key the reader would not find again as written: empty, holding '=', or read as a comment or a
 // section header. Writing it would add a new line on every write.
 bool isUnreadableKey(const QByteArray& key) {
     return key.isEmpty() || key.contains('=') || key.startsWith(';') || key.startsWith('[');
 }
 
-// Line breaks inside a name or value would split the line and forge other keys or sections.
+// Line breaks inside a name or value would split the line and forge other keys or sections. The
+// profile functions write them as they are: a fault we do not copy.
 QByteArray singleLine(QByteArray text) {
     text.replace('\r', ' ');
     text.replace('\n', ' ');
     return text;
-}
-
-// Names repeat when a section or key is written twice: the first spelling is listed, once.
-void appendFirstSpelling(QByteArrayList& names, QSet<QString>& seen, const QByteArray& name) {
-    const QString folded = cp1252::toUnicode(name).toCaseFolded();
-    if (!seen.contains(folded)) {
-        seen.insert(folded);
-        names.append(name);
-    }
 }
 
 } // namespace
@@ -106,35 +99,51 @@ void IniFile::save() {
 
 // `change` returns whether it changed anything; an unchanged file is not rewritten.
 template <typename Change> void IniFile::modify(Change&& change) {
-    // Every write starts from the file as it is now, so changes made by other readers survive.
-    load();
-    if (change())
-        save();
-}
-
-qsizetype IniFile::sectionEnd(qsizetype sectionLine) const {
-    qsizetype i = sectionLine + 1;
-    while (i < qsizetype(m_lines.size()) && m_lines[i].kind != Line::Kind::Section)
-        ++i;
-    return i;
-}
-
-qsizetype IniFile::findSection(const QByteArray& section) const {
-    for (qsizetype i = 0; i < qsizetype(m_lines.size()); ++i) {
-        if (m_lines[i].kind == Line::Kind::Section && cp1252::equalsIgnoreCase(m_lines[i].name, section))
-            return i;
+    // Every write rereads the file and replaces it under a lock that our other writers honour, so a
+    // change made by another process between our read and our rename is never overwritten.
+    FileLock lock(m_localPath);
+    if (!lock.isLocked()) {
+        load();
+        throw IniWriteError(QFile::encodeName(u"Cannot write %1: %2"_s.arg(m_path, lock.errorString())).toStdString());
     }
-    return -1;
+    load();
+    if (!change()) {
+        lock.removeIfCreated();
+        return;
+    }
+    try {
+        save();
+    } catch (const IniWriteError&) {
+        lock.removeIfCreated();
+        throw;
+    }
 }
 
-// A section written twice reads as one: the first line of a key wins.
+IniFile::SectionRange IniFile::firstCopy(const QByteArray& section) const {
+    const qsizetype count = qsizetype(m_lines.size());
+    qsizetype begin = -1;
+    if (section.isEmpty()) {
+        // Keys above the first header belong to the section without a name.
+        begin = 0;
+    } else {
+        for (qsizetype i = 0; i < count && begin < 0; ++i) {
+            if (m_lines[i].kind == Line::Kind::Section && cp1252::equalsIgnoreCase(m_lines[i].name, section))
+                begin = i + 1;
+        }
+        if (begin < 0)
+            return {};
+    }
+    qsizetype end = begin;
+    while (end < count && m_lines[end].kind != Line::Kind::Section)
+        ++end;
+    return {true, begin, end};
+}
+
 qsizetype IniFile::findKey(const QByteArray& section, const QByteArray& key) const {
-    bool inSection = false;
-    for (qsizetype i = 0; i < qsizetype(m_lines.size()); ++i) {
+    const SectionRange range = firstCopy(section);
+    for (qsizetype i = range.begin; i < range.end; ++i) {
         const Line& line = m_lines[i];
-        if (line.kind == Line::Kind::Section)
-            inSection = cp1252::equalsIgnoreCase(line.name, section);
-        else if (inSection && line.kind == Line::Kind::Key && cp1252::equalsIgnoreCase(line.name, key))
+        if ((line.kind == Line::Kind::Key || line.kind == Line::Kind::Name) && cp1252::equalsIgnoreCase(line.name, key))
             return i;
     }
     return -1;
@@ -142,8 +151,8 @@ qsizetype IniFile::findKey(const QByteArray& section, const QByteArray& key) con
 
 std::optional<QByteArray> IniFile::value(const QByteArray& section, const QByteArray& key) const {
     refresh();
-    const qsizetype i = findKey(section, key);
-    if (i < 0)
+    const qsizetype i = findKey(section.trimmed(), key.trimmed());
+    if (i < 0 || m_lines[i].kind == Line::Kind::Name)
         return std::nullopt;
     return initext::valueOf(m_lines[i]);
 }
@@ -207,21 +216,29 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
         if (existing >= 0) {
             Line& line = m_lines[existing];
             line.raw = line.name + '=' + cleanValue;
+            line.kind = Line::Kind::Key;
             return true;
         }
-        Line line{cleanKey + '=' + cleanValue, Line::Kind::Key, cleanKey};
-        const qsizetype header = findSection(cleanSection);
-        if (header < 0) {
+        Line line{cleanKey + '=' + cleanValue, Line::Kind::Key, cleanKey, {}};
+        const SectionRange range = firstCopy(cleanSection);
+        if (!range.found) {
             if (!m_lines.empty() && !m_lines.back().raw.trimmed().isEmpty())
                 m_lines.push_back(Line{});
-            m_lines.push_back(Line{'[' + cleanSection + ']', Line::Kind::Section, cleanSection});
+            m_lines.push_back(Line{'[' + cleanSection + ']', Line::Kind::Section, cleanSection, {}});
             m_lines.push_back(std::move(line));
             return true;
         }
-        qsizetype insertAt = header + 1;
-        for (qsizetype i = header + 1; i < sectionEnd(header); ++i) {
-            if (m_lines[i].kind == Line::Kind::Key)
+        // A new key follows the last key of the section's first copy, before comments that lead
+        // into the next section.
+        qsizetype insertAt = range.begin;
+        for (qsizetype i = range.begin; i < range.end; ++i) {
+            if (m_lines[i].kind == Line::Kind::Key || m_lines[i].kind == Line::Kind::Name)
                 insertAt = i + 1;
+        }
+        // A key for the unnamed section goes first in the file: a UTF-8 mark must stay in front of it.
+        if (insertAt == 0 && !m_lines.empty() && m_lines.front().raw.startsWith(kUtf8Mark)) {
+            m_lines.front().raw.remove(0, kUtf8Mark.size());
+            line.raw.prepend(kUtf8Mark);
         }
         m_lines.insert(m_lines.begin() + insertAt, std::move(line));
         return true;
@@ -233,9 +250,12 @@ void IniFile::WriteInteger(const QByteArray& section, const QByteArray& key, int
 }
 
 // Removes the lines `doomed` picks within every copy of `section`, so none can resurface afterwards.
+// The profile functions leave later copies behind, where a deleted key comes back on the next read:
+// a fault we do not copy.
 template <typename Pick> void IniFile::eraseInSection(const QByteArray& section, Pick&& doomed) {
     modify([&] {
-        bool inSection = false;
+        // Keys above the first header form the section without a name.
+        bool inSection = section.isEmpty();
         return std::erase_if(m_lines, [&](const Line& line) {
                    if (line.kind == Line::Kind::Section)
                        inSection = cp1252::equalsIgnoreCase(line.name, section);
@@ -245,37 +265,39 @@ template <typename Pick> void IniFile::eraseInSection(const QByteArray& section,
 }
 
 void IniFile::EraseSection(const QByteArray& section) {
-    eraseInSection(section, [](const Line&) { return true; });
+    // Comments above the first header are no part of the unnamed section: only its keys go.
+    const QByteArray name = section.trimmed();
+    eraseInSection(name, [&](const Line& line) { return !name.isEmpty() || line.kind != Line::Kind::Other; });
 }
 
 void IniFile::DeleteKey(const QByteArray& section, const QByteArray& key) {
-    eraseInSection(section, [&](const Line& line) {
-        return line.kind == Line::Kind::Key && cp1252::equalsIgnoreCase(line.name, key);
+    const QByteArray name = key.trimmed();
+    eraseInSection(section.trimmed(), [&](const Line& line) {
+        return (line.kind == Line::Kind::Key || line.kind == Line::Kind::Name) &&
+               cp1252::equalsIgnoreCase(line.name, name);
     });
 }
 
+// Every key line of the section's first copy, in file order: names that differ only in case are
+// different files to the backup plan on this system, and the profile functions list repeated ones too.
 QByteArrayList IniFile::ReadSection(const QByteArray& section) const {
     refresh();
     QByteArrayList keys;
-    QSet<QString> seen;
-    bool inSection = false;
-    for (const Line& line : m_lines) {
-        if (line.kind == Line::Kind::Section) {
-            inSection = cp1252::equalsIgnoreCase(line.name, section);
-        } else if (inSection && line.kind == Line::Kind::Key) {
-            appendFirstSpelling(keys, seen, line.name);
-        }
+    const SectionRange range = firstCopy(section.trimmed());
+    for (qsizetype i = range.begin; i < range.end; ++i) {
+        if (m_lines[i].kind == Line::Kind::Key)
+            keys.append(m_lines[i].name);
     }
     return keys;
 }
 
+// Every header in file order, repeated ones included, as the profile functions list them.
 QByteArrayList IniFile::ReadSections() const {
     refresh();
     QByteArrayList sections;
-    QSet<QString> seen;
     for (const Line& line : m_lines) {
         if (line.kind == Line::Kind::Section)
-            appendFirstSpelling(sections, seen, line.name);
+            sections.append(line.name);
     }
     return sections;
 }

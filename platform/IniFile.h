@@ -28,12 +28,16 @@ public:
 
 // An INI file read and written with the semantics of the Windows profile functions.
 //
-// Section and key names compare without regard to case and keep the case they were written with.
-// A line's key is the text before its first '='; blanks around keys and values are trimmed and a value
-// wholly in single or double quotes loses them. A missing file reads as empty. Every write goes
-// through to disk at once as an atomic rewrite (temporary file and rename) that keeps comments,
-// unknown lines and the file's line endings (CR LF for new files). Names and values are cp1252 bytes.
-// An object caches the parsed file: use one object per thread.
+// Section and key names compare without regard to case and keep the case they were written with;
+// blanks around the names a caller gives are ignored. Lines end at LF, CR LF or a lone CR. A line's
+// key is the text before its first '='; blanks around keys and values are trimmed and a value wholly
+// in single or double quotes loses them. Keys above the first header belong to the section without
+// a name. A section written more than once is read and written in its first copy; erasing a section
+// or deleting a key removes every copy. A missing file reads as empty. Every write goes through to
+// disk at once as an atomic rewrite (temporary file and rename) that keeps comments, unknown lines
+// and the file's line endings (CR LF for new files), under an advisory lock that every writer of ours
+// takes around its reread and rename, so writers in several processes lose nothing.
+// Names and values are cp1252 bytes. An object caches the parsed file: use one object per thread.
 class IniFile {
 public:
     // `path` may use "\" as separator and may double it ("dir\\gruppi.ini"); both are accepted.
@@ -42,7 +46,8 @@ public:
     QString FileName() const { return m_path; }
 
     QByteArray ReadString(const QByteArray& section, const QByteArray& key, const QByteArray& defaultValue) const;
-    // Missing, empty or unconvertible values give the default ("0x" hex accepted).
+    // Missing, empty or unconvertible values give the default ("0x" hex accepted). The whole value is
+    // converted, on purpose unlike GetPrivateProfileInt, which reads "12abc" as 12 and "" as 0.
     int ReadInteger(const QByteArray& section, const QByteArray& key, int defaultValue) const;
     // The strict reading some callers need: a missing or non-numeric value raises ConversionError.
     int ReadIntegerStrict(const QByteArray& section, const QByteArray& key) const;
@@ -56,9 +61,9 @@ public:
     void EraseSection(const QByteArray& section);
     void DeleteKey(const QByteArray& section, const QByteArray& key);
 
-    // Key names of a section in file order (empty when the section is missing).
+    // Key names of a section in file order, every key line (empty when the section is missing).
     QByteArrayList ReadSection(const QByteArray& section) const;
-    // Section names in file order.
+    // Section names in file order, every header.
     QByteArrayList ReadSections() const;
     // A section exists when it holds at least one key; a bare header does not count.
     bool SectionExists(const QByteArray& section) const;
@@ -88,10 +93,16 @@ private:
     void save();
     template <typename Change> void modify(Change&& change);
     template <typename Pick> void eraseInSection(const QByteArray& section, Pick&& doomed);
+    // The lines below the first header of a section, up to the next header. A section written twice
+    // is read and written in its first copy only, as the profile functions do.
+    struct SectionRange {
+        bool found = false;
+        qsizetype begin = 0;
+        qsizetype end = 0;
+    };
+    SectionRange firstCopy(const QByteArray& section) const;
     std::optional<QByteArray> value(const QByteArray& section, const QByteArray& key) const;
-    qsizetype findSection(const QByteArray& section) const;
     qsizetype findKey(const QByteArray& section, const QByteArray& key) const;
-    qsizetype sectionEnd(qsizetype sectionLine) const;
 };
 
 } // namespace vestrel

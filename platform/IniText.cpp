@@ -12,16 +12,23 @@ Line classify(QByteArray raw, bool firstLine) {
     QByteArray text = line.raw.trimmed();
     if (firstLine && text.startsWith("\xEF\xBB\xBF"))
         text = text.mid(3).trimmed();
-    if (text.startsWith('[')) {
-        const qsizetype close = text.indexOf(']');
+    const qsizetype close = text.startsWith('[') ? text.indexOf(']') : -1;
+    if (close > 0) {
         line.kind = Line::Kind::Section;
-        line.name = (close < 0 ? text.mid(1) : text.mid(1, close - 1)).trimmed();
+        line.name = text.mid(1, close - 1).trimmed();
+    } else if (text.startsWith('[')) {
+        // An unclosed header names no section: the lines after it stay in the section before.
     } else if (!text.startsWith(';')) {
+        // A ';' line stays a comment, and a line starting with '=' names no key, although the profile
+        // functions answer a direct read of either: a commented-out setting must not come back to life.
         const qsizetype eq = text.indexOf('=');
         if (eq > 0) {
             line.name = text.left(eq).trimmed();
             if (!line.name.isEmpty())
                 line.kind = Line::Kind::Key;
+        } else if (eq < 0 && !text.isEmpty()) {
+            line.name = text;
+            line.kind = Line::Kind::Name;
         }
     }
     return line;
@@ -29,20 +36,22 @@ Line classify(QByteArray raw, bool firstLine) {
 
 Text parse(const QByteArray& bytes) {
     Text text;
-    const qsizetype firstBreak = bytes.indexOf('\n');
-    if (firstBreak >= 0 && (firstBreak == 0 || bytes[firstBreak - 1] != '\r'))
-        text.newline = "\n";
-
+    bool newlineSeen = false;
     qsizetype start = 0;
     while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        const qsizetype next = end < 0 ? bytes.size() : end + 1;
-        if (end < 0)
-            end = bytes.size();
-        // Every CR before the LF goes with the line end, so a rewrite reads back the same lines.
-        while (end > start && bytes[end - 1] == '\r')
-            --end;
-        text.lines.push_back(classify(bytes.mid(start, end - start), start == 0));
+        qsizetype end = start;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r')
+            ++end;
+        qsizetype next = end;
+        if (next < bytes.size())
+            next += (bytes[next] == '\r' && next + 1 < bytes.size() && bytes[next + 1] == '\n') ? 2 : 1;
+        Line line = classify(bytes.mid(start, end - start), start == 0);
+        line.end = bytes.mid(end, next - end);
+        if (!newlineSeen && !line.end.isEmpty()) {
+            text.newline = line.end;
+            newlineSeen = true;
+        }
+        text.lines.push_back(std::move(line));
         start = next;
     }
     return text;
@@ -52,7 +61,7 @@ QByteArray serialize(const Text& text) {
     QByteArray bytes;
     for (const Line& line : text.lines) {
         bytes += line.raw;
-        bytes += text.newline;
+        bytes += line.end.isEmpty() ? text.newline : line.end;
     }
     return bytes;
 }

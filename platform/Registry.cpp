@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include "platform/FileLock.h"
 #include "platform/FileStamp.h"
 #include "platform/ProgramDir.h"
 #include "platform/RegistryFile.h"
@@ -7,7 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QLockFile>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QSaveFile>
 
@@ -20,11 +21,10 @@ namespace vestrel {
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcRegistry, "vestrel.platform")
+
 // A hive file beyond this size is not ours to rewrite: reading stops there and writes are refused.
 constexpr qint64 kMaxHiveSize = 64 * 1024 * 1024;
-// A lock left by a process that died is taken over once it is this old.
-constexpr int kStaleLockMs = 30000;
-constexpr int kLockWaitMs = 20000;
 
 QByteArray rootName(RegistryHive hive) {
     return hive == RegistryHive::CurrentUser ? QByteArray("HKEY_CURRENT_USER") : QByteArray("HKEY_LOCAL_MACHINE");
@@ -118,24 +118,28 @@ template <typename Change> bool changeHive(RegistryHive hive, Change&& change) {
     const QString path = registryHiveFile(hive);
     if (!QDir().mkpath(registryDirectory()))
         throw RegistryError(message(u"Cannot create the registry folder %1"_s.arg(registryDirectory())));
-    QLockFile lock(path + u".lock"_s);
-    lock.setStaleLockTime(kStaleLockMs);
-    if (!lock.tryLock(kLockWaitMs))
-        throw RegistryError(message(u"Cannot lock the registry file %1"_s.arg(path)));
+    // Writers wait their turn in the kernel's queue; one that dies releases the lock with it.
+    FileLock lock(path);
+    if (!lock.isLocked())
+        throw RegistryError(message(u"Cannot lock the registry file %1: %2"_s.arg(path, lock.errorString())));
 
     const HiveRead current = readHive(hive);
     if (!current.whole)
         throw RegistryError(message(u"Cannot read the registry file %1 whole"_s.arg(path)));
     regfile::Hive changed = *current.hive;
-    if (!change(changed))
+    if (!change(changed)) {
+        lock.removeIfCreated();
         return false;
+    }
 
     const QByteArray bytes = regfile::serialize(changed);
     QSaveFile file(path);
     // Whatever happens to the replace, the next read goes to the file.
     hiveCache().forget(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        lock.removeIfCreated();
         throw RegistryError(message(u"Cannot write the registry file %1: %2"_s.arg(path, file.errorString())));
+    }
     return true;
 }
 
@@ -165,7 +169,8 @@ bool Registry::OpenKey(const QByteArray& key, bool canCreate) {
                 return true;
             });
             exists = true;
-        } catch (const RegistryError&) {
+        } catch (const RegistryError& e) {
+            qCWarning(lcRegistry, "%s", e.what());
             exists = false;
         }
     }
@@ -193,7 +198,8 @@ bool Registry::DeleteKey(const QByteArray& key) {
     const QByteArray path = fullPath(m_hive, relative);
     try {
         return changeHive(m_hive, [&](regfile::Hive& hive) { return hive.remove(path); });
-    } catch (const RegistryError&) {
+    } catch (const RegistryError& e) {
+        qCWarning(lcRegistry, "%s", e.what());
         return false;
     }
 }
@@ -310,10 +316,11 @@ bool Registry::DeleteValue(const QByteArray& name) {
             const qsizetype index = regfile::findValue(hive.keys[key], name);
             if (index < 0)
                 return false;
-            hive.keys[key].values.erase(hive.keys[key].values.begin() + index);
+            hive.keys[key].eraseValue(index);
             return true;
         });
-    } catch (const RegistryError&) {
+    } catch (const RegistryError& e) {
+        qCWarning(lcRegistry, "%s", e.what());
         return false;
     }
 }

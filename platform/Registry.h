@@ -41,9 +41,11 @@ using RegistryValueList = QList<QPair<QByteArray, RegistryValue>>; // value name
 // On Linux each hive is one REGEDIT4 text file ("HKEY_CURRENT_USER.reg", "HKEY_LOCAL_MACHINE.reg") in
 // registryDirectory(). Key paths use "\" ("\software\Pelk Software\Vestrel"; a leading "\" is
 // optional); key and value names compare without regard to case and keep the case first written.
-// Every change is a read-modify-write of the hive file under a lock with an atomic replace, so several
-// programs writing at once lose nothing. A damaged file reads as far as it makes sense; lines that
-// cannot be understood are skipped, never fatal. The process keeps the parsed hive while the file's
+// Every change is a read-modify-write of the hive file with an atomic replace under an advisory lock
+// that writers wait for in turn, so several programs writing at once lose nothing and none is refused.
+// A damaged file reads as far as it makes sense; lines that cannot be understood are never fatal and
+// are written back unchanged by the next change. Files exported by the registry editor in either
+// format read as they would import. The process keeps the parsed hive while the file's
 // size, modification time and inode stay the same, so repeated reads do not parse it again.
 class Registry {
 public:

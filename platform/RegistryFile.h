@@ -5,7 +5,9 @@
 
 #include <vector>
 
-// The registry store's hive file: REGEDIT4 text, as the Windows registry editor exports it.
+// The registry store's hive file: REGEDIT4 text, as the Windows registry editor exports it. Files in
+// the editor's later format ("Windows Registry Editor Version 5.00", UTF-16LE) are read too; every
+// rewrite writes REGEDIT4.
 // Internal to the platform layer; shared by Registry.cpp and the fuzz target.
 namespace vestrel::regfile {
 
@@ -14,6 +16,7 @@ inline constexpr int kRegSz = 1;
 inline constexpr int kRegExpandSz = 2;
 inline constexpr int kRegBinary = 3;
 inline constexpr int kRegDword = 4;
+inline constexpr int kRegMultiSz = 7;
 
 struct Value {
     QByteArray name; // empty for the default value ("@")
@@ -21,13 +24,29 @@ struct Value {
     QByteArray data; // REG_SZ without terminator; REG_DWORD 4 bytes little-endian
 };
 
+// A line of the file the reader did not understand (a comment, a damaged value, a header it cannot
+// read), kept as it was so that a rewrite loses nothing. A damaged value wrapped over several lines
+// is one kept text with CR LF between its lines.
+struct KeptLine {
+    // Index of the value the line stood before; kAfterValues for lines that must stay after every
+    // value of the key, because they end it (an unreadable header and what follows it).
+    qsizetype before = 0;
+    QByteArray text;
+};
+inline constexpr qsizetype kAfterValues = -1;
+
 struct Key {
     QByteArray path; // full path with the root, as first written: "HKEY_CURRENT_USER\Software\X"
     std::vector<Value> values;
+    std::vector<KeptLine> kept;
+
+    // Removes the value at `index`; kept lines stay beside the values they stood next to.
+    void eraseValue(qsizetype index);
 };
 
 struct Hive {
-    std::vector<Key> keys; // in file order
+    QByteArrayList preamble; // kept lines above the first key
+    std::vector<Key> keys;   // in file order
 
     // Index of the key, compared without regard to case; -1 when it has no section of its own.
     qsizetype find(const QByteArray& path) const;
@@ -42,12 +61,15 @@ struct Hive {
     QByteArrayList subkeys(const QByteArray& path) const;
 };
 
-// Reads what makes sense and skips the rest: unknown lines, values that are truncated, badly
-// escaped or of malformed hex are dropped; the following lines are read on.
+// Reads what makes sense and keeps the rest as KeptLine: unknown lines, comments, values that are
+// truncated, badly escaped or of malformed hex; the following lines are read on. Deletion entries
+// ("[-key]", "\"name\"=-") remove what the lines above them made, as an import does. A file that
+// starts with a UTF-16LE byte order mark is read as UTF-16LE, its text and its string data ("hex(1)",
+// "hex(2)", "hex(7)") converted to cp1252.
 Hive parse(const QByteArray& bytes);
 
-// The file's text: "REGEDIT4", a blank line, then each key and its values, CR LF line ends,
-// long hex data wrapped with a trailing backslash.
+// The file's text: "REGEDIT4", a blank line, kept lines above the first key, then each key with its
+// values and kept lines, CR LF line ends, long hex data wrapped with a trailing backslash.
 QByteArray serialize(const Hive& hive);
 
 // Index of the named value in `key`, compared without regard to case; -1 when missing.

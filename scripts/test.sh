@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything in build-test/ and runs every test.
+# Installs what is missing, builds everything in build-test/, runs every test, then every fuzzer.
 # Usage: scripts/test.sh [extra ctest arguments]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,3 +17,6 @@ export QT_QPA_PLATFORM=offscreen
 # The server was started above: tests that need it fail instead of skipping when it does not answer.
 export VESTREL_REQUIRE_FIREBIRD_SERVER=1
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+
+# Every parser's fuzzer, briefly, on its seed corpus (needs clang, which install-deps.sh brings).
+scripts/fuzz.sh 30

@@ -2,15 +2,48 @@
 #include "platform/IniText.h"
 #include "tests/support/TestFiles.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
 
 using testing::readFile;
 using testing::writeFile;
+
+namespace {
+
+constexpr int kKeysPerWriter = 250;
+constexpr int kWriters = 4;
+
+// Run as a child process: writes `count` keys of its own into section [W], one write each, and
+// reports every write that returned on standard output.
+int runWriter(const QString& file, const QByteArray& prefix, int count) {
+    IniFile ini(file);
+    for (int i = 0; i < count; ++i) {
+        ini.WriteInteger("W", prefix + QByteArray::number(i), i * 3);
+        std::printf("%d\n", i);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+std::unique_ptr<QProcess> startWriter(const QString& file, const QString& prefix, int count) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->setReadChannel(QProcess::StandardOutput);
+    process->start(QCoreApplication::applicationFilePath(), {u"--ini-writer"_s, file, prefix, QString::number(count)});
+    return process;
+}
+
+} // namespace
 
 class TestIniFile : public QObject {
     Q_OBJECT
@@ -47,8 +80,16 @@ private slots:
                                                   << QByteArray("C:\\db\\a.gdb") << QByteArray("x=y");
         QTest::newRow("first duplicate wins")
             << QByteArray("[a]\nk=1\nk=2\n") << QByteArray("a") << QByteArray("k") << QByteArray("1");
-        QTest::newRow("repeated section merges")
-            << QByteArray("[a]\nk=1\n[b]\n[A]\nj=2\n") << QByteArray("a") << QByteArray("j") << QByteArray("2");
+        QTest::newRow("repeated section reads its first copy")
+            << QByteArray("[a]\nk=1\n[b]\n[A]\nj=2\n") << QByteArray("a") << QByteArray("j") << def;
+        QTest::newRow("lone CR ends lines")
+            << QByteArray("[S1]\ra=1\rb=2\r[S2]\ra=3\r") << QByteArray("S1") << QByteArray("a") << QByteArray("1");
+        QTest::newRow("CR CR LF") << QByteArray("[a]\r\r\nk=1\r\r\nj=2\n") << QByteArray("a") << QByteArray("j")
+                                  << QByteArray("2");
+        QTest::newRow("names given are trimmed") << QByteArray("[Ufficio]\r\ncount=0\r\n") << QByteArray(" Ufficio\t")
+                                                 << QByteArray(" count ") << QByteArray("0");
+        QTest::newRow("key above every header has the unnamed section")
+            << QByteArray("k=1\n[a]\n") << QByteArray("") << QByteArray("k") << QByteArray("1");
         QTest::newRow("comment is no key") << QByteArray("[a]\n;k=1\n") << QByteArray("a") << QByteArray(";k") << def;
         QTest::newRow("key before any section")
             << QByteArray("k=1\n[a]\n") << QByteArray("a") << QByteArray("k") << def;
@@ -59,8 +100,12 @@ private slots:
             << QByteArray("\xEF\xBB\xBF[a]\nk=1\n") << QByteArray("a") << QByteArray("k") << QByteArray("1");
         QTest::newRow("cp1252 names") << QByteArray("[Citt\xC0]\nPerch\xC9=s\xEC\n") << QByteArray("citt\xE0")
                                       << QByteArray("perch\xE9") << QByteArray("s\xEC");
-        QTest::newRow("unclosed header") << QByteArray("[a\nk=1\n") << QByteArray("a") << QByteArray("k")
-                                         << QByteArray("1");
+        QTest::newRow("name without value hides a later key")
+            << QByteArray("[a]\nk\nk=1\n") << QByteArray("a") << QByteArray("k") << def;
+        QTest::newRow("unclosed header names no section")
+            << QByteArray("[a\nk=1\n") << QByteArray("a") << QByteArray("k") << def;
+        QTest::newRow("unclosed header leaves keys in the section before")
+            << QByteArray("[s]\n[a\nk=1\n") << QByteArray("s") << QByteArray("k") << QByteArray("1");
     }
     void readsLikeTheProfileFunctions() {
         QFETCH(QByteArray, content);
@@ -192,6 +237,61 @@ private slots:
         QVERIFY(ini.ValueExists("A", "COUNT"));
     }
 
+    void listsEveryKeyAndHeaderOfTheFirstCopy() {
+        // Two databases whose names differ only in case are two files here: both must be listed.
+        writeFile(path(u"lists.ini"_s), "[File]\r\nsrv:/data/Ditta.fdb=\r\nsrv:/data/ditta.fdb=\r\nk=1\r\nk=2\r\n"
+                                        "[B]\r\nx=1\r\n[file]\r\nlater=1\r\n");
+        IniFile ini(path(u"lists.ini"_s));
+        QCOMPARE(ini.ReadSection(" file "), QByteArrayList({"srv:/data/Ditta.fdb", "srv:/data/ditta.fdb", "k", "k"}));
+        QCOMPARE(ini.ReadSections(), QByteArrayList({"File", "B", "file"}));
+        QCOMPARE(ini.ReadString("File", "k", ""), QByteArray("1"));
+        QCOMPARE(ini.ReadString("File", "later", "<default>"), QByteArray("<default>"));
+
+        // Writes go to the first copy, where reads find them.
+        ini.WriteString("FILE", "later", "2");
+        QCOMPARE(ini.ReadString("File", "later", ""), QByteArray("2"));
+        QCOMPARE(readFile(path(u"lists.ini"_s)),
+                 QByteArray("[File]\r\nsrv:/data/Ditta.fdb=\r\nsrv:/data/ditta.fdb=\r\n"
+                            "k=1\r\nk=2\r\nlater=2\r\n[B]\r\nx=1\r\n[file]\r\nlater=1\r\n"));
+        // Deleting removes every copy, so the later one cannot resurface.
+        ini.DeleteKey("file", "later");
+        QVERIFY(!ini.ValueExists("File", "later"));
+        QVERIFY(!readFile(path(u"lists.ini"_s)).contains("later"));
+        ini.EraseSection("FILE");
+        QCOMPARE(ini.ReadSections(), QByteArrayList({"B"}));
+    }
+
+    void nameWithoutValueTakesTheFirstWrite() {
+        writeFile(path(u"names.ini"_s), "[a]\r\nk\r\nk=1\r\nj=2\r\n");
+        IniFile ini(path(u"names.ini"_s));
+        QCOMPARE(ini.ReadSection("a"), QByteArrayList({"k", "j"}));
+        QVERIFY(!ini.ValueExists("a", "k"));
+        ini.WriteString("a", "K", "5");
+        QCOMPARE(readFile(path(u"names.ini"_s)), QByteArray("[a]\r\nk=5\r\nk=1\r\nj=2\r\n"));
+        QCOMPARE(ini.ReadSection("a"), QByteArrayList({"k", "k", "j"}));
+        QCOMPARE(ini.ReadString("a", "k", ""), QByteArray("5"));
+    }
+
+    void keyForTheUnnamedSectionKeepsTheUtf8MarkFirst() {
+        // Found by fuzzing: the mark moved to the second line, and the header behind it was lost.
+        writeFile(path(u"mark.ini"_s), "\xEF\xBB\xBF[Backup]\r\nOra=21.30\r\n");
+        IniFile ini(path(u"mark.ini"_s));
+        ini.WriteString("", "k1", "1");
+        QCOMPARE(readFile(path(u"mark.ini"_s)), QByteArray("\xEF\xBB\xBFk1=1\r\n[Backup]\r\nOra=21.30\r\n"));
+        QCOMPARE(ini.ReadString("Backup", "Ora", ""), QByteArray("21.30"));
+        QCOMPARE(ini.ReadString("", "k1", ""), QByteArray("1"));
+    }
+
+    void writesKeepLoneCrLines() {
+        writeFile(path(u"cr.ini"_s), "[S1]\ra=1\rb=2\r[S2]\ra=3\r");
+        IniFile ini(path(u"cr.ini"_s));
+        ini.WriteString("S1", "c", "4");
+        ini.WriteString(" Ufficio ", "count", "0");
+        QCOMPARE(readFile(path(u"cr.ini"_s)), QByteArray("[S1]\ra=1\rb=2\rc=4\r[S2]\ra=3\r\r[Ufficio]\rcount=0\r"));
+        QCOMPARE(ini.ReadString(" Ufficio ", "count", "<default>"), QByteArray("0"));
+        QCOMPARE(ini.ReadString("S2", "a", ""), QByteArray("3"));
+    }
+
     void bareHeaderIsNoSection() {
         writeFile(path(u"bare.ini"_s), "[GRCREATI]\n\n[x]\nk=1\n");
         IniFile ini(path(u"bare.ini"_s));
@@ -266,6 +366,53 @@ private slots:
         QCOMPARE(readFile(path(u"huge.ini"_s)), huge);
     }
 
+    void writersInSeveralProcessesLoseNothing() {
+        const QString file = path(u"concurrent.ini"_s);
+        QFile::remove(file);
+        std::vector<std::unique_ptr<QProcess>> writers;
+        for (int w = 0; w < kWriters; ++w)
+            writers.push_back(startWriter(file, u"w%1_"_s.arg(w), kKeysPerWriter));
+        for (auto& process : writers) {
+            QVERIFY(process->waitForFinished(240000));
+            QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process->exitCode(), 0);
+        }
+        IniFile ini(file);
+        QCOMPARE(ini.ReadSection("W").size(), kWriters * kKeysPerWriter);
+        for (int w = 0; w < kWriters; ++w) {
+            for (int i = 0; i < kKeysPerWriter; ++i)
+                QCOMPARE(ini.ReadInteger("W", "w" + QByteArray::number(w) + '_' + QByteArray::number(i), -1), i * 3);
+        }
+        QVERIFY(QDir(m_dir.path()).entryList({u"concurrent.ini*"_s}).size() == 1); // no lock files left behind
+    }
+
+    void killedWriterLosesNothingItReported() {
+        const QString file = path(u"killed.ini"_s);
+        writeFile(file, "; kept\r\n[Other]\r\nx=1\r\n");
+        auto victim = startWriter(file, u"k"_s, 1000000);
+        auto survivor = startWriter(file, u"s"_s, 100);
+        int acknowledged = -1;
+        while (acknowledged < 60 && victim->waitForReadyRead(30000)) {
+            while (victim->canReadLine())
+                acknowledged = victim->readLine().trimmed().toInt();
+        }
+        QVERIFY(acknowledged >= 60);
+        victim->kill(); // SIGKILL, wherever it is: inside the lock, the temporary file or the rename
+        QVERIFY(victim->waitForFinished(30000));
+        QVERIFY(survivor->waitForFinished(120000));
+        QCOMPARE(survivor->exitCode(), 0);
+
+        IniFile ini(file);
+        QCOMPARE(ini.ReadString("Other", "x", ""), QByteArray("1"));
+        for (int i = 0; i <= acknowledged; ++i)
+            QCOMPARE(ini.ReadInteger("W", "k" + QByteArray::number(i), -1), i * 3);
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(ini.ReadInteger("W", "s" + QByteArray::number(i), -1), i * 3);
+        // The kernel released the dead writer's lock: the next write goes through.
+        ini.WriteString("Other", "after", "1");
+        QCOMPARE(ini.ReadString("Other", "after", ""), QByteArray("1"));
+    }
+
     void garbageReadsWithoutHarm() {
         QByteArray junk;
         for (int i = 0; i < 70000; ++i)
@@ -281,5 +428,17 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestIniFile)
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 5 && qstrcmp(argv[1], "--ini-writer") == 0) {
+        try {
+            return runWriter(QString::fromLocal8Bit(argv[2]), argv[3], QByteArray(argv[4]).toInt());
+        } catch (const IniWriteError& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            return 3;
+        }
+    }
+    TestIniFile test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_inifile.moc"

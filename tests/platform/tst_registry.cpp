@@ -49,13 +49,34 @@ QByteArray hiveWithName(const char* name) {
            "\"\r\n";
 }
 
+// Every key and value of a parsed hive file, one line each, for comparing with what an import gives.
+QByteArrayList dump(const regfile::Hive& hive) {
+    QByteArrayList lines;
+    for (const regfile::Key& key : hive.keys) {
+        lines.append(key.path);
+        for (const regfile::Value& value : key.values)
+            lines.append("  " + value.name + '=' + QByteArray::number(value.type) + ':' + value.data.toHex());
+    }
+    return lines;
+}
+
+QByteArray utf16(const QString& text) {
+    QByteArray bytes("\xFF\xFE");
+    for (const QChar c : text) {
+        bytes.append(char(c.unicode() & 0xFF));
+        bytes.append(char(c.unicode() >> 8));
+    }
+    return bytes;
+}
+
 // Run as a child process: writes its own values into the shared key as fast as it can, one at a
-// time ("a") or two in one batch ("b").
-int runWriter(const QByteArray& prefix) {
+// time ("a", "c", "d") or two in one batch ("b"), and reports every write that returned. A count
+// of -1 writes until killed.
+int runWriter(const QByteArray& prefix, int count) {
     Registry registry;
     if (!registry.OpenKey(kKey + "\\Concurrency", true))
         return 2;
-    for (int i = 0; i < kValuesPerWriter; i += 2) {
+    for (int i = 0; count < 0 || i < count; i += 2) {
         const QByteArray name = prefix + QByteArray::number(i);
         const QByteArray next = prefix + QByteArray::number(i + 1);
         if (prefix == "b") {
@@ -65,8 +86,17 @@ int runWriter(const QByteArray& prefix) {
             registry.WriteString(name, QByteArray::number(i * 3));
             registry.WriteString(next, QByteArray::number((i + 1) * 3));
         }
+        std::printf("%d\n", i + 1);
+        std::fflush(stdout);
     }
     return 0;
+}
+
+std::unique_ptr<QProcess> startWriter(const QString& prefix, int count) {
+    auto process = std::make_unique<QProcess>();
+    process->setReadChannel(QProcess::StandardOutput);
+    process->start(QCoreApplication::applicationFilePath(), {u"--registry-writer"_s, prefix, QString::number(count)});
+    return process;
 }
 
 } // namespace
@@ -232,7 +262,7 @@ private slots:
                   "\"Orphan\"=\"no key\"\r\n"
                   "[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n"
                   "\"Good1\"=\"one\"\r\n"
-                  "\"Truncated\"=hex:e8,0\r\n"
+                  "\"OneDigit\"=hex:e8,0\r\n"
                   "\"NotHex\"=hex:zz\r\n"
                   "\"Unterminated\"=\"abc\r\n"
                   "\"BadDword\"=dword:xyz\r\n"
@@ -250,16 +280,25 @@ private slots:
                   "\"Good5\"=\"five\"\r\n");
         Registry registry;
         QVERIFY(registry.OpenKey(kKey, false));
-        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Good1", "Good2", "Wrapped", "Good3", "Good4"}));
+        // A '[' without its ']' starts no key: the values after it stay in the key before.
+        QCOMPARE(registry.GetValueNames(),
+                 QByteArrayList({"Good1", "OneDigit", "Good2", "Wrapped", "Good3", "Good4", "Good5"}));
+        QCOMPARE(registry.ReadBinaryData("OneDigit"), QByteArray("\xE8\x00", 2));
         QCOMPARE(registry.ReadString("Good1"), QByteArray("one"));
         QCOMPARE(registry.ReadInteger("Good2"), 42);
         QCOMPARE(registry.ReadBinaryData("Wrapped"), QByteArray("\x01\x02\x03\x04\x05"));
         QCOMPARE(registry.ReadString("Good3"), QByteArray("AB"));
         QCOMPARE(registry.ReadString("Good4"), QByteArray("four"));
 
-        // A change rewrites what was understood and drops only what was not.
-        registry.WriteString("Good5", "5");
-        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Good1", "Good2", "Wrapped", "Good3", "Good4", "Good5"}));
+        // A change rewrites what was understood and keeps what was not as it was.
+        registry.WriteString("Good6", "6");
+        QCOMPARE(registry.GetValueNames(),
+                 QByteArrayList({"Good1", "OneDigit", "Good2", "Wrapped", "Good3", "Good4", "Good5", "Good6"}));
+        const QByteArray after = hiveText();
+        for (const char* line :
+             {"\"Orphan\"=\"no key\"\r\n", "\"Unterminated\"=\"abc\r\n", "\"LongDword\"=dword:123456789\r\n",
+              "garbage line = here\r\n", "\"Cut\"=hex:01,02,\\\r\n\r\n\"Good3\"", "[HKEY_CURRENT_USER\\unterminated\r\n"})
+            QVERIFY2(after.contains(line), line);
     }
 
     void readsReuseTheParsedHiveWhileTheFileKeepsItsStamp() {
@@ -319,35 +358,168 @@ private slots:
         QVERIFY(!registry.KeyExists(kKey));
     }
 
-    void twoProcessesWritingAtOnceLoseNothing() {
-        const QStringList programs = {u"a"_s, u"b"_s};
+    void writersInSeveralProcessesLoseNothing() {
+        const QStringList prefixes = {u"a"_s, u"b"_s, u"c"_s, u"d"_s};
         std::vector<std::unique_ptr<QProcess>> writers;
-        for (const QString& prefix : programs) {
-            auto process = std::make_unique<QProcess>();
-            process->setProcessChannelMode(QProcess::ForwardedChannels);
-            process->start(QCoreApplication::applicationFilePath(), {u"--registry-writer"_s, prefix});
-            writers.push_back(std::move(process));
-        }
+        for (const QString& prefix : prefixes)
+            writers.push_back(startWriter(prefix, kValuesPerWriter));
+        // A writer waits in the lock's queue, however long others hold it: none is refused.
         for (auto& process : writers) {
-            QVERIFY(process->waitForFinished(120000));
+            QVERIFY(process->waitForFinished(240000));
             QCOMPARE(process->exitStatus(), QProcess::NormalExit);
             QCOMPARE(process->exitCode(), 0);
         }
         Registry registry;
         QVERIFY(registry.OpenKey(kKey + "\\Concurrency", false));
-        QCOMPARE(registry.GetValueNames().size(), 2 * kValuesPerWriter);
-        for (const char* prefix : {"a", "b"}) {
+        QCOMPARE(registry.GetValueNames().size(), prefixes.size() * kValuesPerWriter);
+        for (const QString& prefix : prefixes) {
             for (int i = 0; i < kValuesPerWriter; ++i)
-                QCOMPARE(registry.ReadString(prefix + QByteArray::number(i)), QByteArray::number(i * 3));
+                QCOMPARE(registry.ReadString(prefix.toLatin1() + QByteArray::number(i)), QByteArray::number(i * 3));
         }
+        QCOMPARE(QDir(registryDirectory()).entryList(QDir::Files), QStringList({u"HKEY_CURRENT_USER.reg"_s}));
+    }
+
+    void killedWriterLosesNothingItReported() {
+        auto victim = startWriter(u"a"_s, -1);
+        auto survivor = startWriter(u"b"_s, kValuesPerWriter);
+        int acknowledged = -1;
+        while (acknowledged < 60 && victim->waitForReadyRead(30000)) {
+            while (victim->canReadLine())
+                acknowledged = victim->readLine().trimmed().toInt();
+        }
+        QVERIFY(acknowledged >= 60);
+        victim->kill();
+        QVERIFY(victim->waitForFinished(30000));
+        QVERIFY(survivor->waitForFinished(120000));
+        QCOMPARE(survivor->exitCode(), 0);
+
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey + "\\Concurrency", false));
+        for (int i = 0; i <= acknowledged; ++i)
+            QCOMPARE(registry.ReadString("a" + QByteArray::number(i)), QByteArray::number(i * 3));
+        for (int i = 0; i < kValuesPerWriter; ++i)
+            QCOMPARE(registry.ReadString("b" + QByteArray::number(i)), QByteArray::number(i * 3));
+        registry.WriteString("after", "1");
+        QCOMPARE(registry.ReadString("after"), QByteArray("1"));
+    }
+
+    void readsFilesAsAnImportDoes_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArrayList>("expected");
+        const QByteArray head = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n";
+        QTest::newRow("escapes") << head + "\"n\"=\"a\\nb\"\r\n\"rn\"=\"a\\r\\nb\"\r\n\"t\"=\"a\\tb\\\\\\\"\"\r\n"
+                                 << QByteArrayList({"HKEY_CURRENT_USER\\A", "  n=1:610a62", "  rn=1:610d0a62",
+                                                    "  t=1:6174625c22"});
+        QTest::newRow("value deleted") << head + "\"x\"=\"1\"\r\n\"y\"=\"2\"\r\n\"X\"=-\r\n@=\"d\"\r\n@=-\r\n"
+                                       << QByteArrayList({"HKEY_CURRENT_USER\\A", "  y=1:32"});
+        QTest::newRow("key deleted with its subkeys")
+            << head + "\"x\"=\"1\"\r\n[HKEY_CURRENT_USER\\A\\B]\r\n[-HKEY_CURRENT_USER\\a]\r\n\"gone\"=\"1\"\r\n"
+                      "[HKEY_CURRENT_USER\\A\\C]\r\n\"z\"=\"3\"\r\n"
+            << QByteArrayList({"HKEY_CURRENT_USER\\A\\C", "  z=1:33"});
+        QTest::newRow("later format in UTF-16")
+            << utf16(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n"
+                     u"\"s\"=\"perch\u00e9 \u20ac \u0142\"\r\n\"e\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+                     u"\"m\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n\"d\"=dword:0000002a\r\n\"b\"=hex:01,02\r\n"_s)
+            << QByteArrayList({"HKEY_CURRENT_USER\\A", "  s=1:7065726368e92080203f", "  e=2:254125", "  m=7:6100620000",
+                               "  d=4:2a000000", "  b=3:0102"});
+        QTest::newRow("the editor's syntax")
+            << QByteArray(
+                   "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"h1\"=hex: 01,02\r\n\"h2\"=hex:01 ,02\r\n"
+                   "\"h3\"=hex:01, 02\r\n\"h4\"=hex:1,2,\r\n\"h5\"=hex:001\r\n\"d1\"=dword: 2a\r\n\"d2\"=dword:2a \r\n"
+                   "\"d3\"=dword:\r\n\"s1\"=\"x\" \r\n\"s2\" =\"x\"\r\n\"h6\"=hex :01\r\n\"h7\"=HEX:01\r\n"
+                   "\"d4\"=DWORD:01\r\n\"h8\"=hex(1) :41\r\n\"h9\"=hex(  2):41\r\n\"s4\"=\"a\"junk\r\n"
+                   "[HKEY_CURRENT_USER\\B ]\r\n\"b\"=\"1\"\r\n[hkey_current_user\\\\C]\r\n\"c\"=\"1\"\r\n"
+                   "[ HKEY_CURRENT_USER\\G]\r\n\"g\"=\"1\"\r\n[HKCU\\F]\r\n\"f\"=\"1\"\r\n"
+                   "[HKEY_CURRENT_USER\\H\\I]\r\n[-HKEY_CURRENT_USER\\h\\i]\r\n")
+            << QByteArrayList({"HKEY_CURRENT_USER\\A", "  h1=3:0102", "  h3=3:0102", "  h4=3:0102", "  h5=3:01",
+                               "  d1=4:2a000000", "  d2=4:2a000000", "  s1=1:78", "  s2=1:78", "  h9=2:41",
+                               "HKEY_CURRENT_USER\\B ", "  b=1:31", "hkey_current_user\\C", "  c=1:31", "  g=1:31",
+                               "HKEY_CURRENT_USER\\H"});
+        QTest::newRow("string data in hex stays ANSI in REGEDIT4")
+            << head + "\"e\"=hex(2):25,41,25,00\r\n"
+            << QByteArrayList({"HKEY_CURRENT_USER\\A", "  e=2:254125"});
+    }
+    void readsFilesAsAnImportDoes() {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArrayList, expected);
+        const regfile::Hive hive = regfile::parse(file);
+        QCOMPARE(dump(hive), expected);
+        // A rewrite (always REGEDIT4) means the same.
+        QCOMPARE(dump(regfile::parse(regfile::serialize(hive))), expected);
+    }
+
+    void windowsExportServesAsTheStore() {
+        // An operator copies an export of the Windows registry editor (its default format) in place.
+        writeHive(utf16(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                        u"[HKEY_CURRENT_USER\\Software\\Pelk Software\\Vestrel]\r\n"
+                        u"\"Locale\"=dword:00000001\r\n\"Nick\"=\"Niccol\u00f2\"\r\n"
+                        u"\"Path\"=hex(2):43,00,3a,00,5c,00,00,00\r\n"_s));
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, false));
+        QCOMPARE(registry.ReadInteger("Locale"), 1);
+        QCOMPARE(registry.ReadString("Nick"), QByteArray("Niccol\xF2"));
+        QCOMPARE(registry.ReadString("Path"), QByteArray("C:\\"));
+        registry.WriteString("Host", "srv");
+        QVERIFY(hiveText().startsWith("REGEDIT4\r\n"));
+        QVERIFY(hiveText().contains("\"Nick\"=\"Niccol\xF2\"\r\n"));
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Locale", "Nick", "Path", "Host"}));
+        QCOMPARE(registry.ReadString("Path"), QByteArray("C:\\"));
+    }
+
+    void rewriteReadsBackTheSameHive_data() {
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray key = "[HKEY_CURRENT_USER\\A]\r\n";
+        // Found by fuzzing.
+        QTest::newRow("kept line ending in a backslash")
+            << "REGEDIT4\r\n\r\n\"Cut\"=hex:01,\\\r\n\r\n\rjunk\r\n" + key + "\"Cut\"=hex:01,\\\r\n\r\nmore\r\n";
+        QTest::newRow("key repeated after a key no import opens")
+            << "REGEDIT4\r\n\r\n" + key + "\"a\"=\"1\"\r\njunk\r\n\"b\"=\"2\"\r\n[HKCU\\x]\r\nlost\r\n" + key +
+                   "\"a\"=\"3\"\r\nmore junk\r\n[HKCU\\y]\r\n";
+        QTest::newRow("value name with escaped line breaks") << "REGEDIT4\r\n\r\n" + key + "\"x\\ny\\rz\"=\"1\"\r\n";
+    }
+    void rewriteReadsBackTheSameHive() {
+        QFETCH(QByteArray, file);
+        const regfile::Hive first = regfile::parse(file);
+        const regfile::Hive second = regfile::parse(regfile::serialize(first));
+        QCOMPARE(dump(second), dump(first));
+        QCOMPARE(second.preamble, first.preamble);
+        QCOMPARE(second.keys.size(), first.keys.size());
+        for (std::size_t k = 0; k < first.keys.size(); ++k) {
+            QCOMPARE(second.keys[k].kept.size(), first.keys[k].kept.size());
+            for (std::size_t l = 0; l < first.keys[k].kept.size(); ++l) {
+                QCOMPARE(second.keys[k].kept[l].text, first.keys[k].kept[l].text);
+                QCOMPARE(second.keys[k].kept[l].before, first.keys[k].kept[l].before);
+            }
+        }
+    }
+
+    void linesNotUnderstoodSurviveARewrite() {
+        const QByteArrayList odd = {"; a comment at the top", "\"Orphan\"=\"no key\""};
+        const QByteArrayList inKey = {"; about Good", "\"Unterminated\"=\"abc", "garbage line = here",
+                                      "\"Cut\"=hex:01,02,\\\r\n  zz"};
+        const QByteArrayList after = {"[HKCU\\no root an import knows]", "\"Lost\"=\"x\""};
+        writeHive("REGEDIT4\r\n\r\n" + odd.join("\r\n") +
+                  "\r\n[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n" + inKey[0] +
+                  "\r\n\"Good\"=\"1\"\r\n" + inKey[1] + "\r\n" + inKey[2] + "\r\n\"Second\"=\"2\"\r\n" + inKey[3] +
+                  "\r\n" + after.join("\r\n") + "\r\n");
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, false));
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Good", "Second"}));
+        registry.WriteString("New", "3");
+        QVERIFY(registry.DeleteValue("Good"));
+        QCOMPARE(hiveText(), "REGEDIT4\r\n\r\n" + odd.join("\r\n") +
+                                 "\r\n\r\n[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n" + inKey[0] +
+                                 "\r\n" + inKey[1] + "\r\n" + inKey[2] + "\r\n\"Second\"=\"2\"\r\n" + inKey[3] +
+                                 "\r\n\"New\"=\"3\"\r\n" + after.join("\r\n") + "\r\n\r\n");
+        QCOMPARE(registry.GetValueNames(), QByteArrayList({"Second", "New"}));
     }
 };
 
 int main(int argc, char** argv) {
-    if (argc == 3 && qstrcmp(argv[1], "--registry-writer") == 0) {
+    if (argc == 4 && qstrcmp(argv[1], "--registry-writer") == 0) {
         QCoreApplication app(argc, argv);
         try {
-            return runWriter(argv[2]);
+            return runWriter(argv[2], QByteArray(argv[3]).toInt());
         } catch (const RegistryError& e) {
             fprintf(stderr, "%s\n", e.what());
             return 3;
