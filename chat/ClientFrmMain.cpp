@@ -32,6 +32,9 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -183,7 +186,6 @@ QWidget* TClientFrmMain::buildUpperPanel() {
     IncomingMessages->setObjectName(u"IncomingMessages"_s);
     IncomingMessages->setReadOnly(true);
     IncomingMessages->setUndoRedoEnabled(false); // nobody edits the pane: no undo history to grow with it
-    IncomingMessages->setMaximumBlockCount(MaxConversationLines);
     IncomingMessages->setFont(fixed);
     IncomingMessages->setLineWrapMode(QPlainTextEdit::NoWrap);
     IncomingMessages->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -334,6 +336,12 @@ void TClientFrmMain::addLine(const QByteArray& line) {
     QString shown = text(line);
     shown.replace(u"\r\n"_s, u"\n"_s).replace(u'\r', u'\n');
     IncomingMessages->appendPlainText(shown);
+    QTextDocument* pane = IncomingMessages->document();
+    if (pane->blockCount() > MaxConversationLines + ConversationTrimBatch) {
+        QTextCursor oldest(pane);
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, pane->blockCount() - MaxConversationLines);
+        oldest.removeSelectedText();
+    }
 }
 
 // Start-up ------------------------------------------------------------------------------------------

@@ -44,8 +44,10 @@ public:
     };
 
     // The conversation pane keeps this many lines; older ones give way, so a day-long flood cannot
-    // grow the program without end.
+    // grow the program without end. They go a few hundred at a time: dropping the first line on every
+    // new one would cost more than the new line itself.
     static constexpr int MaxConversationLines = 10000;
+    static constexpr int ConversationTrimBatch = 500;
 
     TClientFrmMain(TUserConfig& config, MessageBoxes& boxes, Dialogs dialogs = {}, QWidget* parent = nullptr);
     ~TClientFrmMain() override;
