@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages, unpacks them into a temporary root and tries the installed programs from
 # there: the relay server answers a login on loopback, VEBackupd prints its help, vericorr-due reports
-# wrong usage. Programs that are not built yet are skipped. lintian must find nothing to report.
+# wrong usage, verinfo reads the installed programs' version blocks. Programs not built yet are
+# skipped. lintian must find nothing to report.
 # Usage: scripts/package-check.sh [build folder]   (default build-package/)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -116,6 +117,15 @@ if [ -x "$opt/vericorr-due" ]; then
     "$opt/vericorr-due" --date 2>"$work/due.err" || status=$?
     [ "$status" -eq 2 ] || fail "vericorr-due with a bad argument exited $status, not 2"
     grep -q "usage: vericorr-due" "$work/due.err" || fail "vericorr-due printed no usage: $(cat "$work/due.err")"
+fi
+
+if [ -x "$opt/verinfo" ]; then
+    echo "== verinfo"
+    # The version block must survive the stripping the packages do.
+    for program in "$opt"/chatserver "$opt"/VEBackupd; do
+        [ -x "$program" ] || continue
+        "$opt/verinfo" "$program" >"$work/verinfo.txt" 2>&1 || fail "verinfo cannot read $(basename "$program"): $(cat "$work/verinfo.txt")"
+    done
 fi
 
 if command -v lintian >/dev/null; then
