@@ -15,6 +15,7 @@ packages=(
     libxcb1-dev
     libcanberra-dev
     fonts-dejavu-core
+    dpkg-dev lintian desktop-file-utils
 )
 
 if [ "$(id -u)" -ne 0 ]; then
