@@ -1,6 +1,7 @@
 #include "components/QtTrayShell.h"
 
 #include "components/TrayIcon.h"
+#include "components/X11Atoms.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -11,13 +12,6 @@
 #include <QStyleHints>
 #include <QTimer>
 #include <QWidget>
-
-#ifdef VESTREL_HAVE_XCB
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <cstring>
-#endif
 
 namespace vestrel {
 
@@ -209,28 +203,13 @@ void QtTrayShell::popupMenu(QMenu* menu, const QPoint& pos) {
         menu->popup(pos);
 }
 
-#ifdef VESTREL_HAVE_XCB
-namespace {
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
-} // namespace
-#endif
-
 bool QtTrayShell::setTaskbarButtonVisible(QWidget* window, bool visible) {
 #ifdef VESTREL_HAVE_XCB
-    if (!window || !window->isVisible() || QGuiApplication::platformName() != QLatin1StringView("xcb"))
-        return false;
-    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* connection = window && window->isVisible() ? x11::connection() : nullptr;
     if (!connection)
         return false;
-    const xcb_atom_t state = internAtom(connection, "_NET_WM_STATE");
-    const xcb_atom_t skipTaskbar = internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t state = x11::internAtom(connection, "_NET_WM_STATE");
+    const xcb_atom_t skipTaskbar = x11::internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
     if (state == XCB_ATOM_NONE || skipTaskbar == XCB_ATOM_NONE)
         return false;
     // A mapped window asks the window manager to change its state: add (1) or remove (0) the skip.
