@@ -3,10 +3,18 @@
 # corpus in fuzz/corpus/, so that a parser regression fails the run. New inputs go to a scratch
 # folder; the seeds in the repository stay as they are.
 # Usage: scripts/fuzz.sh [seconds per fuzzer, default 30]
+#        scripts/fuzz.sh --runs N    N inputs per fuzzer from a fixed seed: the same inputs on every run,
+#                                    so a test run fails for a regression, never by chance
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-seconds=${1:-30}
+if [ "${1:-}" = --runs ]; then
+    limit=(-seed=1 -runs="${2:?--runs needs a count}")
+    label="${2} runs"
+else
+    limit=(-max_total_time="${1:-30}")
+    label="${1:-30}s"
+fi
 build=${VESTREL_FUZZ_BUILD_DIR:-$root/build-fuzz}
 
 command -v clang++ >/dev/null || { echo "clang++ missing: fuzzers not run" >&2; exit 0; }
@@ -27,8 +35,8 @@ for fuzzer in "${fuzzers[@]}"; do
     mkdir -p "$scratch/$fuzzer"
     seeds=()
     [ -d "fuzz/corpus/$fuzzer" ] && seeds=("fuzz/corpus/$fuzzer")
-    echo "== $fuzzer: ${seconds}s"
-    "$build/bin/$fuzzer" -max_total_time="$seconds" -print_final_stats=0 -artifact_prefix="$scratch/" \
+    echo "== $fuzzer: $label"
+    "$build/bin/$fuzzer" "${limit[@]}" -print_final_stats=0 -artifact_prefix="$scratch/" \
         "$scratch/$fuzzer" "${seeds[@]}" >"$scratch/$fuzzer.log" 2>&1 || {
         tail -n 40 "$scratch/$fuzzer.log"
         echo "$fuzzer failed; the input that broke it:" >&2

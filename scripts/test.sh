@@ -19,4 +19,4 @@ export VESTREL_REQUIRE_FIREBIRD_SERVER=1
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
 
 # Every parser's fuzzer, briefly, on its seed corpus (needs clang, which install-deps.sh brings).
-scripts/fuzz.sh 30
+scripts/fuzz.sh --runs 20000
