@@ -29,8 +29,15 @@ export HOME="$workdir" XDG_CONFIG_HOME="$workdir/config" XDG_RUNTIME_DIR="$workd
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 
+# The server may still be settling when xvfb-run hands over: wait until it answers before the window
+# manager connects, since a window manager that cannot open the display gives up for good.
+for _ in $(seq 1 100); do
+    xprop -root >/dev/null 2>&1 && break
+    sleep 0.1
+done
 openbox --sm-disable >"$workdir/openbox.log" 2>&1 &
-pids+=($!)
+openbox_pid=$!
+pids+=($openbox_pid)
 
 tint2rc="$workdir/tint2rc"
 if [ "${VESTREL_XVFB_NO_TRAY:-}" = 1 ]; then
@@ -45,6 +52,12 @@ pids+=($!)
 # machine that can take a while; a desktop that never gets there is an error, not a test result.
 panel_up=0
 for _ in $(seq 1 600); do
+    if ! kill -0 "$openbox_pid" 2>/dev/null; then
+        # It ended early (it could not reach the display yet): start it again.
+        openbox --sm-disable >>"$workdir/openbox.log" 2>&1 &
+        openbox_pid=$!
+        pids+=($openbox_pid)
+    fi
     workarea=$(xprop -root _NET_WORKAREA 2>/dev/null || true)
     if [[ "$workarea" == *", 994"* ]]; then
         panel_up=1
