@@ -59,33 +59,40 @@ void TTrayIconHandler::Deliver(quintptr uID, TrayMessage message) {
         icon->HandleTrayMessage(message);
 }
 
-void TTrayIconHandler::TaskbarCreated() {
-    const auto& instance = handlerInstance();
-    if (!instance)
+namespace {
+
+// Calls `action` for every registered icon. It may run program code that adds or removes icons, or
+// ends the handler: the walk goes over a copy of the ids and looks each icon up again.
+template <typename Action> void forEachRegisteredIcon(const QHash<quintptr, TTrayIcon*>* (*icons)(), Action action) {
+    const QHash<quintptr, TTrayIcon*>* registered = icons();
+    if (!registered)
         return;
-    // Re-adding may run program code; work on a copy in case icons come or go meanwhile.
-    const QList<quintptr> ids = instance->m_icons.keys();
+    const QList<quintptr> ids = registered->keys();
     for (quintptr id : ids) {
-        const auto& current = handlerInstance();
-        if (!current)
+        registered = icons();
+        if (!registered)
             return;
-        if (TTrayIcon* icon = current->m_icons.value(id); icon && icon->IconVisible())
-            icon->ShowTrayIcon();
+        if (TTrayIcon* icon = registered->value(id))
+            action(*icon);
     }
 }
 
-void TTrayIconHandler::TrayHostLost() {
+} // namespace
+
+const QHash<quintptr, TTrayIcon*>* TTrayIconHandler::registeredIcons() {
     const auto& instance = handlerInstance();
-    if (!instance)
-        return;
-    const QList<quintptr> ids = instance->m_icons.keys();
-    for (quintptr id : ids) {
-        const auto& current = handlerInstance();
-        if (!current)
-            return;
-        if (TTrayIcon* icon = current->m_icons.value(id))
-            icon->TrayHostLost();
-    }
+    return instance ? &instance->m_icons : nullptr;
+}
+
+void TTrayIconHandler::TaskbarCreated() {
+    forEachRegisteredIcon(&TTrayIconHandler::registeredIcons, [](TTrayIcon& icon) {
+        if (icon.IconVisible())
+            icon.ShowTrayIcon();
+    });
+}
+
+void TTrayIconHandler::TrayHostLost() {
+    forEachRegisteredIcon(&TTrayIconHandler::registeredIcons, [](TTrayIcon& icon) { icon.TrayHostLost(); });
 }
 
 // ---------------------------------------------------------------------------------------------------

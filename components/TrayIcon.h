@@ -50,6 +50,8 @@ public:
 
 private:
     int m_users = 0;
+    // The icons of the one handler; null when there is none.
+    static const QHash<quintptr, TTrayIcon*>* registeredIcons();
     QHash<quintptr, TTrayIcon*> m_icons;
 };
 
