@@ -225,6 +225,20 @@ bool hasRootName(const QByteArray& path) {
                        [&](const char* name) { return cp1252::equalsIgnoreCase(root, name); });
 }
 
+// What follows the "=" after a value's name ("@" or a quoted name, which may itself hold "=");
+// for other lines, what follows their first "=".
+QByteArray dataPart(const QByteArray& text) {
+    qsizetype pos = 0;
+    if (text.startsWith('@')) {
+        pos = 1;
+    } else if (text.startsWith('"')) {
+        if (!readQuoted(text, pos))
+            pos = 0;
+    }
+    const qsizetype eq = text.indexOf('=', pos);
+    return eq < 0 ? QByteArray() : text.mid(eq + 1).trimmed();
+}
+
 // A line as it was, without the CR of its CR LF end.
 QByteArray rawLine(const QByteArray& line) {
     return line.endsWith('\r') ? line.left(line.size() - 1) : line;
@@ -419,8 +433,7 @@ Hive parse(const QByteArray& input) {
 
         QByteArray joined = text;
         QByteArray original = rawLine(lines[i]);
-        const qsizetype eq = text.indexOf('=');
-        const QByteArray data = eq < 0 ? QByteArray() : text.mid(eq + 1).trimmed();
+        const QByteArray data = dataPart(text);
         // Hex data goes on over lines that end in a backslash. A blank line, or one that starts a key
         // or a value, is never taken as a continuation, so a truncated value cannot swallow what follows.
         if (data.startsWith("hex")) {

@@ -295,9 +295,9 @@ private slots:
         QCOMPARE(registry.GetValueNames(),
                  QByteArrayList({"Good1", "OneDigit", "Good2", "Wrapped", "Good3", "Good4", "Good5", "Good6"}));
         const QByteArray after = hiveText();
-        for (const char* line :
-             {"\"Orphan\"=\"no key\"\r\n", "\"Unterminated\"=\"abc\r\n", "\"LongDword\"=dword:123456789\r\n",
-              "garbage line = here\r\n", "\"Cut\"=hex:01,02,\\\r\n\r\n\"Good3\"", "[HKEY_CURRENT_USER\\unterminated\r\n"})
+        for (const char* line : {"\"Orphan\"=\"no key\"\r\n", "\"Unterminated\"=\"abc\r\n",
+                                 "\"LongDword\"=dword:123456789\r\n", "garbage line = here\r\n",
+                                 "\"Cut\"=hex:01,02,\\\r\n\r\n\"Good3\"", "[HKEY_CURRENT_USER\\unterminated\r\n"})
             QVERIFY2(after.contains(line), line);
     }
 
@@ -410,8 +410,9 @@ private slots:
         QTest::newRow("escapes") << head + "\"n\"=\"a\\nb\"\r\n\"rn\"=\"a\\r\\nb\"\r\n\"t\"=\"a\\tb\\\\\\\"\"\r\n"
                                  << QByteArrayList({"HKEY_CURRENT_USER\\A", "  n=1:610a62", "  rn=1:610d0a62",
                                                     "  t=1:6174625c22"});
-        QTest::newRow("value deleted") << head + "\"x\"=\"1\"\r\n\"y\"=\"2\"\r\n\"X\"=-\r\n@=\"d\"\r\n@=-\r\n"
-                                       << QByteArrayList({"HKEY_CURRENT_USER\\A", "  y=1:32"});
+        QTest::newRow("value deleted")
+            << head + "\"x\"=\"1\"\r\n\"y\"=\"2\"\r\n\"X\"=-\r\n@=\"d\"\r\n@=-\r\n\"a=b\"=\"3\"\r\n\"a=b\"=-\r\n"
+            << QByteArrayList({"HKEY_CURRENT_USER\\A", "  y=1:32"});
         QTest::newRow("key deleted with its subkeys")
             << head + "\"x\"=\"1\"\r\n[HKEY_CURRENT_USER\\A\\B]\r\n[-HKEY_CURRENT_USER\\a]\r\n\"gone\"=\"1\"\r\n"
                       "[HKEY_CURRENT_USER\\A\\C]\r\n\"z\"=\"3\"\r\n"
@@ -476,6 +477,8 @@ private slots:
             << "REGEDIT4\r\n\r\n" + key + "\"a\"=\"1\"\r\njunk\r\n\"b\"=\"2\"\r\n[HKCU\\x]\r\nlost\r\n" + key +
                    "\"a\"=\"3\"\r\nmore junk\r\n[HKCU\\y]\r\n";
         QTest::newRow("value name with escaped line breaks") << "REGEDIT4\r\n\r\n" + key + "\"x\\ny\\rz\"=\"1\"\r\n";
+        QTest::newRow("long hex value whose name holds an equals sign")
+            << "REGEDIT4\r\n\r\n" + key + "\"a=\"=\"1" + QByteArray(25, '\0') + "\"\r\nnot a value\r\n";
     }
     void rewriteReadsBackTheSameHive() {
         QFETCH(QByteArray, file);
