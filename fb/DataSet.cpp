@@ -13,14 +13,36 @@ void DataSet::Open() {
     Statement select(m_connection.attachment(), m_connection.transaction(), SelectSQL);
     auto cursor = select.openCursor();
     m_names = std::make_shared<QByteArrayList>(cursor->columnNames());
+    qsizetype key = -1;
+    if (Deferred) {
+        key = fieldIndex(Deferred->KeyField);
+        m_names->append(Deferred->Name);
+    }
     Row row;
     while (cursor->fetch(row))
-        m_rows.push_back(std::move(row));
+        m_rows.push_back(Deferred ? withDeferredValue(row, key) : std::move(row));
     m_state = State::Browse;
     m_current = 0;
     m_eof = false;
     changed();
     scrolled();
+}
+
+Row DataSet::withDeferredValue(const Row& row, qsizetype key) const {
+    std::vector<Value> values;
+    values.reserve(size_t(row.count()) + 1);
+    for (qsizetype i = 0; i < row.count(); ++i)
+        values.push_back(row.at(i));
+    values.push_back(Value::fromLazyText([connection = &m_connection, sql = Deferred->SelectSQL, id = row.at(key)] {
+        // Prepared for each read: the editor reads a handful, and a statement kept across reads would
+        // outlive the transaction a rollback ends.
+        Statement select(connection->attachment(), connection->transaction(), sql);
+        select.setParam(0, id);
+        auto cursor = select.openCursor();
+        Row found;
+        return cursor->fetch(found) ? found.at(0).asText() : QByteArray(); // deleted since the select
+    }));
+    return Row(m_names, std::move(values));
 }
 
 void DataSet::Close() {
@@ -165,13 +187,16 @@ std::optional<Row> DataSet::refresh(const std::vector<Value>& values) {
         statement.setParam(int(i), values.at(size_t(fieldIndex(params.at(i)))));
     auto cursor = statement.openCursor();
     Row fresh;
-    if (!cursor->fetch(fresh) || fresh.count() != qsizetype(m_names->size()))
+    if (!cursor->fetch(fresh))
         return std::nullopt;
-    // The row keeps the dataset's column names, so lookups stay the same whichever statement read it.
+    // The row keeps the dataset's column names and order, so lookups stay the same whichever statement
+    // read it; a column the refresh does not select keeps the value just written.
     std::vector<Value> copied;
-    copied.reserve(size_t(fresh.count()));
-    for (qsizetype i = 0; i < fresh.count(); ++i)
-        copied.push_back(fresh.at(i));
+    copied.reserve(values.size());
+    for (qsizetype i = 0; i < m_names->size(); ++i) {
+        const qsizetype there = fresh.indexOf(m_names->at(i));
+        copied.push_back(there >= 0 ? fresh.at(there) : values.at(size_t(i)));
+    }
     return Row(m_names, std::move(copied));
 }
 

@@ -38,6 +38,17 @@ public:
     QByteArray GeneratorField;
     QByteArray GeneratorName;
 
+    // A column SelectSQL leaves out, read for one row at a time when the row's value is first asked for:
+    // `SelectSQL` has one parameter, given the row's `KeyField`, and selects the value as its first column.
+    // A value the connection cannot convert (a character outside its set, a damaged blob) then fails
+    // only for the row that holds it, where it is read, instead of failing the whole select.
+    struct DeferredColumn {
+        QByteArray Name;
+        QByteArray KeyField;
+        QByteArray SelectSQL;
+    };
+    std::optional<DeferredColumn> Deferred;
+
     // Called after the current row changed (open, moves, insert, delete).
     std::function<void()> AfterScroll;
     // Called when Append starts a new row; it may set fields and post the row at once.
@@ -86,6 +97,8 @@ private:
     qsizetype fieldIndex(QByteArrayView name) const;
     void execute(const QByteArray& sql, const std::vector<Value>& values, const Row* old);
     std::optional<Row> refresh(const std::vector<Value>& values);
+    // `row` with the deferred column's value, read on demand, appended.
+    Row withDeferredValue(const Row& row, qsizetype key) const;
     void checkActive() const;
     void scrolled();
     void changed();

@@ -77,7 +77,10 @@ TDMCltRicorr::TDMCltRicorr(const Clock& clock, ReminderPopups& popups, QObject* 
     IBDatabaseConfig.setTransactionParams({"read_committed", "rec_version", "nowait"});
     IBDatabaseConfig.setDefaultAction(fb::Connection::EndAction::CommitRetaining);
 
-    IBRicorr.SelectSQL = "select * from RICORRENZE";
+    // Each message is read on its own, so one the connection cannot convert hides no other reminder:
+    // the walk reads the due ones through ReminderMessages, the editor each one as its row is shown.
+    IBRicorr.SelectSQL = ReminderMessages::WalkSQL;
+    IBRicorr.Deferred = fb::DataSet::DeferredColumn{"MESSAGGIO", "ID", ReminderMessages::ByIdSQL};
     IBRicorr.InsertSQL = "insert into RICORRENZE (ID, POSTAZIONE, UTENTE, DESCRIZIONE, MESSAGGIO, CRITERIO, "
                          "SOTTOCRITERIO, FINACTIVE) values (:ID, :POSTAZIONE, :UTENTE, :DESCRIZIONE, :MESSAGGIO, "
                          ":CRITERIO, :SOTTOCRITERIO, :FINACTIVE)";
@@ -121,9 +124,6 @@ TDMCltRicorr::~TDMCltRicorr() {
 }
 
 void TDMCltRicorr::DataModuleCreate(const ShowMessageFn& showMessage) {
-    // Showing reminders reads each due message on its own, so one that cannot be read hides no other.
-    if (ReminderMode && !EditorMode)
-        IBRicorr.SelectSQL = ReminderMessages::WalkSQL;
     bool noFile = false;
     try {
         LoadDatabaseSettings(IBDatabaseConfig, [&](const QString& text) {

@@ -3,7 +3,7 @@
 namespace vestrel {
 
 ReminderMessages::ReminderMessages(fb::Attachment& attachment, fb::Transaction& transaction)
-    : m_select(attachment, transaction, "select MESSAGGIO from RICORRENZE where ID = ?") {}
+    : m_select(attachment, transaction, ByIdSQL) {}
 
 QByteArray ReminderMessages::Read(qint64 id) {
     m_select.setParam(0, fb::Value::fromInteger(id));

@@ -13,6 +13,7 @@ class ReminderMessages {
 public:
     static constexpr char WalkSQL[] =
         "select ID, POSTAZIONE, UTENTE, DESCRIZIONE, CRITERIO, SOTTOCRITERIO, FINACTIVE from RICORRENZE";
+    static constexpr char ByIdSQL[] = "select MESSAGGIO from RICORRENZE where ID = ?";
 
     ReminderMessages(fb::Attachment& attachment, fb::Transaction& transaction);
     QByteArray Read(qint64 id);

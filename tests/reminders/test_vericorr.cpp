@@ -60,6 +60,7 @@ private slots:
     void editorNewRowDeleteAndCancel();
     void editorOkCommits();
     void editorLockConflictKeepsTheEdit();
+    void editorShowsEveryRowAroundAnUnreadableMessage();
 
 private:
     void writeConfig(const QByteArray& file);
@@ -428,6 +429,45 @@ void TestVERicorr::editorLockConflictKeepsTheEdit() {
     });
     QCOMPARE(status, 0);
     QCOMPARE(committedField(m_path, SchemaUser, 1, "DESCRIZIONE"), QByteArray("Mio"));
+}
+
+void TestVERicorr::editorShowsEveryRowAroundAnUnreadableMessage() {
+    // A message in a character set the program's connection cannot convert.
+    const QByteArray path = QFile::encodeName(m_dir.filePath(u"damaged.fdb"_s));
+    createSchemaDatabase(path);
+    const QByteArrayList utf8 = SchemaUser + QByteArrayList{"lc_ctype=UTF8"};
+    {
+        fb::Attachment att = fb::Attachment::attach(path, utf8);
+        fb::Transaction tr(att);
+        att.execute(tr, "recreate table RICORRENZE (ID integer not null primary key, POSTAZIONE varchar(2), "
+                        "UTENTE varchar(2), DESCRIZIONE varchar(60), MESSAGGIO blob sub_type text character set "
+                        "UTF8, CRITERIO smallint, SOTTOCRITERIO varchar(20), FINACTIVE varchar(1))");
+        tr.commit();
+    }
+    storeReminders(path, utf8,
+                   {{1, 1, {}, "Uno", "primo"}, {2, 1, {}, "Due", "\xd0\x96 cirillico"}, {3, 1, {}, "Tre", "terzo"}});
+    writeConfig(path);
+
+    const int status = runEditor([&](TRicorrImpDlg& dlg) {
+        fb::DataSet& ricorr = m_form->DMCltRicorr()->IBRicorr;
+        QCOMPARE(ricorr.RecordCount(), 3);
+        const auto moveTo = [&](qint64 id) {
+            ricorr.MoveTo(*ricorr.Locate("ID", QByteArray::number(id)));
+        };
+        moveTo(2);
+        QCOMPARE(dlg.cxDBTextEdit1->text(), u"Due"_s);
+        QVERIFY(dlg.cxDBMemo1->toPlainText().isEmpty());
+        moveTo(3);
+        QCOMPARE(dlg.cxDBMemo1->toPlainText(), u"terzo"_s);
+        dlg.cxDBTextEdit1->setText(u"Tre bis"_s);
+        emit dlg.cxDBTextEdit1->textEdited(u"Tre bis"_s);
+        dlg.accept();
+        QVERIFY(!dlg.isVisible());
+    });
+    QCOMPARE(status, 0);
+    QVERIFY(m_boxes.errors.isEmpty());
+    QCOMPARE(committedField(path, utf8, 3, "DESCRIZIONE"), QByteArray("Tre bis"));
+    QCOMPARE(committedField(path, utf8, 2, "MESSAGGIO"), QByteArray("\xd0\x96 cirillico"));
 }
 
 QTEST_MAIN(TestVERicorr)
