@@ -437,7 +437,10 @@ std::unique_ptr<ResourceLibrary> ResourceLibrary::LoadLibrary(const QString& fil
     if (fileName.contains(u'/') || fileName.contains(u'\\')) {
         path = localPath(fileName);
     } else {
-        path = findInFolder(programDirectory(), fileName);
+        if (!programDirectoryWritable())
+            path = findInFolder(userFilesDirectory(), fileName);
+        if (path.isEmpty())
+            path = findInFolder(programDirectory(), fileName);
         if (path.isEmpty())
             path = findInFolder(QDir::currentPath(), fileName);
     }

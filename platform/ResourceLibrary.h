@@ -66,8 +66,9 @@ private:
 // The stand-in for LoadLibrary / LoadString / FreeLibrary on resource-only libraries.
 class ResourceLibrary {
 public:
-    // Finds `fileName` the way the system's library search would: the program directory first, then
-    // the current directory. A bare file name or a path. nullptr when missing or not a PE file.
+    // Finds `fileName` the way the system's library search would: the program directory first (after
+    // the user's own folder once the program is installed, see programFileToRead), then the current
+    // directory. A bare file name or a path. nullptr when missing or not a PE file.
     static std::unique_ptr<ResourceLibrary> LoadLibrary(const QString& fileName);
 
     QString FileName() const { return m_path; }
