@@ -285,7 +285,7 @@ void ChatShell::IncomingMessagesChange() {
     SlidePopUp1->TimeOut = m_config.Timer;
     SlidePopUp1->Text = line;
     if (action == ShellRules::NewLineAction::PopupWithSound)
-        m_seams.sound->play(programFile(QString::fromLatin1(notifySoundFile)));
+        m_seams.sound->play(programFileToRead(QString::fromLatin1(notifySoundFile)));
     SlidePopUp1->ShowPopUp(); // refused when the screen holds no more: the flood stops there
 }
 

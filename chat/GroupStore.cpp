@@ -37,8 +37,11 @@ bool canHoldGroupName(const QByteArray& name) {
 }
 
 QString groupFilePath() {
-    // The doubled separator is how the program has always named the file; the INI layer accepts it.
-    return programDirectory() + u"\\gruppi.ini"_s;
+    return programFileToRead(QString::fromLatin1(FileName));
+}
+
+QString writableGroupFilePath() {
+    return programFileToWrite(QString::fromLatin1(FileName));
 }
 
 QByteArrayList LoadGroupList(const IniFile& ini) {

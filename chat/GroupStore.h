@@ -13,14 +13,18 @@ class IniFile;
 // "0".."m" and "count" = m. Every operation works on the caller's open IniFile.
 namespace GroupStore {
 
+inline constexpr char FileName[] = "gruppi.ini";
 inline constexpr char ListSection[] = "GRCREATI";
 
 // Whether the file can hold `name` as a group: not empty, no "]" or line break, no blanks at either end
 // (the file would lose them), and not the name of the group list itself.
 bool canHoldGroupName(const QByteArray& name);
 
-// The path as the program composes it: the program folder, then "\gruppi.ini".
+// The group file to read: beside the program, or the user's own copy once the program is installed.
 QString groupFilePath();
+// The group file to change, made from the one beside the program on first use once the program is
+// installed (see programFileToWrite); raises ProgramFileError when that copy cannot be made.
+QString writableGroupFilePath();
 
 // The group names in stored order; empty without a "GRCREATI" section or with a negative count.
 // A missing or non-numeric "Count" raises ConversionError.

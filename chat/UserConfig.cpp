@@ -5,6 +5,10 @@
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
 
+#include <QStringList>
+
+using namespace Qt::StringLiterals;
+
 namespace vestrel::UserConfigStore {
 
 namespace {
@@ -34,15 +38,31 @@ constexpr RegistrySetting registrySettings[] = {
     {&TUserConfig::Host, "Host"},         {nullptr, "Timer"},
 };
 
-IniFile settingsFile() {
-    return IniFile(programFile(QString::fromLatin1(IniFileName)));
+// Why the registry values could not be saved, empty when they were.
+QString saveRegistryValues(const TUserConfig& config) {
+    try {
+        Registry registry(RegistryHive::LocalMachine);
+        if (!registry.OpenKey(RegistryKey, true))
+            return u"Cannot write the settings key %1 in the registry store %2"_s.arg(QString::fromLatin1(RegistryKey),
+                                                                                      registryDirectory());
+        // One change of the store for all values, so other programs never see half a save.
+        RegistryValueList values;
+        for (const RegistrySetting& setting : registrySettings) {
+            values.append({setting.name, setting.field ? RegistryValue::fromString(config.*setting.field)
+                                                       : RegistryValue::fromInteger(config.Timer)});
+        }
+        registry.WriteValues(values);
+        return {};
+    } catch (const RegistryError& failure) {
+        return QString::fromUtf8(failure.what());
+    }
 }
 
 } // namespace
 
 TUserConfig load() {
     TUserConfig config;
-    const IniFile ini = settingsFile();
+    const IniFile ini(programFileToRead(QString::fromLatin1(IniFileName)));
     for (const IniSetting& setting : iniSettings)
         config.*setting.field = ini.ReadString(setting.section, setting.key, QByteArray());
 
@@ -70,27 +90,21 @@ TUserConfig load() {
 }
 
 void save(const TUserConfig& config) {
-    IniFile ini = settingsFile();
-    for (const IniSetting& setting : iniSettings)
-        ini.WriteString(setting.section, setting.key, config.*setting.field);
-
+    // Each part is saved even when the other cannot be, so only what truly cannot be stored is lost.
+    QStringList failures;
     try {
-        Registry registry(RegistryHive::LocalMachine);
-        if (!registry.OpenKey(RegistryKey, true)) {
-            qCWarning(lcChat) << "settings key cannot be opened for writing; only" << IniFileName << "was saved";
-            return;
-        }
-        // One change of the store for all values, so other programs never see half a save.
-        RegistryValueList values;
-        for (const RegistrySetting& setting : registrySettings) {
-            values.append({setting.name, setting.field ? RegistryValue::fromString(config.*setting.field)
-                                                       : RegistryValue::fromInteger(config.Timer)});
-        }
-        registry.WriteValues(values);
-    } catch (const RegistryError& failure) {
-        qCWarning(lcChat) << "settings not written to the registry; only" << IniFileName
-                          << "was saved:" << failure.what();
+        IniFile ini(programFileToWrite(QString::fromLatin1(IniFileName)));
+        for (const IniSetting& setting : iniSettings)
+            ini.WriteString(setting.section, setting.key, config.*setting.field);
+    } catch (const std::runtime_error& failure) {
+        failures << QString::fromUtf8(failure.what());
     }
+    if (const QString why = saveRegistryValues(config); !why.isEmpty())
+        failures << why;
+    if (failures.isEmpty())
+        return;
+    qCWarning(lcChat) << "settings not saved:" << failures;
+    throw SettingsSaveError(failures.join(u'\n').toStdString());
 }
 
 QByteArray readRegistryString(const char* name) {

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <stdexcept>
+
 namespace vestrel {
 
 // The chat client's settings, alive for the whole run. Texts are cp1252 bytes; the on/off
@@ -23,8 +25,9 @@ inline bool isOn(const QByteArray& flag) {
     return flag == "1";
 }
 
-// Where the settings live: the server and port in "DovuziZez.ini" beside the program, the rest in the
-// registry key below; each entry of one table names its place and its default.
+// Where the settings live: the server and port in "DovuziZez.ini" beside the program (the user's own
+// copy once the program is installed, see programFileToWrite), the rest in the registry key below; each
+// entry of one table names its place and its default.
 namespace UserConfigStore {
 
 inline constexpr char RegistryKey[] = "\\software\\Pelk Software\\Vestrel\\Chat";
@@ -33,9 +36,15 @@ inline constexpr char IniFileName[] = "DovuziZez.ini";
 // Defaults first, then the INI file, then every registry value that exists. Missing files, keys
 // and values, and values of the wrong type, leave the defaults without a word.
 TUserConfig load();
-// Writes the INI file, then the registry values (creating the key).
-// A registry key that cannot be opened or written skips (and logs) the registry part; a file that cannot be
-// written raises IniWriteError.
+
+// Raised when some settings could not be stored; the text names each file or key and the reason.
+class SettingsSaveError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Writes the INI file, then the registry values (creating the key). When either part cannot be written
+// the other is still saved, then SettingsSaveError is raised.
 void save(const TUserConfig& config);
 
 // One string value of the settings key read straight from the registry, as the tray menu reads "Popup"

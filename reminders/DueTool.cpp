@@ -110,7 +110,7 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
     }
 
     // A missing or unreadable file would read as empty and be reported as "no database file".
-    const QString configPath = programFile(u"config.ini"_s);
+    const QString configPath = programFileToRead(u"config.ini"_s);
     const QFileInfo config(configPath);
     if (!config.isFile() || !config.isReadable()) {
         fail(err, u"cannot read the settings file "_s + configPath);

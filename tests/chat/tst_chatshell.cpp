@@ -117,6 +117,11 @@ struct Shell {
 class TestChatShell : public QObject {
     Q_OBJECT
 private slots:
+    void cleanup() {
+        qunsetenv("VESTREL_PROGRAM_DIR_READONLY");
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
@@ -191,9 +196,31 @@ private slots:
         dialog.Edit1->setText(u"server-\u00e8"_s);
         dialog.Button1->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QVERIFY(dialog.saveError().isEmpty()); // the registry part is skipped and logged, not fatal
+        QVERIFY2(dialog.saveError().contains(blocked), qPrintable(dialog.saveError())); // said, not fatal
         IniFile ini(programFile(u"DovuziZez.ini"_s));
         QCOMPARE(ini.ReadString("Server", "Host", {}), QByteArray("server-\xE8"));
+    }
+
+    // Installed where the user's own folder cannot be made either: the error box names the file and
+    // the reason, the registry part and the running settings keep the edits.
+    void settingsThatCannotBeSavedAreShownAndKept() {
+        installedWithoutAUserFolder();
+        Shell s;
+        s.config.Porta = "1";
+        s.modal.next << [](QDialog& dialog) {
+            auto* settings = qobject_cast<TForm1*>(&dialog);
+            settings->Edit2->setText(u"4712"_s);
+            settings->CheckBox5->setChecked(false);
+            settings->Button1->click();
+            return settings->result();
+        };
+        s.window().Impostazioni1Click();
+        const QStringList errors = s.boxes.texts(u"error"_s);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains(m_dir->filePath(u"config/vestrel/DovuziZez.ini"_s)), qPrintable(errors[0]));
+        QVERIFY2(errors[0].contains(u"Not a directory"_s), qPrintable(errors[0]));
+        QCOMPARE(s.config.Porta, QByteArray("4712"));
+        QCOMPARE(registryString("Suono"), QByteArray("0"));
     }
 
     void startWithMissingParametersOpensTheRealDialog() {
@@ -621,6 +648,43 @@ private slots:
         QCOMPARE(editor.ListBox1->count(), 0);
     }
 
+    void installedGroupsGoToTheUsersCopyAndRefusalsAreShown() {
+        QFile file(programFile(u"gruppi.ini"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray admin = "[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n[Ufficio]\r\n0=anna\r\ncount=0\r\n";
+        file.write(admin);
+        file.close();
+        installedWithoutAUserFolder();
+        RecordingBoxes boxes;
+        TFrmGruppi groups({{"bob"}, "anna", {}}, boxes);
+        groups.runEditor = [](TCreaGruppi& editor) {
+            editor.Edit1->setText(u"Magazzino"_s);
+            editor.ListBox2->addItem(u"bob"_s);
+            return int(QDialog::Accepted);
+        };
+        groups.show();
+        QCOMPARE(groups.listGruppi->count(), 1);
+
+        // The user's folder cannot be made: said with the path, the list stays as stored.
+        groups.Button1->click();
+        const QStringList errors = boxes.texts(u"error"_s);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains(m_dir->filePath(u"config/vestrel/gruppi.ini"_s)), qPrintable(errors[0]));
+        QCOMPARE(groups.listGruppi->count(), 1);
+
+        // Once it can be made, the group lands in the user's copy beside the administrator's groups.
+        QVERIFY(QFile::remove(m_dir->filePath(u"config"_s)));
+        groups.Button1->click();
+        QCOMPARE(boxes.texts(u"error"_s).size(), 1);
+        QCOMPARE(groups.listGruppi->count(), 2);
+        const IniFile own(m_dir->filePath(u"config/vestrel/gruppi.ini"_s));
+        QCOMPARE(GroupStore::LoadGroupList(own), QByteArrayList({"Ufficio", "Magazzino"}));
+        QCOMPARE(GroupStore::LoadGroupMembers(own, "Ufficio"), QByteArrayList{"anna"});
+        QCOMPARE(GroupStore::groupFilePath(), own.FileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), admin);
+    }
+
     void groupDialogFromTheMenuRefillsTheSelector() {
         IniFile ini(GroupStore::groupFilePath());
         QByteArrayList names;
@@ -686,6 +750,14 @@ private slots:
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
+
+    // The program folder counts as installed, and a file stands where the user's folder would go.
+    void installedWithoutAUserFolder() {
+        qputenv("VESTREL_PROGRAM_DIR_READONLY", "1");
+        qputenv("XDG_CONFIG_HOME", m_dir->filePath(u"config"_s).toLocal8Bit());
+        QFile blocker(m_dir->filePath(u"config"_s));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
 };
 
 QTEST_MAIN(TestChatShell)

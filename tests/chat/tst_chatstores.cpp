@@ -22,6 +22,10 @@ private slots:
         QDir(m_dir->path()).mkpath(QStringLiteral("prog"));
         QDir(m_dir->path()).mkpath(QStringLiteral("reg"));
     }
+    void cleanup() {
+        qunsetenv("VESTREL_PROGRAM_DIR_READONLY");
+        qunsetenv("XDG_CONFIG_HOME");
+    }
 
     void groupFileLivesBesideTheProgram() {
         IniFile ini(GroupStore::groupFilePath());
@@ -133,8 +137,75 @@ private slots:
         QCOMPARE(loaded.Timer, 40);
     }
 
+    // Installed where the user cannot write: the settings go to the user's own copy, which starts
+    // from the administrator's file and is read first from then on.
+    void installedSettingsGoToTheUsersCopy() {
+        installed();
+        const QByteArray admin = "; preset\r\n[Server]\r\nHost=srv-ufficio\r\n[Porta]\r\nPorta=4711\r\n";
+        writeProgramFile("DovuziZez.ini", admin);
+        TUserConfig config = UserConfigStore::load();
+        QCOMPARE(config.Server, QByteArray("srv-ufficio"));
+        config.Porta = "5000";
+        config.Nick = "anna";
+        UserConfigStore::save(config);
+
+        QCOMPARE(contentsOf(programFile(QStringLiteral("DovuziZez.ini"))), admin);
+        const QString own = m_dir->filePath(QStringLiteral("config/vestrel/DovuziZez.ini"));
+        QVERIFY(contentsOf(own).startsWith("; preset\r\n[Server]\r\nHost=srv-ufficio\r\n"));
+        const TUserConfig loaded = UserConfigStore::load();
+        QCOMPARE(loaded.Server, QByteArray("srv-ufficio"));
+        QCOMPARE(loaded.Porta, QByteArray("5000"));
+        QCOMPARE(loaded.Nick, QByteArray("anna"));
+    }
+
+    // A settings file that cannot be written is raised with its path and reason; the registry values
+    // are saved all the same.
+    void unwritableSettingsAreReportedAndTheRestSaved() {
+        installed();
+        writeProgramFile("../config", "a file where the user's folder should be");
+        TUserConfig config;
+        config.Server = "srv";
+        config.Nick = "bob";
+        try {
+            UserConfigStore::save(config);
+            QFAIL("no error raised");
+        } catch (const UserConfigStore::SettingsSaveError& failure) {
+            QVERIFY2(QString::fromUtf8(failure.what()).contains(QStringLiteral("config/vestrel/DovuziZez.ini")),
+                     failure.what());
+        }
+        QCOMPARE(UserConfigStore::load().Nick, QByteArray("bob"));
+    }
+
+    void installedGroupsReadTheUsersCopyFirst() {
+        installed();
+        writeProgramFile("gruppi.ini", "[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n[Ufficio]\r\n0=anna\r\ncount=0\r\n");
+        QCOMPARE(GroupStore::groupFilePath(), programFile(QStringLiteral("gruppi.ini")));
+        IniFile ini(GroupStore::writableGroupFilePath());
+        QByteArrayList names = GroupStore::LoadGroupList(ini);
+        GroupStore::CreateOrReplaceGroup(ini, "Magazzino", {"luca"}, names);
+        QCOMPARE(GroupStore::groupFilePath(), ini.FileName());
+        QCOMPARE(GroupStore::LoadGroupList(IniFile(GroupStore::groupFilePath())),
+                 QByteArrayList({"Ufficio", "Magazzino"}));
+        QCOMPARE(GroupStore::LoadGroupList(IniFile(programFile(QStringLiteral("gruppi.ini")))),
+                 QByteArrayList{"Ufficio"});
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
+
+    void installed() {
+        qputenv("VESTREL_PROGRAM_DIR_READONLY", "1");
+        qputenv("XDG_CONFIG_HOME", m_dir->filePath(QStringLiteral("config")).toLocal8Bit());
+    }
+    void writeProgramFile(const char* name, const QByteArray& data) {
+        QFile file(programFile(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(data);
+    }
+    static QByteArray contentsOf(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestChatStores)
