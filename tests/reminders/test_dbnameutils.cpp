@@ -78,6 +78,19 @@ void TestDbNameUtils::openConfigIniReadsBesideTheProgram() {
     QVERIFY(ini);
     QCOMPARE(ini->ReadString("Database", "file", ""), QByteArray("archivio.gdb"));
     QCOMPARE(ini->ReadInteger("Database", "protocollo", 0), 1);
+
+    // Installed where the user cannot write: a user's own copy is read instead.
+    qputenv("VESTREL_PROGRAM_DIR_READONLY", "1");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+    QCOMPARE(OpenConfigIni()->ReadString("Database", "File", ""), QByteArray("archivio.gdb"));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("config/vestrel"))));
+    QFile own(dir.filePath(QStringLiteral("config/vestrel/config.ini")));
+    QVERIFY(own.open(QIODevice::WriteOnly));
+    own.write("[Database]\r\nFile=prova.gdb\r\n");
+    own.close();
+    QCOMPARE(OpenConfigIni()->ReadString("Database", "File", ""), QByteArray("prova.gdb"));
+    qunsetenv("VESTREL_PROGRAM_DIR_READONLY");
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 void TestDbNameUtils::missingConfigIniReadsEmpty() {
