@@ -12,6 +12,7 @@ packages=(
     binutils-mingw-w64-x86-64
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-server firebird3.0-utils
     xvfb xauth openbox tint2 xdotool x11-utils
+    imagemagick
     libxcb1-dev
     libcanberra-dev
     fonts-dejavu-core
