@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Vestrel demo: builds everything in build-demo/, makes an embedded Firebird database with sample
-# reminders, shows which are due today (vericorr-due) and starts VERicorr on it so that they slide in as
+# reminders, shows which are due today (vericorr-due), backs that database up once (VEBackupd --run-now)
+# and shows the rotation folder and backup.log, starts VERicorr on it so that the reminders slide in as
 # popups, then starts the chat relay server on loopback
 # and two chat clients ("anna" and "bruno"), each with its own program folder, registry store and
-# machine name, so that they can message each other, use a group and ask for read receipts.
+# machine name, so that they can message each other, use a group and ask for read receipts, and
+# finally the version widgets' demo (versionpack-demo) on the chat client's program file.
 # Real windows when a display is available; otherwise under Xvfb, or on the offscreen platform.
 # Usage: scripts/demo.sh            (Ctrl+C ends the demo; the clients log out first)
 set -euo pipefail
@@ -14,7 +16,8 @@ scripts/install-deps.sh
 
 build="$root/build-demo"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TESTS=OFF -DVESTREL_BENCH=OFF
-cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due VERicorr vestrel_lang
+cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due VERicorr vestrel_lang \
+    VEBackupd versionpack-demo
 bin="$build/bin"
 
 # Without a display: a virtual one when Xvfb is there, else Qt's offscreen platform.
@@ -60,6 +63,43 @@ first=$(due | head -n 1 | cut -f 1)
 due --dismiss "$first"
 echo "demo: after dismissing reminder $first (vericorr-due --dismiss $first):" >&2
 due | sed 's/^/    /' >&2
+
+# One backup of the demo database, as the backup service's daily run would make it. The copy route
+# (Compressed=1) needs no server: nobody has the database open yet, so the copy is consistent. The
+# rotation folder is the weekday's one below database/backup in the program folder.
+printf '[Setup]\r\nCompressed=1\r\n' > "$reminders/program/backup.ini"
+echo "demo: one backup of the demo database by copying its file (VEBackupd --run-now, backup.ini: Compressed=1):" >&2
+VESTREL_PROGRAM_DIR="$reminders/program" "$bin/VEBackupd" --run-now 2>&1 | sed 's/^/    /' >&2 || true
+show_backups() {
+    echo "demo: rotation folder $1:" >&2
+    (cd "$1" && find . -mindepth 1 -printf '%M %8s %p\n' | sort -k3) | sed 's/^/    /' >&2
+    echo "demo: $2:" >&2
+    tr -d '\r' < "$2" | sed 's/^/    /' >&2
+}
+show_backups "$reminders/program/database/backup" "$reminders/program/backup.log"
+
+# The server route (Compressed=0: the Firebird server writes a .gbk) only when a server already answers
+# on 127.0.0.1:3050 with the password the programs use by default. The demo does not start one: that
+# would set the server's SYSDBA password and leave a daemon running after the demo.
+if (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null &&
+    fbsvcmgr 127.0.0.1:service_mgr -user SYSDBA -password tavernfog -info_server_version >/dev/null 2>&1; then
+    # The server runs as its own user: it must reach the database and write in the backup folder.
+    served="$demo/served"
+    mkdir -p "$served/program"
+    chmod 711 "$demo"
+    chmod 777 "$served"
+    cp "$reminders/office.fdb" "$served/office.fdb"
+    chmod 666 "$served/office.fdb"
+    printf '[Setup]\r\nCompressed=0\r\nFile default=0\r\nPath=%s\r\n[File]\r\n127.0.0.1:%s=\r\n' \
+        "$served/backup" "$served/office.fdb" > "$served/program/backup.ini"
+    echo "demo: the same database through the Firebird server on 127.0.0.1:3050 (backup.ini: Compressed=0):" >&2
+    (umask 000 && VESTREL_PROGRAM_DIR="$served/program" "$bin/VEBackupd" --run-now --pause-ms 0) 2>&1 |
+        sed 's/^/    /' >&2 || true
+    show_backups "$served/backup" "$served/program/backup.log"
+else
+    echo "demo: no Firebird server answers on 127.0.0.1:3050, so the backup through the server is left out" >&2
+    echo "demo: (scripts/firebird-server.sh starts one; the demo then shows that route too)." >&2
+fi
 
 # The reminders client as a login script starts it: today's reminders slide in at the bottom right.
 # It copies its program folder's files beside the program, as an installation has them.
@@ -112,6 +152,10 @@ if [ "${QT_QPA_PLATFORM:-}" != offscreen ] && command -v xdotool >/dev/null; the
     done
 fi
 
+# The version widgets' demo, on one of our programs: its version block, read by libversionpack.
+"$bin/versionpack-demo" "$bin/chatclient" 2> >(sed -u 's/^/[versionpack-demo] /' >&2) &
+pids+=($!)
+
 cat >&2 <<TEXT
 demo: relay server on 127.0.0.1:$port; chat clients "anna" (machine pc-anna, Italian) and "bruno"
 demo: (pc-bruno, English). Pick a name in the list on the right, type a message and press Enter; tick
@@ -119,6 +163,8 @@ demo: "Gruppo" to send to the group "Ufficio", or "Richiedi Notifica Messaggio" 
 demo: File > Impostazioni edits a client's settings, File > Gestione Gruppi its groups. Closing a window
 demo: hides it in the notification area: new messages then pop up at the bottom right with a sound.
 demo: File > Disconnetti, then File > Esci dal programma ends a client; Ctrl+C ends the demo.
+demo: The window "Informazioni sulla versione" (versionpack-demo) shows the version information
+demo: of $bin/chatclient, read by the widgets of libversionpack.
 TEXT
 
 # The demo ends when both clients have ended (or on Ctrl+C).
