@@ -31,6 +31,18 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${VESTREL_DEMO_UNDER_XVFB:-}" ]; then
     export QT_QPA_PLATFORM=offscreen
 fi
 
+# The virtual display may still be settling when xvfb-run hands over; the windows need it to answer.
+if [ -n "${VESTREL_DEMO_UNDER_XVFB:-}" ]; then
+    for _ in $(seq 1 100); do
+        xprop -root >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    if ! xprop -root >/dev/null 2>&1; then
+        echo "demo: the virtual X display $DISPLAY does not answer; run the demo again" >&2
+        exit 1
+    fi
+fi
+
 demo=$(mktemp -d "${TMPDIR:-/tmp}/vestrel-demo.XXXXXX")
 port=${VESTREL_DEMO_CHAT_PORT:-47110}
 pids=()
