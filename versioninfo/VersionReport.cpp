@@ -3,12 +3,12 @@
 #include "platform/FileVersionInfo.h"
 #include "versioninfo/VersionInfoTypes.h"
 
-#include <QJsonArray>
+#include "versioninfo/CompactJson.h"
+
 #include <QStringList>
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
+#include <numeric>
 
 using namespace Qt::StringLiterals;
 
@@ -21,8 +21,9 @@ namespace {
 std::vector<std::pair<QString, QString>> tableValues(const VersionNode& table) {
     std::vector<std::pair<QString, QString>> values;
     for (const VersionNode& entry : table.children()) {
+        // Keys are compared unit by unit, so keys of different lengths never match.
         const bool seen = std::any_of(values.begin(), values.end(), [&](const auto& kv) {
-            return kv.first.compare(entry.key, Qt::CaseInsensitive) == 0;
+            return kv.first.size() == entry.key.size() && kv.first.compare(entry.key, Qt::CaseInsensitive) == 0;
         });
         if (!seen)
             values.emplace_back(entry.key, entry.text());
@@ -30,8 +31,32 @@ std::vector<std::pair<QString, QString>> tableValues(const VersionNode& table) {
     return values;
 }
 
-QJsonArray versionArray(std::uint32_t ms, std::uint32_t ls) {
-    return QJsonArray{int(ms >> 16), int(ms & 0xFFFF), int(ls >> 16), int(ls & 0xFFFF)};
+void appendVersionArray(QByteArray& out, std::uint32_t ms, std::uint32_t ls) {
+    out += '[';
+    appendJsonNumber(out, ms >> 16);
+    out += ',';
+    appendJsonNumber(out, ms & 0xFFFF);
+    out += ',';
+    appendJsonNumber(out, ls >> 16);
+    out += ',';
+    appendJsonNumber(out, ls & 0xFFFF);
+    out += ']';
+}
+
+// The positions of `count` members in the order a JSON object lists them; of members with the same
+// key only the last, which is the one such an object keeps.
+template <typename KeyOf> std::vector<std::size_t> jsonKeyOrder(std::size_t count, KeyOf keyOf) {
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return jsonKeyLess(keyOf(a), keyOf(b)); });
+    std::vector<std::size_t> kept;
+    kept.reserve(count);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i + 1 == order.size() || jsonKeyLess(keyOf(order[i]), keyOf(order[i + 1])))
+            kept.push_back(order[i]);
+    }
+    return kept;
 }
 
 QString versionText(std::uint32_t ms, std::uint32_t ls) {
@@ -93,36 +118,71 @@ FileVersionReport versionBlockReport(const QString& file, const QByteArray& bloc
 }
 
 QByteArray reportJson(const FileVersionReport& report) {
-    QJsonObject object{{u"file"_s, report.file}};
+    QByteArray out;
+    appendReportJson(out, report);
+    return out;
+}
+
+void appendReportJson(QByteArray& out, const FileVersionReport& report) {
+    // Keys in the order a JSON object keeps them.
     if (!report.error.isEmpty()) {
-        object.insert(u"error"_s, report.error);
-        return QJsonDocument(object).toJson(QJsonDocument::Compact);
+        out += "{\"error\":";
+        appendJsonString(out, report.error);
+        out += ",\"file\":";
+        appendJsonString(out, report.file);
+        out += '}';
+        return;
     }
+    out += "{\"file\":";
+    appendJsonString(out, report.file);
+    out += ",\"fixed\":";
     if (report.fixed) {
         const FixedFileInfo& f = *report.fixed;
-        object.insert(u"fixed"_s,
-                      QJsonObject{{u"file_version"_s, versionArray(f.fileVersionMS, f.fileVersionLS)},
-                                  {u"product_version"_s, versionArray(f.productVersionMS, f.productVersionLS)},
-                                  {u"flags"_s, qint64(f.fileFlags)},
-                                  {u"os"_s, qint64(f.fileOS)},
-                                  {u"type"_s, qint64(f.fileType)},
-                                  {u"subtype"_s, qint64(f.fileSubtype)}});
+        out += "{\"file_version\":";
+        appendVersionArray(out, f.fileVersionMS, f.fileVersionLS);
+        out += ",\"flags\":";
+        appendJsonNumber(out, f.fileFlags);
+        out += ",\"os\":";
+        appendJsonNumber(out, f.fileOS);
+        out += ",\"product_version\":";
+        appendVersionArray(out, f.productVersionMS, f.productVersionLS);
+        out += ",\"subtype\":";
+        appendJsonNumber(out, f.fileSubtype);
+        out += ",\"type\":";
+        appendJsonNumber(out, f.fileType);
+        out += '}';
     } else {
-        object.insert(u"fixed"_s, QJsonValue::Null);
+        out += "null";
     }
-    QJsonArray translations;
-    for (const VersionTranslation& t : report.translations)
-        translations.append(t.id());
-    object.insert(u"translations"_s, translations);
-    QJsonObject strings;
-    for (const FileVersionReport::Table& table : report.strings) {
-        QJsonObject values;
-        for (const auto& [key, value] : table.values)
-            values.insert(key, value);
-        strings.insert(table.id, values);
+    out += ",\"strings\":{";
+    const auto& tables = report.strings;
+    bool firstTable = true;
+    for (const std::size_t t : jsonKeyOrder(tables.size(), [&](std::size_t i) { return QStringView(tables[i].id); })) {
+        if (!firstTable)
+            out += ',';
+        firstTable = false;
+        appendJsonString(out, tables[t].id);
+        out += ":{";
+        const auto& values = tables[t].values;
+        bool firstValue = true;
+        for (const std::size_t v :
+             jsonKeyOrder(values.size(), [&](std::size_t i) { return QStringView(values[i].first); })) {
+            if (!firstValue)
+                out += ',';
+            firstValue = false;
+            appendJsonString(out, values[v].first);
+            out += ':';
+            appendJsonString(out, values[v].second);
+        }
+        out += '}';
     }
-    object.insert(u"strings"_s, strings);
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    out += "},\"translations\":[";
+    for (std::size_t i = 0; i < report.translations.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        appendJsonString(out, report.translations[i].id());
+    }
+    out += "]}";
 }
 
 QByteArray reportText(const FileVersionReport& report) {

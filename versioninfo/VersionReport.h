@@ -29,8 +29,10 @@ struct FileVersionReport {
 FileVersionReport readFileVersionReport(const QString& path);
 // The report of a version block already read (empty for a block that holds nothing).
 FileVersionReport versionBlockReport(const QString& file, const QByteArray& block);
-// One line of JSON, without the line end.
+// One line of JSON, without the line end: the text QJsonDocument writes in compact form.
 QByteArray reportJson(const FileVersionReport& report);
+// The same, appended to `out`.
+void appendReportJson(QByteArray& out, const FileVersionReport& report);
 // A readable block of lines; errors are left to the caller.
 QByteArray reportText(const FileVersionReport& report);
 

@@ -43,12 +43,16 @@ int main(int argc, char* argv[]) {
 
     int status = 0;
     bool first = true;
+    const bool asJson = parser.isSet(json);
+    QByteArray line; // reused: its room stays from one file to the next
     for (const QString& file : files) {
         const FileVersionReport report = readFileVersionReport(file);
         if (!report.error.isEmpty())
             status = 1;
-        if (parser.isSet(json)) {
-            const QByteArray line = reportJson(report) + '\n';
+        if (asJson) {
+            line.truncate(0);
+            appendReportJson(line, report);
+            line += '\n';
             std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
         } else if (!report.error.isEmpty()) {
             std::fprintf(stderr, "verinfo: %s: %s\n", qPrintable(file), qPrintable(report.error));
