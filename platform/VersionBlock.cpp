@@ -24,16 +24,18 @@ std::uint16_t word(QByteArrayView bytes, qsizetype at) {
 
 // UTF-16 text from `begin` up to its NUL or `end`; `stop` receives the offset after the NUL.
 QString utf16Until(QByteArrayView bytes, qsizetype begin, qsizetype end, qsizetype* stop = nullptr) {
-    QString text;
     qsizetype at = begin;
-    for (; at + 2 <= end; at += 2) {
-        const std::uint16_t unit = word(bytes, at);
-        if (unit == 0) {
-            at += 2;
-            break;
-        }
-        text.append(QChar(unit));
+    while (at + 2 <= end && word(bytes, at) != 0)
+        at += 2;
+    const qsizetype units = (at - begin) / 2;
+    // Every unit as stored, a byte-order mark or half a surrogate pair included.
+    QString text;
+    if (units > 0) {
+        text.resize(units);
+        qFromLittleEndian<std::uint16_t>(bytes.data() + begin, units, text.data());
     }
+    if (at + 2 <= end)
+        at += 2; // past the NUL
     if (stop)
         *stop = std::min(at, end);
     return text;
@@ -118,7 +120,11 @@ std::optional<VersionNode> findVersionNode(QByteArrayView block, QStringView pat
 }
 
 QString VersionTranslation::id() const {
-    return QString::asprintf("%04X%04X", language, codePage);
+    const std::uint32_t both = (std::uint32_t(language) << 16) | codePage;
+    QString id(8, Qt::Uninitialized);
+    for (int i = 0; i < 8; ++i)
+        id[i] = QLatin1Char("0123456789ABCDEF"[(both >> (28 - 4 * i)) & 0xF]);
+    return id;
 }
 
 std::vector<VersionTranslation> versionTranslations(QByteArrayView block) {
