@@ -2,16 +2,20 @@
 
 #include "platform/Cp1252.h"
 #include "platform/ElfSection.h"
+#include "platform/FileDescriptor.h"
 #include "platform/ProgramDir.h"
 #include "platform/ResourceLibrary.h"
 #include "platform/VersionBlock.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QtEndian>
 
 #include <algorithm>
+#include <cerrno>
+
+#include <sys/mman.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -77,41 +81,40 @@ VersionResourceRead readVersionResourceFromImage(QByteArrayView image) {
 
 VersionResourceRead readVersionResource(const QString& path) {
     // Only regular files are opened: a pipe or a device would block or never end.
-    const QFileInfo info(path);
-    if (!info.isFile()) {
-        if (!info.exists())
-            return failed(VersionResourceRead::Status::Unreadable, u"no such file"_s);
-        if (info.isDir())
-            return failed(VersionResourceRead::Status::Unreadable, u"is a directory"_s);
+    const QByteArray nativePath = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(nativePath.constData(), &info) != 0)
+        return failed(VersionResourceRead::Status::Unreadable, u"no such file"_s);
+    if (S_ISDIR(info.st_mode))
+        return failed(VersionResourceRead::Status::Unreadable, u"is a directory"_s);
+    if (!S_ISREG(info.st_mode))
         return failed(VersionResourceRead::Status::Unreadable, u"not a regular file"_s);
-    }
-    auto opened = std::make_unique<QFile>(path);
-    if (!opened->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return failed(VersionResourceRead::Status::Unreadable, opened->errorString());
+    QString error;
+    auto file = std::make_shared<FileDescriptor>(FileDescriptor::openForReading(path, &error));
+    if (!file->isOpen())
+        return failed(VersionResourceRead::Status::Unreadable, error);
+    const auto size = std::uint64_t(info.st_size);
     // PE files of others can be large: only the pages the lookup needs are read.
-    if (const auto pe = PeResources::fromFileOnDemand(std::move(opened), RT_VERSION_TYPE))
+    if (const auto pe = PeResources::fromFileOnDemand(file, size, RT_VERSION_TYPE))
         return fromPe(pe);
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return failed(VersionResourceRead::Status::Unreadable, file.errorString());
     char magic[4] = {};
-    const qint64 got = file.read(magic, sizeof magic);
+    const std::int64_t got = file->readAt(0, magic, sizeof magic);
     if (got < 0)
-        return failed(VersionResourceRead::Status::Unreadable, file.errorString());
+        return failed(VersionResourceRead::Status::Unreadable, qt_error_string(errno));
     if (!isElfImage(QByteArrayView(magic, got)))
         return fromPe(std::nullopt);
     // Our own programs: the section table lies at the end, so the file is mapped.
-    const qint64 size = file.size();
-    if (const uchar* mapped = file.map(0, size)) {
-        VersionResourceRead result = fromElf(QByteArrayView(mapped, size));
-        file.unmap(const_cast<uchar*>(mapped));
+    if (void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file->get(), 0); mapped != MAP_FAILED) {
+        VersionResourceRead result = fromElf(QByteArrayView(static_cast<const char*>(mapped), qsizetype(size)));
+        ::munmap(mapped, size);
         return result;
     }
-    file.seek(0);
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return failed(VersionResourceRead::Status::Unreadable, file.errorString());
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    const std::int64_t read = file->readAt(0, bytes.data(), std::size_t(size));
+    if (read < 0)
+        return failed(VersionResourceRead::Status::Unreadable, qt_error_string(errno));
+    bytes.truncate(qsizetype(read));
     return fromElf(bytes);
 }
 

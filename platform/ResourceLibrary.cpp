@@ -1,5 +1,6 @@
 #include "platform/ResourceLibrary.h"
 
+#include "platform/FileDescriptor.h"
 #include "platform/ProgramDir.h"
 
 #include <QDir>
@@ -7,11 +8,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 #include <set>
 
 using namespace Qt::StringLiterals;
@@ -25,6 +24,12 @@ public:
     virtual std::uint64_t size() const = 0;
     // Copies [offset, offset + length) to `out`; false when the range is not all within the file.
     virtual bool read(std::uint64_t offset, std::uint64_t length, unsigned char* out) const = 0;
+
+    // A hint that [offset, offset + length) will be read soon.
+    virtual void prefetch(std::uint64_t offset, std::uint64_t length) const {
+        Q_UNUSED(offset);
+        Q_UNUSED(length);
+    }
 
     // The bytes of [offset, offset + length); empty when the range is not all within the file.
     QByteArray bytes(std::uint64_t offset, std::uint64_t length) const {
@@ -56,15 +61,17 @@ private:
 };
 
 // Reads a file in pages of 4 KiB, keeping the last few: the header, directory and data reads of a
-// resource lookup touch a handful of pages of files that may be tens of megabytes.
+// resource lookup touch a handful of pages of files that may be tens of megabytes. A small range
+// known to be needed soon (a resource section of a few pages) is read in one go.
 class PagedFileSource : public PeImageSource {
 public:
     static constexpr std::uint64_t kPage = 4096;
-    static constexpr std::size_t kKeptPages = 32;
+    static constexpr std::uint64_t kMaxPrefetch = 16 * kPage;
+    static constexpr std::size_t kKeptChunks = 32;
 
-    explicit PagedFileSource(std::unique_ptr<QFile> file)
+    PagedFileSource(std::shared_ptr<const FileDescriptor> file, std::uint64_t size)
         : m_file(std::move(file))
-        , m_size(std::uint64_t(m_file->size())) {}
+        , m_size(size) {}
     std::uint64_t size() const override { return m_size; }
     bool read(std::uint64_t offset, std::uint64_t length, unsigned char* out) const override {
         if (offset > m_size || length > m_size - offset)
@@ -72,56 +79,71 @@ public:
         if (length > kPage)
             return readFile(offset, length, out);
         while (length > 0) {
-            const QByteArray* page = pageAt(offset / kPage);
-            const std::uint64_t within = offset % kPage;
-            if (!page || within + 1 > std::uint64_t(page->size()))
+            const Chunk* chunk = chunkAt(offset);
+            if (!chunk)
                 return false;
-            const std::uint64_t n = std::min<std::uint64_t>(length, std::uint64_t(page->size()) - within);
-            std::memcpy(out, page->constData() + within, n);
+            const std::uint64_t within = offset - chunk->start;
+            const std::uint64_t n = std::min<std::uint64_t>(length, chunk->length - within);
+            std::memcpy(out, chunk->bytes.get() + within, n);
             out += n;
             offset += n;
             length -= n;
         }
         return true;
     }
+    void prefetch(std::uint64_t offset, std::uint64_t length) const override {
+        if (offset >= m_size || length == 0 || length > kMaxPrefetch)
+            return;
+        const std::uint64_t start = offset - offset % kPage;
+        const std::uint64_t end = std::min(offset + length, m_size);
+        if (chunkAt(start, false) && chunkAt(end - 1, false))
+            return;
+        keep(start, end - start);
+    }
 
 private:
+    // Bytes [start, start + length) of the file.
+    struct Chunk {
+        std::uint64_t start;
+        std::uint64_t length;
+        std::unique_ptr<unsigned char[]> bytes;
+        bool holds(std::uint64_t offset) const { return offset >= start && offset - start < length; }
+    };
+
     bool readFile(std::uint64_t offset, std::uint64_t length, unsigned char* out) const {
-#ifdef Q_OS_UNIX
-        // One system call instead of a seek and a read.
-        if (m_file->handle() >= 0) {
-            std::uint64_t done = 0;
-            while (done < length) {
-                const ssize_t n = ::pread(m_file->handle(), out + done, length - done, off_t(offset + done));
-                if (n <= 0)
-                    return false;
-                done += std::uint64_t(n);
-            }
-            return true;
-        }
-#endif
-        return m_file->seek(qint64(offset)) &&
-               m_file->read(reinterpret_cast<char*>(out), qint64(length)) == qint64(length);
+        return m_file->readAt(offset, out, length) == std::int64_t(length);
     }
-    const QByteArray* pageAt(std::uint64_t index) const {
-        for (const auto& [i, bytes] : m_pages) {
-            if (i == index)
-                return &bytes;
+    // The chunk that holds `offset`, read as its page when missing and `load` is set.
+    const Chunk* chunkAt(std::uint64_t offset, bool load = true) const {
+        // Reads of one structure fall in the chunk of the read before.
+        if (m_last < m_chunks.size() && m_chunks[m_last].holds(offset))
+            return &m_chunks[m_last];
+        for (std::size_t i = 0; i < m_chunks.size(); ++i) {
+            if (m_chunks[i].holds(offset)) {
+                m_last = i;
+                return &m_chunks[i];
+            }
         }
-        const std::uint64_t start = index * kPage;
-        const std::uint64_t length = std::min(kPage, m_size - start);
-        QByteArray bytes(qsizetype(length), Qt::Uninitialized);
-        if (!readFile(start, length, reinterpret_cast<unsigned char*>(bytes.data())))
+        if (!load)
             return nullptr;
-        if (m_pages.size() >= kKeptPages)
-            m_pages.erase(m_pages.begin());
-        m_pages.emplace_back(index, std::move(bytes));
-        return &m_pages.back().second;
+        const std::uint64_t start = offset - offset % kPage;
+        return keep(start, std::min(kPage, m_size - start));
+    }
+    const Chunk* keep(std::uint64_t start, std::uint64_t length) const {
+        Chunk chunk{start, length, std::make_unique_for_overwrite<unsigned char[]>(length)};
+        if (!readFile(start, length, chunk.bytes.get()))
+            return nullptr;
+        if (m_chunks.size() >= kKeptChunks)
+            m_chunks.erase(m_chunks.begin());
+        m_chunks.push_back(std::move(chunk));
+        m_last = m_chunks.size() - 1;
+        return &m_chunks.back();
     }
 
-    std::unique_ptr<QFile> m_file;
+    std::shared_ptr<const FileDescriptor> m_file;
     std::uint64_t m_size;
-    mutable std::vector<std::pair<std::uint64_t, QByteArray>> m_pages;
+    mutable std::vector<Chunk> m_chunks;
+    mutable std::size_t m_last = 0;
 };
 
 // Larger files are not read: no resource library comes near this.
@@ -147,6 +169,16 @@ public:
         unsigned char b[4];
         if (!m_source.read(offset, 4, b))
             return std::nullopt;
+        return le32(b);
+    }
+    // A record of N bytes in one read; nullopt when it does not lie all within the image.
+    template <std::size_t N> std::optional<std::array<unsigned char, N>> record(std::uint64_t offset) const {
+        std::array<unsigned char, N> bytes;
+        if (!m_source.read(offset, N, bytes.data()))
+            return std::nullopt;
+        return bytes;
+    }
+    static std::uint32_t le32(const unsigned char* b) {
         return std::uint32_t(b[0]) | (std::uint32_t(b[1]) << 8) | (std::uint32_t(b[2]) << 16) |
                (std::uint32_t(b[3]) << 24);
     }
@@ -202,11 +234,12 @@ std::optional<Layout> readLayout(const Reader& r) {
 
     const std::uint64_t table = optional + *optionalSize;
     for (std::uint64_t i = 0; i < *sectionCount; ++i) {
-        const std::uint64_t at = table + i * 40;
-        if (!r.has(at, 40))
+        const auto header = r.record<40>(table + i * 40);
+        if (!header)
             break;
-        layout.sections.push_back(Section{r.u32(at + 12).value_or(0), r.u32(at + 8).value_or(0),
-                                          r.u32(at + 20).value_or(0), r.u32(at + 16).value_or(0)});
+        const unsigned char* h = header->data();
+        layout.sections.push_back(
+            Section{Reader::le32(h + 12), Reader::le32(h + 8), Reader::le32(h + 20), Reader::le32(h + 16)});
     }
     return layout;
 }
@@ -247,11 +280,11 @@ std::optional<PeResources> PeResources::fromFile(const QString& path) {
     return fromBytes(file.readAll());
 }
 
-std::optional<PeResources> PeResources::fromFileOnDemand(std::unique_ptr<QFile> file,
+std::optional<PeResources> PeResources::fromFileOnDemand(std::shared_ptr<const FileDescriptor> file, std::uint64_t size,
                                                          std::optional<std::uint16_t> onlyType) {
     if (!file || !file->isOpen())
         return std::nullopt;
-    PeResources resources(std::make_shared<PagedFileSource>(std::move(file)));
+    PeResources resources(std::make_shared<PagedFileSource>(std::move(file), size));
     resources.m_onlyType = onlyType;
     if (!resources.parse())
         return std::nullopt;
@@ -278,6 +311,8 @@ bool PeResources::parse() {
     // Every directory offset is relative to the root and must stay within the root's section.
     const std::uint64_t base = root->offset;
     const std::uint64_t limit = root->length;
+    // A small resource section holds the directories and the data: one read instead of several.
+    m_source->prefetch(base, std::min<std::uint64_t>(limit, layout->resourceSize));
     std::set<std::uint32_t> visited;
     std::uint32_t budget = kEntryBudget;
 
@@ -297,9 +332,11 @@ bool PeResources::parse() {
         const std::uint64_t roomForEntries = (limit - dirOffset - 16) / 8;
         const std::uint64_t count = std::min<std::uint64_t>(named + ids, roomForEntries);
         for (std::uint64_t i = 0; i < count && budget > 0; ++i, --budget) {
-            const std::uint64_t entry = at + 16 + i * 8;
-            const std::uint32_t name = r.u32(entry).value_or(kHighBit);
-            const std::uint32_t target = r.u32(entry + 4).value_or(0);
+            const auto entry = r.record<8>(at + 16 + i * 8);
+            if (!entry)
+                continue;
+            const std::uint32_t name = Reader::le32(entry->data());
+            const std::uint32_t target = Reader::le32(entry->data() + 4);
             if (name & kHighBit)
                 continue; // named entries: the programs look resources up by number only
             const auto id = std::uint16_t(name & 0xFFFF);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <cstdint>
@@ -20,6 +19,7 @@ inline constexpr std::uint16_t RT_VERSION_TYPE = 16;
 // short; a damaged PE file opens with the resources that can be read (maybe none) rather than failing.
 // Bytes without the DOS and PE signatures are no PE file at all: fromFile/fromBytes give std::nullopt.
 class PeImageSource;
+class FileDescriptor;
 
 class PeResources {
 public:
@@ -27,9 +27,9 @@ public:
     static std::optional<PeResources> fromBytes(QByteArray image);
     // Reads only what the lookups need (headers, the resource directory, the data asked for), page by
     // page, instead of the whole file: for reading one resource out of many large files. `file` is
-    // open for reading and stays open while the object (or a copy) lives. With `onlyType`, the
-    // resources of other types are skipped.
-    static std::optional<PeResources> fromFileOnDemand(std::unique_ptr<QFile> file,
+    // open for reading, `size` its size in bytes; it stays open while the object (or a copy) lives.
+    // With `onlyType`, the resources of other types are skipped.
+    static std::optional<PeResources> fromFileOnDemand(std::shared_ptr<const FileDescriptor> file, std::uint64_t size,
                                                        std::optional<std::uint16_t> onlyType = {});
 
     // Raw data of resource (type, id) in `language`; when the file has no entry in that language,
