@@ -40,6 +40,70 @@ QJsonObject verinfoJson(const QString& file) {
     return QJsonDocument::fromJson(reportJson(readFileVersionReport(file))).object();
 }
 
+// The report as a QJsonDocument in compact form: what verinfo's lines must equal byte for byte.
+QByteArray jsonDocumentLine(const FileVersionReport& report) {
+    QJsonObject object{{u"file"_s, report.file}};
+    if (!report.error.isEmpty()) {
+        object.insert(u"error"_s, report.error);
+        return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    }
+    const auto version = [](std::uint32_t ms, std::uint32_t ls) {
+        return QJsonArray{int(ms >> 16), int(ms & 0xFFFF), int(ls >> 16), int(ls & 0xFFFF)};
+    };
+    if (report.fixed) {
+        const FixedFileInfo& f = *report.fixed;
+        object.insert(u"fixed"_s, QJsonObject{{u"file_version"_s, version(f.fileVersionMS, f.fileVersionLS)},
+                                              {u"product_version"_s, version(f.productVersionMS, f.productVersionLS)},
+                                              {u"flags"_s, qint64(f.fileFlags)},
+                                              {u"os"_s, qint64(f.fileOS)},
+                                              {u"type"_s, qint64(f.fileType)},
+                                              {u"subtype"_s, qint64(f.fileSubtype)}});
+    } else {
+        object.insert(u"fixed"_s, QJsonValue::Null);
+    }
+    QJsonArray translations;
+    for (const VersionTranslation& t : report.translations)
+        translations.append(t.id());
+    object.insert(u"translations"_s, translations);
+    QJsonObject strings;
+    for (const FileVersionReport::Table& table : report.strings) {
+        QJsonObject values;
+        for (const auto& [key, value] : table.values)
+            values.insert(key, value);
+        strings.insert(table.id, values);
+    }
+    object.insert(u"strings"_s, strings);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// Texts drawn from the units JSON writing treats apart: quotes, controls, each UTF-8 length, lone and
+// paired surrogates.
+class TextDraw {
+public:
+    QString text(int maxLength) {
+        static constexpr char16_t kUnits[] = {
+            u'a', u'Z', u'0', u' ', u'"',  u'\\', u'/',   0x00,   0x01,   u'\b',  u'\t',  u'\n',  0x0C,   u'\r',
+            0x1F, 0x7F, 0x80, 0xE9, 0x7FF, 0x800, 0x2028, 0xFEFF, 0xFFFD, 0xFFFF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF};
+        QString result;
+        for (int i = 0, n = int(next(std::uint32_t(maxLength + 1))); i < n; ++i) {
+            if (next(8) == 0) {
+                result.append(QChar(char16_t(0xD83D)));
+                result.append(QChar(char16_t(0xDE00 + next(0x40))));
+            } else {
+                result.append(QChar(kUnits[next(std::size(kUnits))]));
+            }
+        }
+        return result;
+    }
+    std::uint32_t next(std::uint32_t below) {
+        m_seed = m_seed * 1103515245u + 12345u;
+        return (m_seed >> 8) % below;
+    }
+
+private:
+    std::uint32_t m_seed = 12;
+};
+
 } // namespace
 
 class TestVersionInfo : public QObject {
@@ -356,6 +420,46 @@ private slots:
         const QJsonObject missing = verinfoJson(u"/nonexistent"_s);
         QCOMPARE(missing[u"error"_s].toString(), u"no such file"_s);
         QCOMPARE(missing[u"file"_s].toString(), u"/nonexistent"_s);
+    }
+
+    void jsonLinesAsQtWritesThem() {
+        TextDraw draw;
+        // Keys come from a small pool so that tables and values share names, in any case.
+        const QStringList keys{u"CompanyName"_s, u"companyname"_s, u"FileVersion"_s, u"Ω"_s,
+                               u"040904E4"_s,    u"040904e4"_s,    QString(),        u"\u00e9t\u00e9"_s};
+        for (int round = 0; round < 400; ++round) {
+            FileVersionReport report;
+            report.file = draw.text(12);
+            if (draw.next(10) == 0) {
+                report.error = draw.text(6) + u'x';
+            } else {
+                if (draw.next(3) != 0)
+                    report.fixed = FixedFileInfo{FixedFileInfo::kSignature,
+                                                 0x10000,
+                                                 0xFFFFFFFF,
+                                                 draw.next(70000),
+                                                 0x00010002,
+                                                 0,
+                                                 0x3F,
+                                                 draw.next(64),
+                                                 0x40004,
+                                                 2,
+                                                 0,
+                                                 0,
+                                                 0};
+                for (int i = 0, n = int(draw.next(3)); i < n; ++i)
+                    report.translations.push_back(
+                        VersionTranslation{std::uint16_t(draw.next(0x10000)), std::uint16_t(draw.next(0x10000))});
+                for (int t = 0, n = int(draw.next(4)); t < n; ++t) {
+                    FileVersionReport::Table table{draw.next(2) ? keys[draw.next(keys.size())] : draw.text(4), {}};
+                    for (int v = 0, m = int(draw.next(6)); v < m; ++v)
+                        table.values.emplace_back(draw.next(2) ? keys[draw.next(keys.size())] : draw.text(5),
+                                                  draw.text(20));
+                    report.strings.push_back(std::move(table));
+                }
+            }
+            QCOMPARE(reportJson(report), jsonDocumentLine(report));
+        }
     }
 
     void verinfoExitStatus() {

@@ -5,9 +5,12 @@
 #include "tests/versioninfo/VersionBlockWriter.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
@@ -53,9 +56,13 @@ class TestVersionQuery : public QObject {
 
     QTemporaryDir m_scratch;
     QString m_textFile = m_scratch.filePath(u"readme.txt"_s);
+    QString m_pipe = m_scratch.filePath(u"pipe"_s);
 
 private slots:
-    void initTestCase() { writeFile(m_textFile, "MZ is not enough to make a program.\n"); }
+    void initTestCase() {
+        writeFile(m_textFile, "MZ is not enough to make a program.\n");
+        QCOMPARE(::mkfifo(QFile::encodeName(m_pipe).constData(), 0600), 0);
+    }
 
     void readsPeFiles_data() {
         QTest::addColumn<QString>("file");
@@ -138,6 +145,7 @@ private slots:
         QTest::newRow("missing") << u"/nonexistent/file.exe"_s << int(S::Unreadable);
         QTest::newRow("directory") << QDir::tempPath() << int(S::Unreadable);
         QTest::newRow("special file") << u"/dev/null"_s << int(S::Unreadable);
+        QTest::newRow("pipe without writer") << m_pipe << int(S::Unreadable); // must not wait
         QTest::newRow("text file") << m_textFile << int(S::NotAProgram);
         QTest::newRow("PE without version") << binFile(u"VE_ita.dll"_s) << int(S::NoVersionInfo);
         QTest::newRow("PE") << kFixtures + u"/app.exe"_s << int(S::Found);
@@ -259,7 +267,45 @@ private slots:
             writeFile(path, whole.left(length));
             const VersionResourceRead read = readVersionResource(path);
             QVERIFY(read.status != VersionResourceRead::Status::Unreadable);
+            // The file read in pieces gives what the whole image gives.
+            QCOMPARE(read.block, readVersionResourceFromImage(whole.left(length)).block);
             VerQueryValueA(read.block, "\\StringFileInfo\\041004E4\\CompanyName");
+        }
+    }
+
+    void damagedFilesOnDiskReadAsWhole() {
+        // Bytes changed at random in the headers and the resource section: the lookup reads ranges of
+        // any length at any offset, across the pages and the resource section read ahead.
+        const QString path = m_scratch.filePath(u"damaged.dll"_s);
+        for (const QString& name : {u"app.exe"_s, u"pe32.dll"_s, u"quirks.dll"_s, u"app.exe:large"_s}) {
+            QByteArray whole = readFile(kFixtures + u'/' + name.section(u':', 0, 0));
+            if (name.endsWith(u":large"_s)) {
+                // A resource section too large to read ahead: every read goes page by page.
+                const auto pe = qFromLittleEndian<std::uint32_t>(whole.constData() + 0x3C);
+                const qsizetype optional = pe + 24;
+                const bool wide = qFromLittleEndian<std::uint16_t>(whole.constData() + optional) == 0x20B;
+                const qsizetype resourceSize = optional + (wide ? 112 : 96) + 2 * 8 + 4;
+                qToLittleEndian<std::uint32_t>(0x00100000, whole.data() + resourceSize);
+            }
+            std::uint32_t seed = 12;
+            const auto random = [&seed](std::uint32_t below) {
+                seed = seed * 1103515245u + 12345u;
+                return (seed >> 8) % below;
+            };
+            for (int round = 0; round < 300; ++round) {
+                QByteArray damaged = whole;
+                for (int i = 0, n = int(random(6)) + 1; i < n; ++i) {
+                    // Half in the headers, half anywhere.
+                    const auto room =
+                        std::uint32_t(random(2) ? std::min<qsizetype>(damaged.size(), 1024) : damaged.size());
+                    damaged[qsizetype(random(room))] = char(random(256));
+                }
+                writeFile(path, damaged);
+                const VersionResourceRead read = readVersionResource(path);
+                const VersionResourceRead expected = readVersionResourceFromImage(damaged);
+                QCOMPARE(read.status, expected.status);
+                QCOMPARE(read.block, expected.block);
+            }
         }
     }
 
