@@ -1,7 +1,5 @@
 #include "platform/FileDescriptor.h"
 
-#include <QFile>
-
 #include <cerrno>
 
 #include <fcntl.h>
@@ -17,8 +15,8 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
     return *this;
 }
 
-FileDescriptor FileDescriptor::openForReading(const QString& path, QString* error) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+FileDescriptor FileDescriptor::openForReading(const char* nativePath, QString* error) {
+    const int fd = ::open(nativePath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0 && error)
         *error = qt_error_string(errno);
     return FileDescriptor(fd);

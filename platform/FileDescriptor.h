@@ -21,10 +21,11 @@ public:
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
-    // Opens `path` for reading only. Should the path name a pipe or a terminal, opening neither
-    // waits for a writer nor takes the terminal over. On failure the object is not open and `error`
-    // (when given) says why, in the words Qt's file classes use.
-    static FileDescriptor openForReading(const QString& path, QString* error = nullptr);
+    // Opens a path in the file system's encoding (QFile::encodeName) for reading only. Should the path
+    // name a pipe or a terminal, opening neither waits for a writer nor takes the terminal over. On
+    // failure the object is not open and `error` (when given) says why, in the words Qt's file
+    // classes use.
+    static FileDescriptor openForReading(const char* nativePath, QString* error = nullptr);
 
     bool isOpen() const { return m_fd >= 0; }
     int get() const { return m_fd; }

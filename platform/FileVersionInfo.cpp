@@ -90,7 +90,7 @@ VersionResourceRead readVersionResource(const QString& path) {
     if (!S_ISREG(info.st_mode))
         return failed(VersionResourceRead::Status::Unreadable, u"not a regular file"_s);
     QString error;
-    auto file = std::make_shared<FileDescriptor>(FileDescriptor::openForReading(path, &error));
+    auto file = std::make_shared<FileDescriptor>(FileDescriptor::openForReading(nativePath.constData(), &error));
     if (!file->isOpen())
         return failed(VersionResourceRead::Status::Unreadable, error);
     const auto size = std::uint64_t(info.st_size);
