@@ -1,6 +1,7 @@
 // verinfo --json against python3-pefile over a folder of real PE files written by others, in one
 // run: first both read every file once and their answers are compared file by file (every
-// disagreement is printed), then Google Benchmark times each side over the whole set.
+// disagreement is printed), then each side runs five times in turn and the median wall and CPU
+// times are compared, then Google Benchmark times each side over the whole set.
 //
 // Run by hand; the comparison side and the sample files are not build dependencies:
 //   apt-get install python3-pefile wine      (wine ships hundreds of Windows DLLs)
@@ -17,7 +18,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include <sys/resource.h>
 
@@ -28,6 +32,14 @@ namespace {
 const QString kVerinfo = QStringLiteral(VESTREL_VERINFO);
 const QString kPefileScript = QStringLiteral(VESTREL_PEFILE_SCRIPT);
 const QString kPython = u"/usr/bin/python3"_s;
+
+constexpr int kTimedRuns = 5;
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0.0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 QStringList& files() {
     static QStringList list;
@@ -122,24 +134,37 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Wall time suffers from whatever else the machine runs; the CPU time of each side less so.
-    QElapsedTimer timer;
-    timer.start();
-    double cpu = childCpuMs();
+    // The comparison run reads every file once on both sides, so the timed runs below find the
+    // same files in the page cache whichever side goes first.
     const QByteArray ours = run(kVerinfo, QStringList{u"--json"_s} + files());
-    const qint64 oursMs = timer.restart();
-    const double oursCpu = childCpuMs() - cpu;
-    cpu = childCpuMs();
     const QByteArray theirs = run(kPython, QStringList{kPefileScript} + files());
-    const qint64 theirsMs = timer.elapsed();
-    const double theirsCpu = childCpuMs() - cpu;
     const int disagreements = compare(ours, theirs);
+
+    // Wall time suffers from whatever else the machine runs; the CPU time of each side less so. Both
+    // sides run in turn, several times, and the medians are compared.
+    const auto timed = [](const QString& program, const QStringList& arguments) {
+        QElapsedTimer timer;
+        timer.start();
+        const double cpu = childCpuMs();
+        run(program, arguments);
+        return std::pair{double(timer.nsecsElapsed()) / 1e6, childCpuMs() - cpu};
+    };
+    std::vector<double> oursWall, oursCpu, theirsWall, theirsCpu;
+    for (int i = 0; i < kTimedRuns; ++i) {
+        const auto [wall, cpu] = timed(kVerinfo, QStringList{u"--json"_s} + files());
+        oursWall.push_back(wall);
+        oursCpu.push_back(cpu);
+        const auto [theirWall, theirCpu] = timed(kPython, QStringList{kPefileScript} + files());
+        theirsWall.push_back(theirWall);
+        theirsCpu.push_back(theirCpu);
+    }
+    const double ow = median(oursWall), oc = median(oursCpu), tw = median(theirsWall), tc = median(theirsCpu);
     std::printf("%lld files, %d disagreements\n"
-                "  wall: verinfo %lld ms, pefile %lld ms: %.1f times faster\n"
-                "  cpu:  verinfo %.0f ms, pefile %.0f ms: %.1f times faster\n",
-                static_cast<long long>(files().size()), disagreements, static_cast<long long>(oursMs),
-                static_cast<long long>(theirsMs), oursMs > 0 ? double(theirsMs) / double(oursMs) : 0.0, oursCpu,
-                theirsCpu, oursCpu > 0 ? theirsCpu / oursCpu : 0.0);
+                "  medians of %d runs each, one side after the other:\n"
+                "  wall: verinfo %.1f ms, pefile %.0f ms: %.1f times faster\n"
+                "  cpu:  verinfo %.1f ms, pefile %.0f ms: %.1f times faster\n",
+                static_cast<long long>(files().size()), disagreements, kTimedRuns, ow, tw, ow > 0 ? tw / ow : 0.0, oc,
+                tc, oc > 0 ? tc / oc : 0.0);
     std::fflush(stdout);
 
     benchmark::RunSpecifiedBenchmarks();
