@@ -128,8 +128,14 @@ QString VersionTranslation::id() const {
 }
 
 std::vector<VersionTranslation> versionTranslations(QByteArrayView block) {
+    const auto root = readVersionBlock(block);
+    return root ? versionTranslations(*root) : std::vector<VersionTranslation>();
+}
+
+std::vector<VersionTranslation> versionTranslations(const VersionNode& root) {
     std::vector<VersionTranslation> result;
-    const auto node = findVersionNode(block, u"\\VarFileInfo\\Translation");
+    const auto varFileInfo = root.child(u"VarFileInfo");
+    const auto node = varFileInfo ? varFileInfo->child(u"Translation") : std::nullopt;
     if (!node)
         return result;
     for (qsizetype at = 0; at + 4 <= node->value.size(); at += 4)

@@ -53,6 +53,8 @@ struct VersionTranslation {
     bool operator==(const VersionTranslation&) const = default;
 };
 std::vector<VersionTranslation> versionTranslations(QByteArrayView block);
+// The same under a root node already read.
+std::vector<VersionTranslation> versionTranslations(const VersionNode& root);
 
 // The fixed-file-info record (VS_FIXEDFILEINFO) as stored in the root node's value. Fields the
 // value is too short to hold read as 0.

@@ -85,7 +85,7 @@ FileVersionReport versionBlockReport(const QString& file, const QByteArray& bloc
         return report;
     if (!root->value.isEmpty())
         report.fixed = FixedFileInfo::fromBytes(root->value);
-    report.translations = versionTranslations(block);
+    report.translations = versionTranslations(*root);
 
     const auto stringInfo = root->child(u"StringFileInfo");
     const std::vector<VersionNode> tables = stringInfo ? stringInfo->children() : std::vector<VersionNode>();
