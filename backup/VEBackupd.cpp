@@ -6,6 +6,10 @@
 #include "backup/BackupMainD.h"
 #include "platform/ShutdownSignals.h"
 
+#ifdef _WIN32
+#include "backup/WindowsService.h"
+#endif
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QThread>
@@ -35,7 +39,7 @@ int runNow(int pauseMs) {
 }
 
 // The service thread runs the service object; this (main) thread only turns signals into a stop
-// request, as the service control manager's dispatcher would.
+// request, as the service control manager's dispatcher does on Windows.
 int runService(int pauseMs) {
     SystemBackupClock clock;
     TVEBackup service(clock);
@@ -50,6 +54,21 @@ int runService(int pauseMs) {
         }
     }));
     service.moveToThread(serviceThread.get());
+
+#ifdef _WIN32
+    // Started by the service control manager: its stop control is the stop request, as a signal is
+    // below, and the service ends when the service thread does.
+    const std::optional<int> managed = RunWindowsService(
+        L"VEBackup",
+        [&serviceThread, &status] {
+            serviceThread->start();
+            serviceThread->wait();
+            return status;
+        },
+        [&service] { service.RequestStop(); });
+    if (managed)
+        return *managed;
+#endif
 
     ShutdownSignals shutdown;
     QObject::connect(

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything in build-test/, runs every test, then every fuzzer.
+# Installs what is missing, builds everything in build-test/, runs every test, checks the Debian packages
+# made from that build, then runs every fuzzer.
 # Usage: scripts/test.sh [extra ctest arguments]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +18,9 @@ export QT_QPA_PLATFORM=offscreen
 # The server was started above: tests that need it fail instead of skipping when it does not answer.
 export VESTREL_REQUIRE_FIREBIRD_SERVER=1
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+
+# The packages of the same build, unpacked into a temporary root, with the installed programs tried there.
+scripts/package-check.sh "$build"
 
 # Every parser's fuzzer, briefly, on its seed corpus (needs clang, which install-deps.sh brings).
 scripts/fuzz.sh --runs 20000

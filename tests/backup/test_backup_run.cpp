@@ -223,11 +223,15 @@ private slots:
         const QStringList limit{u"prlimit"_s, u"--fsize=1048576"_s, u"--"_s};
         QCOMPARE(runVEBackupd({u"--run-now"_s}, limit), -1); // killed by SIGXFSZ in mid-copy
         QCOMPARE(testing::readFile(previous), QByteArray("previous backup"));
+        // The killed copy's temporary file stays behind until the next copy to the same file.
+        const QStringList left = QDir(rotationFolder()).entryList({u"grande.fdb.part-*"_s}, QDir::Files);
+        QCOMPARE(left.size(), 1);
 
         const QStringList ignoringSignal{u"sh"_s, u"-c"_s, u"trap '' XFSZ; exec prlimit --fsize=1048576 -- \"$@\""_s,
                                          u"sh"_s};
         QCOMPARE(runVEBackupd({u"--run-now"_s}, ignoringSignal), 1);
         QCOMPARE(testing::readFile(previous), QByteArray("previous backup"));
+        QVERIFY(QDir(rotationFolder()).entryList({u"grande.fdb.part-*"_s}, QDir::Files).isEmpty());
         const QList<QByteArray> lines = logLines();
         QVERIFY(!lines.isEmpty());
         const QByteArray expected = " Error " + QFile::encodeName(dbPath(u"grande.fdb"_s)) + ": File too large";
