@@ -19,6 +19,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TEST
 cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due VERicorr vestrel_lang \
     VEBackupd versionpack-demo
 bin="$build/bin"
+# shellcheck source=scripts/demo-client.sh
+source "$root/scripts/demo-client.sh"
 
 # Without a display: a virtual one when Xvfb is there, else Qt's offscreen platform.
 if [ -z "${DISPLAY:-}" ] && [ -z "${VESTREL_DEMO_UNDER_XVFB:-}" ]; then
@@ -130,19 +132,9 @@ if ! kill -0 "${pids[1]}" 2>/dev/null; then
     exit 1
 fi
 
-# One client: its settings file, its registry store with nick and host, a shared group of both, the
-# language libraries and the new-message sound beside the program, and its language (0 Italian, 1 English).
+# One client as the demo prepares it (settings, group "Ufficio", language libraries, registry store).
 prepare_client() {
-    local nick=$1 machine=$2 language=$3 dir="$demo/$1"
-    mkdir -p "$dir/program" "$dir/registry"
-    cp "$bin"/DAVerOdov_ita.dll "$bin"/DAVerOdov_eng.dll "$bin"/Notify.wav "$dir/program/"
-    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\software\\pelk software\\vestrel]\r\n"Locale"=dword:%08x\r\n\r\n' \
-        "$language" > "$dir/registry/HKEY_CURRENT_USER.reg"
-    printf '[Server]\r\nHost=127.0.0.1\r\n[Porta]\r\nPorta=%s\r\n' "$port" > "$dir/program/DovuziZez.ini"
-    printf '[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n[Ufficio]\r\n0=anna\r\ncount=1\r\n1=bruno\r\n' \
-        > "$dir/program/gruppi.ini"
-    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\software\\Pelk Software\\Vestrel\\Chat]\r\n"Nick"="%s"\r\n"Host"="%s"\r\n"Mostra"="1"\r\n"Notifica"="1"\r\n"Timer"=dword:00000028\r\n\r\n' \
-        "$nick" "$machine" > "$dir/registry/HKEY_LOCAL_MACHINE.reg"
+    prepare_demo_client "$demo/$1" "$1" "$2" "$3" "$port" '"Timer"=dword:00000028'
 }
 
 start_client() {

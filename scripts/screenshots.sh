@@ -10,6 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=$(realpath -m "${1:-$root/build-demo}")
 bin="$build/bin"
+# shellcheck source=scripts/demo-client.sh
+source "$root/scripts/demo-client.sh"
 out="$root/docs/screenshots"
 
 if [ "${VESTREL_SCREENSHOTS_INSIDE:-}" != 1 ]; then
@@ -152,18 +154,9 @@ start chatserver "$bin/chatserver" --listen 127.0.0.1 --port "$port"
 server=$started
 sleep 0.5
 
-# One client as the demo prepares it: settings file, registry store, the group "Ufficio", language.
+# One client as the demo prepares it (settings, group "Ufficio", language libraries, registry store).
 prepare_client() {
-    local nick=$1 machine=$2 language=$3 dir="$work/$1"
-    mkdir -p "$dir/program" "$dir/registry"
-    cp "$bin"/DAVerOdov_ita.dll "$bin"/DAVerOdov_eng.dll "$bin"/Notify.wav "$dir/program/"
-    printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\software\\pelk software\\vestrel]\r\n"Locale"=dword:%08x\r\n\r\n' \
-        "$language" >"$dir/registry/HKEY_CURRENT_USER.reg"
-    printf '[Server]\r\nHost=127.0.0.1\r\n[Porta]\r\nPorta=%s\r\n' "$port" >"$dir/program/DovuziZez.ini"
-    printf '[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n[Ufficio]\r\n0=anna\r\ncount=1\r\n1=bruno\r\n' \
-        >"$dir/program/gruppi.ini"
-    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\software\\Pelk Software\\Vestrel\\Chat]\r\n"Nick"="%s"\r\n"Host"="%s"\r\n"Mostra"="1"\r\n"Notifica"="1"\r\n"Check"="0"\r\n"Suono"="0"\r\n"Timer"=dword:0000003c\r\n\r\n' \
-        "$nick" "$machine" >"$dir/registry/HKEY_LOCAL_MACHINE.reg"
+    prepare_demo_client "$work/$1" "$1" "$2" "$3" "$port" '"Check"="0"' '"Suono"="0"' '"Timer"=dword:0000003c'
 }
 client_env() {
     echo env VESTREL_PROGRAM_DIR="$work/$1/program" VESTREL_REGISTRY_DIR="$work/$1/registry" VESTREL_HOSTNAME="$2"
