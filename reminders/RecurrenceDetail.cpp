@@ -23,38 +23,37 @@ QByteArray EncodeDetail(qint32 dayIndex, qint32 monthIndex) {
     return QByteArray::number(dayIndex) + ' ' + QByteArray::number(monthIndex);
 }
 
-QString CriterionLetter(qint64 criterio) {
-    switch (criterio) {
-    case CriterioOnce:
-        return u"U"_s;
-    case CriterioDaily:
-        return u"G"_s;
-    case CriterioWeekly:
-        return u"S"_s;
-    case CriterioMonthly:
-        return u"M"_s;
-    case CriterioYearly:
-        return u"A"_s;
-    default:
-        return {};
+namespace {
+
+struct CriterionNames {
+    Criterio criterio;
+    char16_t letter;
+    const char16_t* name;
+};
+
+constexpr CriterionNames Criteria[] = {
+    {CriterioOnce, u'U', u"Unica"},      {CriterioDaily, u'G', u"Giornaliera"}, {CriterioWeekly, u'S', u"Settimanale"},
+    {CriterioMonthly, u'M', u"Mensile"}, {CriterioYearly, u'A', u"Annuale"},
+};
+
+const CriterionNames* findCriterion(qint64 criterio) {
+    for (const CriterionNames& names : Criteria) {
+        if (names.criterio == criterio)
+            return &names;
     }
+    return nullptr;
+}
+
+} // namespace
+
+QString CriterionLetter(qint64 criterio) {
+    const CriterionNames* names = findCriterion(criterio);
+    return names ? QString(QChar(names->letter)) : QString();
 }
 
 QString CriterionDisplayName(qint64 criterio) {
-    switch (criterio) {
-    case CriterioOnce:
-        return u"Unica"_s;
-    case CriterioDaily:
-        return u"Giornaliera"_s;
-    case CriterioWeekly:
-        return u"Settimanale"_s;
-    case CriterioMonthly:
-        return u"Mensile"_s;
-    case CriterioYearly:
-        return u"Annuale"_s;
-    default:
-        return {};
-    }
+    const CriterionNames* names = findCriterion(criterio);
+    return names ? QString::fromUtf16(names->name) : QString();
 }
 
 } // namespace vestrel

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTableView>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -293,6 +294,12 @@ void TestVERicorr::editorCombosWriteTheDetail() {
         QCOMPARE(dlg.ComboDay->itemText(0), u"Lunedi"_s);
         QCOMPARE(dlg.ComboMesi->count(), 12);
         QCOMPARE(dlg.NavigatorButtons[TRicorrImpDlg::nbNext]->toolTip(), u"Successivo"_s);
+        // The grid lists names in order with their criterion letters; an unknown criterion has none.
+        const QAbstractItemModel* grid = dlg.cxGrid1->model();
+        QStringList letters;
+        for (int row = 0; row < grid->rowCount(); ++row)
+            letters.append(grid->index(row, 0).data().toString() + u':' + grid->index(row, 1).data().toString());
+        QCOMPARE(letters, (QStringList{u"Annuale:A"_s, u"Mensile:M"_s, u"Settimanale:S"_s, u"Strano:"_s}));
         const auto moveTo = [&](qint64 id) {
             ricorr.MoveTo(*ricorr.Locate("ID", QByteArray::number(id)));
         };
