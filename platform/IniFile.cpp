@@ -19,10 +19,12 @@ namespace {
 // Larger files are read up to this size and never rewritten, so what lies beyond is not lost.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 constexpr QByteArrayView kUtf8Mark = "\xEF\xBB\xBF";
-// A key the reader would not find again as written: empty, holding '=', or read as a comment or a
-// section header. Writing it would add a new line on every write.
+// A key the reader would not find again as written: empty, holding '=', read as a comment or a
+// section header, or starting with the UTF-8 mark, which a reader takes for the file's encoding
+// mark when the key lands on the first line. Writing it would add a new line on every write.
 bool isUnreadableKey(const QByteArray& key) {
-    return key.isEmpty() || key.contains('=') || key.startsWith(';') || key.startsWith('[');
+    return key.isEmpty() || key.contains('=') || key.startsWith(';') || key.startsWith('[') ||
+           key.startsWith(kUtf8Mark);
 }
 
 // Line breaks inside a name or value would split the line and forge other keys or sections. The

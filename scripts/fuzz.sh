@@ -29,6 +29,8 @@ cmake --build "$build" --parallel "$(nproc)" --target "${fuzzers[@]}"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# Qt seeds its hashes at random per process; a fixed seed keeps a --runs run the same on every machine.
+export QT_HASH_SEED=0
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 for fuzzer in "${fuzzers[@]}"; do

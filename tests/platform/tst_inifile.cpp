@@ -322,6 +322,8 @@ private slots:
         // Names the reader would not find again are refused rather than appended on every write.
         for (const char* key : {"", "a=b", ";c", "[d"})
             QVERIFY_THROWS_EXCEPTION(IniWriteError, ini.WriteString("a", key, "v"));
+        // First in a file, a key starting with the UTF-8 mark would be read back without it.
+        QVERIFY_THROWS_EXCEPTION(IniWriteError, ini.WriteString("", "\xEF\xBB\xBFk", "v"));
         QVERIFY_THROWS_EXCEPTION(IniWriteError, ini.WriteString("grp]x", "0", "v"));
         QCOMPARE(ini.ReadSection("a"), QByteArrayList({"k"}));
     }
