@@ -33,7 +33,12 @@ Row DataSet::withDeferredValue(const Row& row, qsizetype key) const {
     values.reserve(size_t(row.count()) + 1);
     for (qsizetype i = 0; i < row.count(); ++i)
         values.push_back(row.at(i));
-    values.push_back(Value::fromLazyText([connection = &m_connection, sql = Deferred->SelectSQL, id = row.at(key)] {
+    values.push_back(deferredValue(row.at(key)));
+    return Row(m_names, std::move(values));
+}
+
+Value DataSet::deferredValue(const Value& key) const {
+    return Value::fromLazyText([connection = &m_connection, sql = Deferred->SelectSQL, id = key] {
         // Prepared for each read: the editor reads a handful, and a statement kept across reads would
         // outlive the transaction a rollback ends.
         Statement select(connection->attachment(), connection->transaction(), sql);
@@ -41,8 +46,7 @@ Row DataSet::withDeferredValue(const Row& row, qsizetype key) const {
         auto cursor = select.openCursor();
         Row found;
         return cursor->fetch(found) ? found.at(0).asText() : QByteArray(); // deleted since the select
-    }));
-    return Row(m_names, std::move(values));
+    });
 }
 
 void DataSet::Close() {
@@ -216,6 +220,14 @@ void DataSet::Post() {
     } else {
         const Row& old = m_rows[size_t(m_current)];
         execute(ModifySQL, values, &old);
+        if (Deferred) {
+            Value& deferred = values.at(size_t(fieldIndex(Deferred->Name)));
+            const qsizetype key = fieldIndex(Deferred->KeyField);
+            if (!deferred.isLazy())
+                execute(Deferred->UpdateSQL, values, &old);
+            else if (values.at(size_t(key)).asText() != old.at(key).asText())
+                deferred = deferredValue(values.at(size_t(key))); // the untouched value, under its new key
+        }
     }
     std::optional<Row> fresh = refresh(values);
     Row row = fresh ? std::move(*fresh) : Row(m_names, values);

@@ -42,10 +42,14 @@ public:
     // `SelectSQL` has one parameter, given the row's `KeyField`, and selects the value as its first column.
     // A value the connection cannot convert (a character outside its set, a damaged blob) then fails
     // only for the row that holds it, where it is read, instead of failing the whole select.
+    // ModifySQL and RefreshSQL leave the column out too: `UpdateSQL` writes it alone, after ModifySQL and
+    // only when the row was given a new value for it, so a row whose value cannot be read still saves
+    // its other columns, and an untouched value is never read just to be written back.
     struct DeferredColumn {
         QByteArray Name;
         QByteArray KeyField;
         QByteArray SelectSQL;
+        QByteArray UpdateSQL;
     };
     std::optional<DeferredColumn> Deferred;
 
@@ -99,6 +103,7 @@ private:
     std::optional<Row> refresh(const std::vector<Value>& values);
     // `row` with the deferred column's value, read on demand, appended.
     Row withDeferredValue(const Row& row, qsizetype key) const;
+    Value deferredValue(const Value& key) const;
     void checkActive() const;
     void scrolled();
     void changed();

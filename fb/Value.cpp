@@ -37,8 +37,12 @@ Value Value::fromLazyText(std::function<QByteArray()> load) {
     return Value(std::move(lazy));
 }
 
+bool Value::isLazy() const {
+    return std::holds_alternative<std::shared_ptr<LazyText>>(m_data);
+}
+
 Value::Kind Value::kind() const {
-    if (std::holds_alternative<std::shared_ptr<LazyText>>(m_data))
+    if (isLazy())
         return Kind::Text;
     return static_cast<Kind>(m_data.index());
 }

@@ -24,6 +24,8 @@ public:
     // so a walk that never needs a row's blob never reads it, and a blob that cannot be read fails
     // where it is asked for. `load` raises FbError when the text cannot be read.
     static Value fromLazyText(std::function<QByteArray()> load);
+    // Whether the value is lazy text as read from the database, not one given since.
+    bool isLazy() const;
 
     enum class Kind { Null, Integer, Double, Text, DateTime };
     Kind kind() const;

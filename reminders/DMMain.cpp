@@ -80,15 +80,16 @@ TDMCltRicorr::TDMCltRicorr(const Clock& clock, ReminderPopups& popups, QObject* 
     // Each message is read on its own, so one the connection cannot convert hides no other reminder:
     // the walk reads the due ones through ReminderMessages, the editor each one as its row is shown.
     IBRicorr.SelectSQL = ReminderMessages::WalkSQL;
-    IBRicorr.Deferred = fb::DataSet::DeferredColumn{"MESSAGGIO", "ID", ReminderMessages::ByIdSQL};
+    IBRicorr.Deferred = fb::DataSet::DeferredColumn{"MESSAGGIO", "ID", ReminderMessages::ByIdSQL,
+                                                    "update RICORRENZE set MESSAGGIO = :MESSAGGIO where ID = :ID"};
     IBRicorr.InsertSQL = "insert into RICORRENZE (ID, POSTAZIONE, UTENTE, DESCRIZIONE, MESSAGGIO, CRITERIO, "
                          "SOTTOCRITERIO, FINACTIVE) values (:ID, :POSTAZIONE, :UTENTE, :DESCRIZIONE, :MESSAGGIO, "
                          ":CRITERIO, :SOTTOCRITERIO, :FINACTIVE)";
     IBRicorr.ModifySQL = "update RICORRENZE set ID = :ID, POSTAZIONE = :POSTAZIONE, UTENTE = :UTENTE, "
-                         "DESCRIZIONE = :DESCRIZIONE, MESSAGGIO = :MESSAGGIO, CRITERIO = :CRITERIO, "
+                         "DESCRIZIONE = :DESCRIZIONE, CRITERIO = :CRITERIO, "
                          "SOTTOCRITERIO = :SOTTOCRITERIO, FINACTIVE = :FINACTIVE where ID = :OLD_ID";
     IBRicorr.DeleteSQL = "delete from RICORRENZE where ID = :OLD_ID";
-    IBRicorr.RefreshSQL = "select ID, POSTAZIONE, UTENTE, DESCRIZIONE, MESSAGGIO, CRITERIO, SOTTOCRITERIO, "
+    IBRicorr.RefreshSQL = "select ID, POSTAZIONE, UTENTE, DESCRIZIONE, CRITERIO, SOTTOCRITERIO, "
                           "FINACTIVE from RICORRENZE where ID = :ID";
     IBRicorr.GeneratorField = "ID";
     IBRicorr.GeneratorName = "RICORR_ID_GEN";

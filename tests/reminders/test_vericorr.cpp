@@ -464,16 +464,22 @@ void TestVERicorr::editorShowsEveryRowAroundAnUnreadableMessage() {
         moveTo(2);
         QCOMPARE(dlg.cxDBTextEdit1->text(), u"Due"_s);
         QVERIFY(dlg.cxDBMemo1->toPlainText().isEmpty());
+        // The damaged row's other fields save; its message is left as it is.
+        dlg.cxDBTextEdit1->setText(u"Due bis"_s);
+        emit dlg.cxDBTextEdit1->textEdited(u"Due bis"_s);
         moveTo(3);
         QCOMPARE(dlg.cxDBMemo1->toPlainText(), u"terzo"_s);
         dlg.cxDBTextEdit1->setText(u"Tre bis"_s);
         emit dlg.cxDBTextEdit1->textEdited(u"Tre bis"_s);
+        dlg.cxDBMemo1->setPlainText(u"terzo bis"_s);
         dlg.accept();
         QVERIFY(!dlg.isVisible());
     });
     QCOMPARE(status, 0);
     QVERIFY(m_boxes.errors.isEmpty());
     QCOMPARE(committedField(path, utf8, 3, "DESCRIZIONE"), QByteArray("Tre bis"));
+    QCOMPARE(committedField(path, utf8, 3, "MESSAGGIO"), QByteArray("terzo bis"));
+    QCOMPARE(committedField(path, utf8, 2, "DESCRIZIONE"), QByteArray("Due bis"));
     QCOMPARE(committedField(path, utf8, 2, "MESSAGGIO"), QByteArray("\xd0\x96 cirillico"));
 }
 
