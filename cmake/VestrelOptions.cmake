@@ -15,6 +15,15 @@ target_compile_definitions(vestrel_options INTERFACE
     QT_NO_FOREACH
     QT_USE_QSTRINGBUILDER)
 
+# The hardening Debian builds its own packages with: checked string and memory calls in optimised
+# builds, stack canaries, and relocations made read-only before the program starts. The sanitizer
+# and fuzzer builds bring their own checks instead.
+if(NOT VESTREL_SANITIZE AND NOT VESTREL_FUZZ)
+    target_compile_options(vestrel_options INTERFACE -fstack-protector-strong
+                                                     $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+    target_link_options(vestrel_options INTERFACE -Wl,-z,relro -Wl,-z,now)
+endif()
+
 if(VESTREL_SANITIZE)
     target_compile_options(vestrel_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
                                                      -fno-sanitize-recover=undefined)
