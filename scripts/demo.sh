@@ -19,8 +19,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TEST
 cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due VERicorr vestrel_lang \
     VEBackupd versionpack-demo
 bin="$build/bin"
-# shellcheck source=scripts/demo-client.sh
-source "$root/scripts/demo-client.sh"
+# shellcheck source=scripts/demo-setup.sh
+source "$root/scripts/demo-setup.sh"
 
 # Without a display: a virtual one when Xvfb is there, else Qt's offscreen platform.
 if [ -z "${DISPLAY:-}" ] && [ -z "${VESTREL_DEMO_UNDER_XVFB:-}" ]; then
@@ -61,13 +61,7 @@ trap 'exit 130' INT TERM
 
 # Reminders: an embedded database built from the schema and the sample rows, and what is due today.
 reminders="$demo/reminders"
-mkdir -p "$reminders/program" "$reminders/registry"
-(
-    printf "SET NAMES UTF8; SET SQL DIALECT 1;\nCREATE DATABASE '%s' USER 'SYSDBA' DEFAULT CHARACTER SET WIN1252;\n" \
-        "$reminders/office.fdb"
-    cat tests/fixtures/schema.sql scripts/demo-reminders.sql
-) | isql-fb -q -b >/dev/null
-printf '[Database]\r\nFile=%s\r\nuser=SYSDBA\r\n' "$reminders/office.fdb" > "$reminders/program/config.ini"
+prepare_demo_reminders "$reminders"
 due() { VESTREL_PROGRAM_DIR="$reminders/program" VESTREL_REGISTRY_DIR="$reminders/registry" "$bin/vericorr-due" "$@"; }
 echo "demo: reminders due today for every operator (ID, criterion, title):" >&2
 due | sed 's/^/    /' >&2

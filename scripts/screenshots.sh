@@ -10,8 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 build=$(realpath -m "${1:-$root/build-demo}")
 bin="$build/bin"
-# shellcheck source=scripts/demo-client.sh
-source "$root/scripts/demo-client.sh"
+# shellcheck source=scripts/demo-setup.sh
+source "$root/scripts/demo-setup.sh"
 out="$root/docs/screenshots"
 
 if [ "${VESTREL_SCREENSHOTS_INSIDE:-}" != 1 ]; then
@@ -113,13 +113,7 @@ stop() {
 
 # ---- Reminders: the popups, the message window and the editor on the demo database ----------------
 reminders="$work/reminders"
-mkdir -p "$reminders/program" "$reminders/registry"
-(
-    printf "SET NAMES UTF8; SET SQL DIALECT 1;\nCREATE DATABASE '%s' USER 'SYSDBA' DEFAULT CHARACTER SET WIN1252;\n" \
-        "$reminders/office.fdb"
-    cat tests/fixtures/schema.sql scripts/demo-reminders.sql
-) | isql-fb -q -b >/dev/null
-printf '[Database]\r\nFile=%s\r\nuser=SYSDBA\r\n' "$reminders/office.fdb" >"$reminders/program/config.ini"
+prepare_demo_reminders "$reminders"
 cp "$bin"/VE_ita.dll "$bin"/VE_eng.dll "$reminders/program/"
 # Italian texts, whatever the machine's locale.
 printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\software\\pelk software\\vestrel]\r\n"Locale"=dword:00000000\r\n\r\n' \

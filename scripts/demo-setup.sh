@@ -1,4 +1,19 @@
-# Sourced by the demo and the screenshot script: the files of one demo chat client.
+# Sourced by the demo and the screenshot script: the demo's reminders database and chat clients.
+
+# prepare_demo_reminders DIR
+# makes DIR/office.fdb, an embedded database built from the schema and the sample reminders, and
+# DIR/program/config.ini pointing at it; DIR/registry is the reminders' empty registry store.
+prepare_demo_reminders() {
+    local dir=$1
+    mkdir -p "$dir/program" "$dir/registry"
+    (
+        printf "SET NAMES UTF8; SET SQL DIALECT 1;\nCREATE DATABASE '%s' USER 'SYSDBA' DEFAULT CHARACTER SET WIN1252;\n" \
+            "$dir/office.fdb"
+        cat "$root/tests/fixtures/schema.sql" "$root/scripts/demo-reminders.sql"
+    ) | isql-fb -q -b >/dev/null
+    printf '[Database]\r\nFile=%s\r\nuser=SYSDBA\r\n' "$dir/office.fdb" >"$dir/program/config.ini"
+}
+
 # prepare_demo_client DIR NICK MACHINE LANGUAGE PORT [REGISTRY LINE...]
 # writes into DIR/program the settings file (server 127.0.0.1:PORT), the group "Ufficio" of anna and
 # bruno, the language libraries and the new-message sound, and into DIR/registry the store with the
