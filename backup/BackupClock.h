@@ -2,7 +2,7 @@
 
 #include <QDateTime>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // Where the backup schedule takes the current day and time from. The service uses the system clock;
 // tests set the time they need.
@@ -17,4 +17,4 @@ public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
 };
 
-} // namespace vestrel
+} // namespace vestrel::backup

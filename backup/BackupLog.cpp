@@ -12,7 +12,7 @@ using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcBackup, "vestrel.backup")
 
-namespace vestrel {
+namespace vestrel::backup {
 
 namespace {
 
@@ -61,4 +61,4 @@ void WriteServiceLog(bool started) {
     appendLine(QByteArray(started ? "Service started " : "Service stopped ") + dateText(now) + ' ' + timeText(now));
 }
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // Raised when a line cannot be added to backup.log.
 class BackupLogError : public std::runtime_error {
@@ -24,4 +24,4 @@ void WriteBackupLog(const QString& text);
 // "Service started <date> <time>" (true) or "Service stopped <date> <time>" (false).
 void WriteServiceLog(bool started);
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -4,7 +4,7 @@
 #include "backup/BackupLogging.h"
 #include "backup/BackupSettings.h"
 
-namespace vestrel {
+namespace vestrel::backup {
 
 void LogRunFailure(const QByteArray& message) {
     qCWarning(lcBackup).noquote() << "backup run failed:" << QString::fromLatin1(message);
@@ -90,4 +90,4 @@ void TVEBackup::CheckBackupTime(const IniFile& backupIni) {
         m_backupTimer->SetEnabled(true);
 }
 
-} // namespace vestrel
+} // namespace vestrel::backup

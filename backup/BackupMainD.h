@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // The backup service object. One thread, the service thread, does all the work: ServiceExecute runs
 // its event loop, which delivers the five-minute ticks of BackupTimer and the stop request; a tick
@@ -69,4 +69,4 @@ private:
 // file that cannot be written is reported to the category only.
 void LogRunFailure(const QByteArray& message);
 
-} // namespace vestrel
+} // namespace vestrel::backup

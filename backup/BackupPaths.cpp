@@ -11,7 +11,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::backup {
 
 namespace {
 
@@ -74,4 +74,4 @@ QString LocalBackupPath(const QByteArray& composed) {
     return localPath(cp1252::toUnicode(composed));
 }
 
-} // namespace vestrel
+} // namespace vestrel::backup

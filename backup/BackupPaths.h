@@ -4,7 +4,7 @@
 #include <QDate>
 #include <QString>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // The folder of one run: the backup root ("Path") without one trailing "\", the separator ("/" when the
 // root starts with "/", "\" otherwise) and the rotating sub-folder of the day.
@@ -29,4 +29,4 @@ QByteArray CopyBackupFileName(const QByteArray& folder, const QByteArray& databa
 // A composed path made usable on this system.
 QString LocalBackupPath(const QByteArray& composed);
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -4,7 +4,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::backup {
 
 using namespace backupini;
 
@@ -61,4 +61,4 @@ QString RotationFolderName(int freq, QDate day) {
     }
 }
 
-} // namespace vestrel
+} // namespace vestrel::backup

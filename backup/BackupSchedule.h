@@ -7,7 +7,7 @@
 #include <QString>
 #include <QTime>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // Whether `day` is a backup day for the plan: with Freq 0 the [Daily] flag of its weekday ("0" Monday
 // ... "6" Sunday, default on), with Freq 1 the [Week] "Day", with Freq 2 the [Month] "Day" (0..27 the
@@ -49,4 +49,4 @@ int WeekOfMonth(QDate day);
 // the daily name.
 QString RotationFolderName(int freq, QDate day);
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -7,7 +7,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::backup {
 
 using namespace backupini;
 
@@ -51,4 +51,4 @@ ConfiguredDatabase ReadConfiguredDatabase(const IniFile& configIni, const QByteA
     return db;
 }
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // backup.ini: the backup plan, prepared by the administrator and only read here. Every key is
 // optional; these are the keys and their defaults.
@@ -57,4 +57,4 @@ struct ConfiguredDatabase {
 // Section "Database" (with "protocollo") or "Database Ag".
 ConfiguredDatabase ReadConfiguredDatabase(const IniFile& configIni, const QByteArray& section);
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -18,7 +18,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::backup {
 
 namespace {
 
@@ -253,4 +253,4 @@ QString CopyFileAtomically(const QString& source, const QString& destination) {
     return {};
 }
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // Copies `source` over `destination` without ever leaving a half-written destination: the bytes go to
 // a temporary file "<destination>.part-XXXXXX" (six letters or digits) in the destination's folder,
@@ -20,4 +20,4 @@ QString CopyFileAtomically(const QString& source, const QString& destination);
 // named `destinationName` in the same folder.
 bool IsCopyTemporaryName(const QString& fileName, const QString& destinationName);
 
-} // namespace vestrel
+} // namespace vestrel::backup

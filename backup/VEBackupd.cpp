@@ -18,7 +18,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::backup {
 namespace {
 
 constexpr int ExitFailure = 1;
@@ -82,7 +82,7 @@ int runService(int pauseMs) {
 }
 
 } // namespace
-} // namespace vestrel
+} // namespace vestrel::backup
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -97,7 +97,7 @@ int main(int argc, char* argv[]) {
                                           u"Run the whole backup plan once now, whatever the day and time, then exit; "
                                           "the status is 1 when a backup failed."_s);
     const QCommandLineOption pauseOption(u"pause-ms"_s, u"Pause after each backup through the server (default 5000)."_s,
-                                         u"ms"_s, QString::number(vestrel::ServiceBackupPauseMs));
+                                         u"ms"_s, QString::number(vestrel::backup::ServiceBackupPauseMs));
     parser.addOption(helpOption);
     parser.addOption(runNowOption);
     parser.addOption(pauseOption);
@@ -105,7 +105,7 @@ int main(int argc, char* argv[]) {
     if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
         const QString error = parser.errorText().isEmpty() ? u"unexpected argument"_s : parser.errorText();
         std::fprintf(stderr, "VEBackupd: %s\n%s", qPrintable(error), qPrintable(parser.helpText()));
-        return vestrel::ExitUsage;
+        return vestrel::backup::ExitUsage;
     }
     if (parser.isSet(helpOption)) {
         std::printf("%s", qPrintable(parser.helpText()));
@@ -115,9 +115,9 @@ int main(int argc, char* argv[]) {
     const int pauseMs = parser.value(pauseOption).toInt(&ok);
     if (!ok || pauseMs < 0) {
         std::fprintf(stderr, "VEBackupd: --pause-ms takes a number of milliseconds\n");
-        return vestrel::ExitUsage;
+        return vestrel::backup::ExitUsage;
     }
     if (parser.isSet(runNowOption))
-        return vestrel::runNow(pauseMs);
-    return vestrel::runService(pauseMs);
+        return vestrel::backup::runNow(pauseMs);
+    return vestrel::backup::runService(pauseMs);
 }

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 namespace {
 
@@ -84,6 +84,6 @@ std::optional<int> RunWindowsService(const wchar_t* name, std::function<int()> r
     return service.exitCode;
 }
 
-} // namespace vestrel
+} // namespace vestrel::backup
 
 #endif

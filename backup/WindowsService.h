@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // Runs the process as the service `name` of the service control manager. `run` is called on the
 // service's thread, runs the service until it has stopped and returns the exit status; the manager's
@@ -17,6 +17,6 @@ namespace vestrel {
 // (started from a console), in which case nothing was called.
 std::optional<int> RunWindowsService(const wchar_t* name, std::function<int()> run, std::function<void()> requestStop);
 
-} // namespace vestrel
+} // namespace vestrel::backup
 
 #endif

@@ -25,7 +25,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::backup {
 
 namespace {
 
@@ -94,7 +94,7 @@ bool backupThroughServer(const QByteArray& host, const QByteArray& path, const Q
 
 bool backupByCopy(const QByteArray& host, const QByteArray& path, const QByteArray& folder) {
     const QByteArray destination = CopyBackupFileName(folder, path);
-    QByteArray source = ComposeDatabaseName(host, path, 1);
+    QByteArray source = reminders::ComposeDatabaseName(host, path, 1);
     if (!host.isEmpty()) {
         const qsizetype colon = source.indexOf(':');
         if (colon >= 0)
@@ -124,7 +124,7 @@ bool stopping(const BackupRunOptions& options) {
 void backupCatalogue(const ConfiguredDatabase& main, const IniFile& backupIni, const QByteArray& folder,
                      bool serverRoute, const BackupRunOptions& options, BackupRunResult& result) {
     fb::Connection connection;
-    connection.setDatabaseName(ComposeDatabaseName(main.host, main.file, main.protocol));
+    connection.setDatabaseName(reminders::ComposeDatabaseName(main.host, main.file, main.protocol));
     connection.setParams({"user_name=" + main.user, "password=" + main.password});
     connection.Open();
     connection.StartTransaction();
@@ -203,7 +203,7 @@ bool BackupDatabase(const QByteArray& host, const QByteArray& path, const QByteA
 
 BackupRunResult RunBackupPlan(const BackupRunOptions& options) {
     const std::unique_ptr<IniFile> backupIni = OpenBackupIni();
-    const std::unique_ptr<IniFile> configIni = OpenConfigIni();
+    const std::unique_ptr<IniFile> configIni = reminders::OpenConfigIni();
     const bool serverRoute = ReadServerRoute(*backupIni);
     const QByteArray folder =
         BackupTargetFolder(ReadBackupRoot(*backupIni), ReadFreq(*backupIni), QDate::currentDate());
@@ -246,4 +246,4 @@ BackupRunResult RunBackupPlan(const BackupRunOptions& options) {
     return result;
 }
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -5,7 +5,7 @@
 #include <functional>
 #include <stdexcept>
 
-namespace vestrel {
+namespace vestrel::backup {
 
 // A backup that did not succeed: the message is the one the log shows after "Error ".
 class BackupError : public std::runtime_error {
@@ -47,4 +47,4 @@ bool BackupDatabase(const QByteArray& host, const QByteArray& path, const QByteA
 // Whether `host` names this machine (empty, "localhost", a loopback address or the machine's name).
 bool IsLocalHost(const QByteArray& host);
 
-} // namespace vestrel
+} // namespace vestrel::backup

@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 using namespace vestrel;
+using namespace vestrel::backup;
 using namespace Qt::StringLiterals;
 
 namespace {

@@ -4,12 +4,12 @@
 // thread, the dispatch into the conversation pane and the new-line notification (whose popups stop
 // once the screen is full).
 #include "chat/ChatRecord.h"
-#include "chat/ChatShell.h"
-#include "chat/ClientFrmMain.h"
-#include "chat/NotifySound.h"
-#include "components/MessageBoxes.h"
-#include "components/SlidePopUp.h"
-#include "components/TrayShell.h"
+#include "chat/ui/ChatShell.h"
+#include "chat/ui/ClientFrmMain.h"
+#include "chat/ui/NotifySound.h"
+#include "components/ui/MessageBoxes.h"
+#include "components/ui/SlidePopUp.h"
+#include "components/ui/TrayShell.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 using namespace vestrel;
+using namespace vestrel::chat;
 
 namespace {
 

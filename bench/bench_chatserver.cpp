@@ -19,6 +19,8 @@
 #include <vector>
 
 using namespace vestrel;
+using namespace vestrel::chat;
+using namespace vestrel::chatserver;
 using vestrel::bench::connectTo;
 using vestrel::bench::sendAll;
 

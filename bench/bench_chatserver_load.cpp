@@ -26,6 +26,7 @@
 #include <vector>
 
 using namespace vestrel;
+using namespace vestrel::chat;
 using vestrel::bench::connectTo;
 using vestrel::bench::sendAll;
 

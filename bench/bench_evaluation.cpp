@@ -19,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Painting a popup and one slide step. A step runs every 25 ms; it must stay well below that
 // (target: under 2 ms) for a 121-pixel slide to look smooth.
-#include "components/SlidePopUp.h"
+#include "components/ui/SlidePopUp.h"
 #include "tests/components/FakeDesktopScreen.h"
 #include "tests/components/ShowPopUp.h"
 

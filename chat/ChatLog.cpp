@@ -1,7 +1,7 @@
 #include "chat/ChatLog.h"
 
-namespace vestrel {
+namespace vestrel::chat {
 
 Q_LOGGING_CATEGORY(lcChat, "vestrel.chat")
 
-} // namespace vestrel
+} // namespace vestrel::chat

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace vestrel {
+namespace vestrel::chat {
 
 TChatRecord TChatRecord::fromBytes(const char* bytes) {
     TChatRecord record;
@@ -41,4 +41,4 @@ TChatRecord makeChatRecord(const char* command, const ChatSender& sender, const 
     return record;
 }
 
-} // namespace vestrel
+} // namespace vestrel::chat

@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace vestrel {
+namespace vestrel::chat {
 
 // The command words of the chat protocol, compared as whole fields, case-sensitive.
 namespace ChatCommand {
@@ -58,4 +58,4 @@ struct ChatSender {
 TChatRecord makeChatRecord(const char* command, const ChatSender& sender, const QByteArray& text = {},
                            const QByteArray& recipient = {});
 
-} // namespace vestrel
+} // namespace vestrel::chat

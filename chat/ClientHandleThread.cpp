@@ -3,7 +3,7 @@
 #include "chat/ChatLog.h"
 #include "platform/TcpClient.h"
 
-namespace vestrel {
+namespace vestrel::chat {
 
 TClientHandleThread::TClientHandleThread(TcpClient& client, QObject* context, Dispatch dispatch)
     : m_client(client)
@@ -54,4 +54,4 @@ void TClientHandleThread::dispatchBatch() {
     }
 }
 
-} // namespace vestrel
+} // namespace vestrel::chat

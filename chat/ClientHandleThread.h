@@ -8,8 +8,10 @@
 #include <functional>
 
 namespace vestrel {
-
 class TcpClient;
+} // namespace vestrel
+
+namespace vestrel::chat {
 
 // The receiving thread of one connection: reads whole records from the window's TCP client and
 // hands each to `dispatch` on the thread of `context`, waiting until it has run. Records that have
@@ -39,4 +41,4 @@ private:
     QList<TChatRecord> m_batch; // written here only while no dispatch runs, read by the dispatch only
 };
 
-} // namespace vestrel
+} // namespace vestrel::chat

@@ -2,7 +2,7 @@
 
 #include "platform/Cp1252.h"
 
-namespace vestrel {
+namespace vestrel::chat {
 
 void ClientList::setText(const QByteArray& text) {
     m_lines.clear();
@@ -54,4 +54,4 @@ bool sameTextIgnoringCase(const QByteArray& a, const QByteArray& b) {
     return cp1252::toUnicode(a).compare(cp1252::toUnicode(b), Qt::CaseInsensitive) == 0;
 }
 
-} // namespace vestrel
+} // namespace vestrel::chat

@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 
-namespace vestrel {
+namespace vestrel::chat {
 
 // The list of connected clients as the server last sent it: one `nick=key` entry per line.
 class ClientList {
@@ -36,4 +36,4 @@ private:
 // Case-insensitive comparison of two cp1252 texts, as the user sees them.
 bool sameTextIgnoringCase(const QByteArray& a, const QByteArray& b);
 
-} // namespace vestrel
+} // namespace vestrel::chat

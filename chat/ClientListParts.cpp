@@ -1,6 +1,6 @@
 #include "chat/ClientListParts.h"
 
-namespace vestrel {
+namespace vestrel::chat {
 
 namespace {
 
@@ -76,4 +76,4 @@ void ClientListAssembler::reset() {
     m_count = 0;
 }
 
-} // namespace vestrel
+} // namespace vestrel::chat

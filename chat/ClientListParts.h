@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace vestrel {
+namespace vestrel::chat {
 
 // A client list longer than one record's text field travels as several consecutive "Login" (or
 // "Logout") records, each holding whole `nick=key` lines. The sender-host field of each such record
@@ -40,4 +40,4 @@ private:
     int m_count = 0;
 };
 
-} // namespace vestrel
+} // namespace vestrel::chat

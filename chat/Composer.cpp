@@ -8,7 +8,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::chat {
 
 QByteArray typedTextFromLines(const QByteArrayList& lines) {
     QByteArray text;
@@ -85,4 +85,4 @@ QString groupSelectorHint(const QByteArray& groupText, const IniFile& groups) {
     return cp1252::toUnicode(GroupStore::LoadGroupMembers(groups, groupText).join(", "));
 }
 
-} // namespace vestrel
+} // namespace vestrel::chat

@@ -9,9 +9,12 @@
 #include <optional>
 
 namespace vestrel {
+class IniFile;
+} // namespace vestrel
+
+namespace vestrel::chat {
 
 class ClientList;
-class IniFile;
 
 // The composer's controls as one send sees them. Texts are cp1252 bytes.
 struct ComposerState {
@@ -52,4 +55,4 @@ SendPlan planSend(const ComposerState& state, const ClientList& clients, const I
 // joined by ", ". Raises ConversionError like planSend for a group whose last index is unreadable.
 QString groupSelectorHint(const QByteArray& groupText, const IniFile& groups);
 
-} // namespace vestrel
+} // namespace vestrel::chat

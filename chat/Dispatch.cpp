@@ -3,7 +3,7 @@
 #include "chat/ChatTexts.h"
 #include "chat/ClientList.h"
 
-namespace vestrel {
+namespace vestrel::chat {
 
 namespace {
 
@@ -59,4 +59,4 @@ TChatRecord makeReadReceipt(const TChatRecord& request, const ChatSender& me) {
                           request.field(TChatRecord::SenderMachine));
 }
 
-} // namespace vestrel
+} // namespace vestrel::chat

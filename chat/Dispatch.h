@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 
-namespace vestrel {
+namespace vestrel::chat {
 
 class ClientList;
 
@@ -26,4 +26,4 @@ DispatchOutcome dispatchRecord(const TChatRecord& record, ClientList& clients, c
 // The read receipt that answers `request`: a "DIALOG" addressed to the requester's machine name.
 TChatRecord makeReadReceipt(const TChatRecord& request, const ChatSender& me);
 
-} // namespace vestrel
+} // namespace vestrel::chat

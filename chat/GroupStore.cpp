@@ -6,7 +6,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel::GroupStore {
+namespace vestrel::chat::GroupStore {
 
 namespace {
 
@@ -85,4 +85,4 @@ void CreateOrReplaceGroup(IniFile& ini, const QByteArray& name, const QByteArray
     SaveGroupList(ini, names);
 }
 
-} // namespace vestrel::GroupStore
+} // namespace vestrel::chat::GroupStore

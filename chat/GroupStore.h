@@ -5,8 +5,10 @@
 #include <QString>
 
 namespace vestrel {
-
 class IniFile;
+} // namespace vestrel
+
+namespace vestrel::chat {
 
 // Groups of nicknames kept in "gruppi.ini" beside the program. Section "GRCREATI" lists the group
 // names under keys "0".."n" with "Count" = n; each group has its own section with its members under
@@ -41,4 +43,4 @@ void CreateOrReplaceGroup(IniFile& ini, const QByteArray& name, const QByteArray
 
 } // namespace GroupStore
 
-} // namespace vestrel
+} // namespace vestrel::chat

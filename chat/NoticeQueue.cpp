@@ -1,6 +1,6 @@
 #include "chat/NoticeQueue.h"
 
-namespace vestrel {
+namespace vestrel::chat {
 
 void NoticeQueue::add(ChatNotice notice) {
     if (m_leftOut > 0 || qsizetype(m_waiting.size()) >= m_bound) {
@@ -30,4 +30,4 @@ void NoticeQueue::clear() {
     m_leftOut = 0;
 }
 
-} // namespace vestrel
+} // namespace vestrel::chat

@@ -7,7 +7,7 @@
 #include <deque>
 #include <optional>
 
-namespace vestrel {
+namespace vestrel::chat {
 
 // A box that a received record raises: a "DIALOG" text, an unknown command, or the question whether
 // to send a read receipt (with the request it answers). Texts are cp1252 bytes.
@@ -43,4 +43,4 @@ private:
     int m_leftOut = 0;
 };
 
-} // namespace vestrel
+} // namespace vestrel::chat

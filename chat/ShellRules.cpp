@@ -3,7 +3,7 @@
 #include "chat/ChatTexts.h"
 #include "platform/Cp1252.h"
 
-namespace vestrel::ShellRules {
+namespace vestrel::chat::ShellRules {
 
 bool startsHidden(const QStringList& arguments) {
     return arguments.size() == 2; // the program's own name and one argument, whatever it says
@@ -32,4 +32,4 @@ TrayMenuState trayMenuState(const QByteArray& popupRegistryValue, bool connected
     return state;
 }
 
-} // namespace vestrel::ShellRules
+} // namespace vestrel::chat::ShellRules

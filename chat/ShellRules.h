@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace vestrel::ShellRules {
+namespace vestrel::chat::ShellRules {
 
 // Exactly one argument starts the client hidden in the notification area.
 bool startsHidden(const QStringList& arguments);
@@ -32,4 +32,4 @@ struct TrayMenuState {
 };
 TrayMenuState trayMenuState(const QByteArray& popupRegistryValue, bool connected, bool windowVisible);
 
-} // namespace vestrel::ShellRules
+} // namespace vestrel::chat::ShellRules

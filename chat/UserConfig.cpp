@@ -9,7 +9,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel::UserConfigStore {
+namespace vestrel::chat::UserConfigStore {
 
 namespace {
 
@@ -134,4 +134,4 @@ bool writeRegistryString(const char* name, const QByteArray& value) {
     }
 }
 
-} // namespace vestrel::UserConfigStore
+} // namespace vestrel::chat::UserConfigStore

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-namespace vestrel {
+namespace vestrel::chat {
 
 // The chat client's settings, alive for the whole run. Texts are cp1252 bytes; the on/off
 // settings are "1" or "0", and only exactly "1" counts as on.
@@ -56,4 +56,4 @@ bool writeRegistryString(const char* name, const QByteArray& value);
 
 } // namespace UserConfigStore
 
-} // namespace vestrel
+} // namespace vestrel::chat

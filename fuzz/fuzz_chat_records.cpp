@@ -10,6 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace vestrel;
+    using namespace vestrel::chat;
     ClientList clients;
     const ChatSender me{"anna", "host", "pcA"};
     // The last, partial record is padded with zeros so that short inputs reach the rules too.

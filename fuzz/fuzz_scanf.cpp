@@ -9,6 +9,7 @@
 #include <vector>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 using namespace vestrel;
+using namespace vestrel::versioninfo;
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <QDate>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // Where the reminders take "today" from. The programs use SystemClock; tests and the command-line
 // tool's --date give a fixed day.
@@ -27,4 +27,4 @@ private:
     QDate m_day;
 };
 
-} // namespace vestrel
+} // namespace vestrel::reminders

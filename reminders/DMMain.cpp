@@ -10,7 +10,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 namespace {
 
@@ -199,4 +199,4 @@ bool TDMCltRicorr::RecordDismissal(qint32 id) {
     }
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

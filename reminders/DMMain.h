@@ -15,7 +15,7 @@
 #include <memory>
 #include <optional>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 class TRicThread;
 
@@ -125,4 +125,4 @@ private:
     std::unique_ptr<TPopupThread> m_popupThread;
 };
 
-} // namespace vestrel
+} // namespace vestrel::reminders

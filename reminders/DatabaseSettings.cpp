@@ -3,7 +3,7 @@
 #include "components/csLocale.h"
 #include "reminders/dbNameUtils.h"
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 void LoadDatabaseSettings(fb::Connection& connection, const ShowMessageFn& showMessage) {
     const std::unique_ptr<IniFile> ini = OpenConfigIni();
@@ -34,4 +34,4 @@ void LoadDatabaseSettings(fb::Connection& connection, const ShowMessageFn& showM
     connection.setParams(params);
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // Shows a message to the user; the program passes a message box, tests and tools their own.
 using ShowMessageFn = std::function<void(const QString& text)>;
@@ -22,4 +22,4 @@ inline constexpr int NoDatabaseFileMessage = 45130;
 // connection pass to the caller.
 void LoadDatabaseSettings(fb::Connection& connection, const ShowMessageFn& showMessage);
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 QByteArray EncodeDismissalDate(QDate day) {
     const double ole = ToOleDate(day);
@@ -58,4 +58,4 @@ QDate DismissalLookup::ReadDate(qint64 id) const {
     return DecodeDismissalDate(*value);
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -8,7 +8,7 @@
 
 #include <stdexcept>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // The user's record of dismissed reminders: under this key of HKEY_CURRENT_USER, one REG_BINARY value
 // per dismissed reminder, named after its ID in decimal, holding the day of the dismissal as an 8-byte
@@ -45,4 +45,4 @@ private:
     bool m_open = false;
 };
 
-} // namespace vestrel
+} // namespace vestrel::reminders

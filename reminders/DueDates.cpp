@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 namespace {
 const QDate oleEpoch(1899, 12, 30);
@@ -46,4 +46,4 @@ std::optional<QDate> FromOleDate(double oleDate) {
     return oleEpoch.addDays(qint64(std::trunc(oleDate)));
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // The due dates of the recurrence rules for `today`. Numbers are the zero-based values stored in
 // SOTTOCRITERIO; a number that gives no real date gives std::nullopt (the row is then not due).
@@ -22,4 +22,4 @@ double ToOleDate(QDate date);
 // values far outside the calendar.
 std::optional<QDate> FromOleDate(double oleDate);
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -17,7 +17,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 namespace {
 
@@ -165,4 +165,4 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
     return duetool::ExitOk;
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // vericorr-due: prints the reminders a workstation will see today, or records a dismissal.
 //   vericorr-due [--date YYYY-MM-DD] [OP=xx] [PC=yy]
@@ -20,4 +20,4 @@ inline constexpr int ExitUsage = 2;
 // lines in UTF-8; messages go to `err`.
 int RunDueTool(const QStringList& arguments, FILE* out, FILE* err);
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 void MemTable::Open() {
     m_rows.clear();
@@ -29,4 +29,4 @@ std::optional<MemTBRow> MemTable::Locate(qint32 id) const {
     return std::nullopt;
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // One reminder due in this run, as the display shows it.
 struct MemTBRow {
@@ -41,4 +41,4 @@ private:
     bool m_active = false;
 };
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -4,7 +4,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 DetailNumbers ScanDetail(const QByteArray& detail, int count) {
     DetailNumbers numbers;
@@ -56,4 +56,4 @@ QString CriterionDisplayName(qint64 criterio) {
     return names ? QString::fromUtf16(names->name) : QString();
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 enum Criterio { CriterioOnce = 0, CriterioDaily = 1, CriterioWeekly = 2, CriterioMonthly = 3, CriterioYearly = 4 };
 
@@ -26,4 +26,4 @@ QString CriterionLetter(qint64 criterio);
 // empty for other values.
 QString CriterionDisplayName(qint64 criterio);
 
-} // namespace vestrel
+} // namespace vestrel::reminders

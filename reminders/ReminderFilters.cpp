@@ -1,6 +1,6 @@
 #include "reminders/ReminderFilters.h"
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 ReminderFilters ParseFilterArguments(const QByteArrayList& texts) {
     ReminderFilters filters;
@@ -21,4 +21,4 @@ bool PassesFilters(const ReminderFilters& filters, const QByteArray& utente, con
     return true;
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

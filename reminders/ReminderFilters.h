@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // Operator and workstation codes a run is restricted to; empty lets every row pass.
 struct ReminderFilters {
@@ -20,4 +20,4 @@ ReminderFilters ParseFilterArguments(const QByteArrayList& texts);
 // or both are equal (exact, case-sensitive).
 bool PassesFilters(const ReminderFilters& filters, const QByteArray& utente, const QByteArray& postazione);
 
-} // namespace vestrel
+} // namespace vestrel::reminders

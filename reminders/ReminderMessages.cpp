@@ -1,6 +1,6 @@
 #include "reminders/ReminderMessages.h"
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 ReminderMessages::ReminderMessages(fb::Attachment& attachment, fb::Transaction& transaction)
     : m_select(attachment, transaction, ByIdSQL) {}
@@ -14,4 +14,4 @@ QByteArray ReminderMessages::Read(qint64 id) {
     return row.at(0).asText();
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -4,7 +4,7 @@
 
 #include <QByteArray>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // The walk of the reminders selects every column but MESSAGGIO; this reads the message of one reminder
 // by its ID, with one prepared statement for the whole walk. A message the connection cannot convert
@@ -22,4 +22,4 @@ private:
     fb::Statement m_select;
 };
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -1,7 +1,7 @@
 #include "reminders/RemindersLog.h"
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 Q_LOGGING_CATEGORY(lcReminders, "vestrel.reminders")
 
-} // namespace vestrel
+} // namespace vestrel::reminders

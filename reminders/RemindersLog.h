@@ -2,9 +2,9 @@
 
 #include <QLoggingCategory>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // The reminders client's log: skipped rows, failed dismissals, connection failures.
 Q_DECLARE_LOGGING_CATEGORY(lcReminders)
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -6,7 +6,7 @@
 
 #include <exception>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 namespace {
 
@@ -177,4 +177,4 @@ void TRicThread::run() {
     }
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

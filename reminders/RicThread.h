@@ -11,7 +11,7 @@
 
 #include <functional>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // Told of a row the walk skipped because handling it failed: the row's ID as text ("?" when even that
 // cannot be read) and the reason.
@@ -81,4 +81,4 @@ private:
     ReminderEvaluation m_evaluation;
 };
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -6,7 +6,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 RicorrGridModel::RicorrGridModel(const fb::DataSet& dataSet, QObject* parent)
     : QAbstractTableModel(parent)
@@ -52,4 +52,4 @@ QVariant RicorrGridModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

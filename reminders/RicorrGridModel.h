@@ -4,9 +4,9 @@
 
 namespace vestrel::fb {
 class DataSet;
-}
+} // namespace vestrel::fb
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // The editor's list of reminders over the RICORRENZE dataset: column 0 "Nome" (DESCRIZIONE), column 1
 // "Cr." (CRITERIO as one letter). Read-only; the source row is the dataset's row index.
@@ -31,4 +31,4 @@ private:
     QString m_headers[ColumnCount];
 };
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <limits>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 double Real48::toDouble() const {
     if (bytes[0] == 0)
@@ -625,4 +625,4 @@ int ScanFormatted(QByteArrayView input, QByteArrayView format, std::span<const S
     return Scanner(input, format, targets).run();
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -11,7 +11,7 @@
 #include <span>
 #include <variant>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // A 6-byte real: byte 0 is the biased exponent (129 for 2^0, 0 for the value zero), bytes 1 to 5 hold the
 // 39 fraction bits below the implicit leading one, least significant byte first, with the sign in the top
@@ -69,4 +69,4 @@ inline int ScanFormatted(QByteArrayView input, QByteArrayView format, std::initi
     return ScanFormatted(input, format, std::span<const ScanTarget>(targets.begin(), targets.size()));
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -2,7 +2,7 @@
 
 #include "platform/Cp1252.h"
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 StartupArguments ParseStartupArguments(const QStringList& arguments) {
     StartupArguments result;
@@ -20,4 +20,4 @@ StartupArguments ParseStartupArguments(const QStringList& arguments) {
     return result;
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

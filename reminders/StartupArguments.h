@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // What the reminders client does, decided by the number of its arguments: none opens the editor, one
 // to three show today's reminders (the second and third may carry "OP=" and "PC=" codes; the first is
@@ -21,4 +21,4 @@ inline constexpr int MaxReminderArguments = 3;
 // `arguments` without the program name.
 StartupArguments ParseStartupArguments(const QStringList& arguments);
 
-} // namespace vestrel
+} // namespace vestrel::reminders

@@ -8,7 +8,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 namespace {
 
@@ -65,4 +65,4 @@ std::unique_ptr<IniFile> OpenConfigIni() {
     return std::make_unique<IniFile>(programFileToRead(u"config.ini"_s));
 }
 
-} // namespace vestrel
+} // namespace vestrel::reminders

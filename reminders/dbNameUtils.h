@@ -6,7 +6,7 @@
 
 #include <memory>
 
-namespace vestrel {
+namespace vestrel::reminders {
 
 // The connection string for a database `file` on `host` (cp1252 bytes, kept exactly as composed because
 // they go to the database server). A non-empty host comes first in the form the protocol asks for:
@@ -20,4 +20,4 @@ QByteArray ComposeDatabaseName(const QByteArray& host, const QByteArray& file, i
 // file reads as empty. The caller owns the object.
 std::unique_ptr<IniFile> OpenConfigIni();
 
-} // namespace vestrel
+} // namespace vestrel::reminders

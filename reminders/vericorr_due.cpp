@@ -6,5 +6,5 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
-    return vestrel::RunDueTool(arguments, stdout, stderr);
+    return vestrel::reminders::RunDueTool(arguments, stdout, stderr);
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 namespace {
 
@@ -101,4 +101,4 @@ bool jsonKeyLess(QStringView a, QStringView b) {
     return std::lexicographical_compare(a.utf16(), a.utf16() + a.size(), b.utf16(), b.utf16() + b.size());
 }
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 // Writes JSON text straight into a byte buffer, byte for byte as QJsonDocument writes it in compact
 // form: for a tool that prints one small object per file, building a document for each costs more
@@ -19,4 +19,4 @@ void appendJsonNumber(QByteArray& out, std::int64_t value);
 // The order of the keys of a JSON object: by UTF-16 code unit.
 bool jsonKeyLess(QStringView a, QStringView b);
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 QString runningProgramPath() {
     if (QCoreApplication::instance())
@@ -12,4 +12,4 @@ QString runningProgramPath() {
     return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
 }
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

@@ -6,7 +6,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 namespace {
 
@@ -131,4 +131,4 @@ std::vector<VersionInfoReader::ListRow> VersionInfoReader::ListViewRows() const 
     return rows;
 }
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 // The little-endian word at `at` of a value; bytes past its end count as 0.
 std::uint16_t littleEndianWord(const QByteArray& bytes, qsizetype at);
@@ -102,4 +102,4 @@ private:
     TPreDefs m_showResource = TPreDefs().set();
 };
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

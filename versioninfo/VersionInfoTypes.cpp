@@ -5,7 +5,7 @@
 
 #include <array>
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 namespace {
 
@@ -191,4 +191,4 @@ QDateTime TFixedFileVersionInfo::GetCreationDate() const {
     return fileTimeToDateTime((std::uint64_t(m_info.fileDateMS) << 32) | m_info.fileDateLS);
 }
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

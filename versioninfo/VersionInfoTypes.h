@@ -8,7 +8,7 @@
 #include <bitset>
 #include <cstdint>
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 // The build flags of the fixed-file-info block (VS_FF_ bits), as members in this order.
 enum TFixedFileInfoFlag { ffDebug, ffInfoInferred, ffPatched, ffPreRelease, ffPrivateBuild, ffSpecialBuild };
@@ -120,4 +120,4 @@ private:
 // The calendar time of a 64-bit file time, UTC; invalid beyond what a calendar date can hold.
 QDateTime fileTimeToDateTime(std::uint64_t fileTime);
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

@@ -14,7 +14,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 const std::array<VersionLookupRow, 13> VersionLookup = {{
     {vrCompanyName, "CompanyName", "Company Name:"},
@@ -291,4 +291,4 @@ QString VersionLabelModel::GetFileSizeInfo(const QString& file) const {
     return formatNumber(double(f.size()), m_fileSizeFormat);
 }
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 // Which item of a file's version information the version label shows.
 enum TVersionResources {
@@ -97,4 +97,4 @@ private:
     std::function<void(const QString&)> m_onCaption;
 };
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

@@ -12,7 +12,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 namespace {
 
@@ -220,4 +220,4 @@ QByteArray reportText(const FileVersionReport& report) {
     return text.toUtf8();
 }
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace vestrel {
+namespace vestrel::versioninfo {
 
 // Everything the verinfo tool prints of one file. Texts are taken straight from the file's UTF-16.
 struct FileVersionReport {
@@ -36,4 +36,4 @@ void appendReportJson(QByteArray& out, const FileVersionReport& report);
 // A readable block of lines; errors are left to the caller.
 QByteArray reportText(const FileVersionReport& report);
 
-} // namespace vestrel
+} // namespace vestrel::versioninfo

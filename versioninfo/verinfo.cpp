@@ -10,6 +10,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
+using namespace vestrel::versioninfo;
 
 int main(int argc, char* argv[]) {
     // No application object: nothing here needs an event loop, and a run over hundreds of files

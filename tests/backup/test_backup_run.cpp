@@ -20,6 +20,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
+using namespace vestrel::backup;
 
 namespace {
 

@@ -16,6 +16,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
+using namespace vestrel::backup;
 
 namespace {
 

@@ -15,6 +15,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
+using namespace vestrel::backup;
 
 class TestFileCopy : public QObject {
     Q_OBJECT

@@ -4,9 +4,9 @@
 // what clients send, the real relay server as a child process, and chat peers (window + settings).
 
 #include "chat/ChatRecord.h"
-#include "chat/ClientFrmMain.h"
 #include "chat/UserConfig.h"
-#include "components/MessageBoxes.h"
+#include "chat/ui/ClientFrmMain.h"
+#include "components/ui/MessageBoxes.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,7 +20,7 @@
 #include <memory>
 #include <sys/resource.h>
 
-namespace vestrel::test {
+namespace vestrel::chat::test {
 
 // Moves the whole records at the front of `bytes` into `records`; a partial record stays in `bytes`.
 inline void takeWholeRecords(QByteArray& bytes, QList<TChatRecord>& records) {
@@ -196,4 +196,4 @@ struct Peer {
     }
 };
 
-} // namespace vestrel::test
+} // namespace vestrel::chat::test

@@ -3,7 +3,7 @@
 #include "ChatTestSupport.h"
 
 #include "chat/GroupStore.h"
-#include "components/QtItalianTranslations.h"
+#include "components/ui/QtItalianTranslations.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
@@ -19,7 +19,8 @@
 #include <QToolButton>
 
 using namespace vestrel;
-using namespace vestrel::test;
+using namespace vestrel::chat;
+using namespace vestrel::chat::test;
 using namespace Qt::StringLiterals;
 
 namespace {

@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 using namespace vestrel;
+using namespace vestrel::chat;
+using namespace vestrel::chatserver;
 
 namespace {
 

@@ -6,17 +6,17 @@
 #include "../components/FakeDesktopScreen.h"
 #include "../components/FakeTrayShell.h"
 
-#include "chat/AddClientDialog.h"
-#include "chat/ChatShell.h"
-#include "chat/GroupEditorDialog.h"
-#include "chat/GroupListDialog.h"
 #include "chat/GroupStore.h"
-#include "chat/InfoDialog.h"
-#include "chat/NotifySound.h"
-#include "chat/SettingsDialog.h"
-#include "components/SlidePopUp.h"
-#include "components/TrayIcon.h"
+#include "chat/ui/AddClientDialog.h"
+#include "chat/ui/ChatShell.h"
+#include "chat/ui/GroupEditorDialog.h"
+#include "chat/ui/GroupListDialog.h"
+#include "chat/ui/InfoDialog.h"
+#include "chat/ui/NotifySound.h"
+#include "chat/ui/SettingsDialog.h"
 #include "components/csLocale.h"
+#include "components/ui/SlidePopUp.h"
+#include "components/ui/TrayIcon.h"
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
@@ -38,6 +38,8 @@
 #include <QToolButton>
 
 using namespace vestrel;
+using namespace vestrel::chat;
+using namespace vestrel::chat::test;
 using namespace vestrel::test;
 using namespace Qt::StringLiterals;
 

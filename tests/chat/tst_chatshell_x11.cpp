@@ -3,13 +3,14 @@
 // right of the work area. With VESTREL_SCREENSHOT_DIR set, the windows are saved there as pictures.
 #include "ChatTestSupport.h"
 
-#include "chat/ChatShell.h"
-#include "chat/GroupEditorDialog.h"
-#include "chat/NotifySound.h"
-#include "chat/SettingsDialog.h"
+#include "chat/ui/ChatShell.h"
+#include "chat/ui/GroupEditorDialog.h"
+#include "chat/ui/NotifySound.h"
+#include "chat/ui/SettingsDialog.h"
 #include "components/DesktopScreen.h"
-#include "components/SlidePopUp.h"
-#include "components/TrayIcon.h"
+#include "components/ui/QtDesktopScreen.h"
+#include "components/ui/SlidePopUp.h"
+#include "components/ui/TrayIcon.h"
 #include "platform/ProgramDir.h"
 
 #include <QApplication>
@@ -20,7 +21,8 @@
 #include <QTemporaryDir>
 
 using namespace vestrel;
-using namespace vestrel::test;
+using namespace vestrel::chat;
+using namespace vestrel::chat::test;
 using namespace Qt::StringLiterals;
 
 namespace {

@@ -10,6 +10,7 @@
 #include <QTest>
 
 using namespace vestrel;
+using namespace vestrel::chat;
 
 class TestChatStores : public QObject {
     Q_OBJECT

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/TrayShell.h"
+#include "components/ui/TrayShell.h"
 
 #include <QList>
 #include <QSet>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/SlidePopUp.h"
+#include "components/ui/SlidePopUp.h"
 
 namespace vestrel::test {
 

@@ -1,8 +1,9 @@
 // Real-window checks on an X screen with a window manager and a bottom panel (run-under-xvfb.sh).
 // With VESTREL_SCREENSHOT_DIR set, screenshots of the screen are saved there.
-#include "components/QtTrayShell.h"
-#include "components/SlidePopUp.h"
-#include "components/TrayIcon.h"
+#include "components/ui/QtDesktopScreen.h"
+#include "components/ui/QtTrayShell.h"
+#include "components/ui/SlidePopUp.h"
+#include "components/ui/TrayIcon.h"
 #include "tests/components/ShowPopUp.h"
 
 #include <QApplication>

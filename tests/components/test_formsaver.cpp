@@ -1,4 +1,4 @@
-#include "components/FormSaver.h"
+#include "components/ui/FormSaver.h"
 #include "platform/Registry.h"
 #include "tests/components/FakeDesktopScreen.h"
 

@@ -1,4 +1,4 @@
-#include "components/SlidePopUp.h"
+#include "components/ui/SlidePopUp.h"
 #include "tests/components/FakeDesktopScreen.h"
 #include "tests/components/ShowPopUp.h"
 

@@ -1,4 +1,4 @@
-#include "components/TrayIcon.h"
+#include "components/ui/TrayIcon.h"
 #include "tests/components/FakeTrayShell.h"
 
 #include <QMenu>

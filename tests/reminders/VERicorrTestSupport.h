@@ -3,7 +3,7 @@
 // Test support for VERicorr's windows: message boxes that record what they show, and an embedded
 // office database with reminders named by the test.
 
-#include "components/MessageBoxes.h"
+#include "components/ui/MessageBoxes.h"
 #include "fb/Attachment.h"
 #include "fb/Statement.h"
 #include "fb/Transaction.h"

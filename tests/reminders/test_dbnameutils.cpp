@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 
 class TestDbNameUtils : public QObject {
     Q_OBJECT

@@ -11,6 +11,7 @@
 #include <QTest>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 using namespace vestrel::fb;
 
 namespace {

@@ -20,6 +20,7 @@
 #include <limits>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 using namespace vestrel::fb;
 using namespace Qt::StringLiterals;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 
 namespace {
 

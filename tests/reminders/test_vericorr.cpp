@@ -3,9 +3,9 @@
 #include "platform/Cp1252.h"
 #include "platform/Registry.h"
 #include "reminders/DismissalRecord.h"
-#include "reminders/MsMsg.h"
-#include "reminders/RicorrImp.h"
-#include "reminders/VERicorrMain.h"
+#include "reminders/ui/MsMsg.h"
+#include "reminders/ui/RicorrImp.h"
+#include "reminders/ui/VERicorrMain.h"
 #include "tests/components/FakeDesktopScreen.h"
 #include "tests/fb/SchemaDatabase.h"
 #include "tests/reminders/VERicorrTestSupport.h"
@@ -16,8 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTableView>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -25,6 +25,7 @@
 #include <algorithm>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 using namespace vestrel::testing;
 using namespace Qt::StringLiterals;
 

@@ -2,9 +2,9 @@
 // bottom edge of the whole screen. Screenshots go to $VESTREL_SCREENSHOT_DIR when it is set.
 
 #include "components/csLocale.h"
-#include "reminders/MsMsg.h"
-#include "reminders/RicorrImp.h"
-#include "reminders/VERicorrMain.h"
+#include "reminders/ui/MsMsg.h"
+#include "reminders/ui/RicorrImp.h"
+#include "reminders/ui/VERicorrMain.h"
 #include "tests/fb/SchemaDatabase.h"
 #include "tests/reminders/VERicorrTestSupport.h"
 
@@ -19,6 +19,7 @@
 #include <algorithm>
 
 using namespace vestrel;
+using namespace vestrel::reminders;
 using namespace vestrel::testing;
 using namespace Qt::StringLiterals;
 

@@ -1,8 +1,8 @@
 #include "tests/support/TestFiles.h"
 #include "tests/versioninfo/VersionBlockWriter.h"
-#include "versioninfo/VersInfo.h"
 #include "versioninfo/VersionReport.h"
-#include "versioninfo/Verslab.h"
+#include "versioninfo/ui/VersInfo.h"
+#include "versioninfo/ui/Verslab.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -16,6 +16,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
+using namespace vestrel::versioninfo;
 
 namespace {
 

@@ -13,7 +13,9 @@
 
 using namespace Qt::StringLiterals;
 
-namespace vestrel {
+namespace vestrel::chatserver {
+
+using namespace vestrel::chat;
 
 namespace {
 
@@ -464,4 +466,4 @@ void RelayServer::sweep() {
     purgeDropped();
 }
 
-} // namespace vestrel
+} // namespace vestrel::chatserver

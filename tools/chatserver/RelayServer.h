@@ -14,7 +14,7 @@
 class QTcpServer;
 class QTcpSocket;
 
-namespace vestrel {
+namespace vestrel::chatserver {
 
 // The chat relay: accepts chat clients and passes their fixed-size records on.
 //
@@ -112,4 +112,4 @@ private:
     Log m_log;
 };
 
-} // namespace vestrel
+} // namespace vestrel::chatserver

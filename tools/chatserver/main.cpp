@@ -42,7 +42,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    vestrel::RelayServer::Limits limits;
+    vestrel::chatserver::RelayServer::Limits limits;
     const double loginTimeout = parser.value(loginTimeoutOption).toDouble(&ok);
     if (!ok || loginTimeout <= 0 || loginTimeout > 86400) {
         std::fprintf(stderr, "chatserver: invalid login time-out \"%s\"\n",
@@ -57,7 +57,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    vestrel::RelayServer server;
+    vestrel::chatserver::RelayServer server;
     server.setLimits(limits);
     if (!server.listen(address, quint16(port))) {
         std::fprintf(stderr, "chatserver: cannot listen on %s:%u: %s\n", qPrintable(address.toString()), port,

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+class QAbstractButton;
+class QAction;
+class QLabel;
+class QWidget;
+
+namespace vestrel::chat {
+
+// Texts of the chat client's own messages that the language library gives by number. The numbers
+// follow those of the windows; the Italian text is used when the library lacks one.
+namespace ChatMessage {
+inline constexpr int EnterConnectionValues = 49920;
+inline constexpr int CannotConnect = 49921;
+inline constexpr int ConnectionValuesMissing = 49922;
+inline constexpr int ServerDisconnected = 49923;
+inline constexpr int ReadReceiptQuestion = 49924;
+inline constexpr int ClientAlreadyMember = 49925;
+inline constexpr int BalloonWhenVisible = 49926;
+inline constexpr int BalloonWhenHidden = 49927;
+inline constexpr int PopupTitle = 49928;
+inline constexpr int ClientConnected = 49929;
+inline constexpr int ConnectedClientsCount = 49930;
+} // namespace ChatMessage
+
+// The language library's text `ident`, or `builtIn` when no library is loaded or it lacks the number:
+// a missing library never leaves a window without its texts.
+QString localText(int ident, const QString& builtIn);
+
+// Replace a control's caption, a window's title or a control's hint with text `ident` when the library
+// has one; otherwise the control keeps the text it has.
+void applyText(QAbstractButton* button, int ident);
+void applyText(QLabel* label, int ident);
+void applyText(QAction* action, int ident);
+void applyTitle(QWidget* window, int ident);
+void applyHint(QWidget* control, int ident);
+
+} // namespace vestrel::chat

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "chat/UserConfig.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QToolButton;
+
+namespace vestrel::chat {
+
+// "Impostazioni Client": edits every field of the settings record. On OK it copies the controls back
+// into the record and saves the settings; it validates nothing. Closed any other way it changes nothing.
+class TForm1 : public QDialog {
+    Q_OBJECT
+public:
+    // `hostName` answers the machine's host name for the "N" button.
+    TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidget* owner = nullptr);
+
+    // Why the save on OK failed (the settings record was still updated); empty when it did not.
+    QString saveError() const { return m_saveError; }
+
+    QCheckBox* CheckBox1 = nullptr; // Check
+    QCheckBox* CheckBox2 = nullptr; // Mostra
+    QCheckBox* CheckBox3 = nullptr; // Notifica
+    QCheckBox* CheckBox4 = nullptr; // Popup
+    QCheckBox* CheckBox5 = nullptr; // Suono
+    QSpinBox* Edit5 = nullptr;      // Timer, with its up-down buttons
+    QLineEdit* Edit1 = nullptr;     // Server
+    QLineEdit* Edit2 = nullptr;     // Porta
+    QLineEdit* Edit3 = nullptr;     // Nick
+    QLineEdit* Edit4 = nullptr;     // Host
+    QToolButton* SpeedButton2 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+
+    void CheckBox4Click();
+    void SpeedButton2Click();
+
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+
+    TUserConfig& m_config;
+    std::function<QByteArray()> m_hostName;
+    QLabel* m_labels[5] = {}; // "Host Server", "Porta Server", "Nick Client", "Host Client", "Timer PopUp"
+    QString m_saveError;
+};
+
+} // namespace vestrel::chat

@@ -1,0 +1,52 @@
+#include "bench/StartupProbe.h"
+#include "chat/UserConfig.h"
+#include "chat/ui/ChatShell.h"
+#include "chat/ui/ClientFrmMain.h"
+#include "components/ui/MessageBoxes.h"
+#include "components/ui/QtItalianTranslations.h"
+#include "platform/ShutdownSignals.h"
+#include "platform/SingleInstance.h"
+
+#include <QApplication>
+#include <QThread>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    app.setApplicationName(u"chatclient"_s);
+    app.setQuitOnLastWindowClosed(false); // the window hides into the notification area; commands end the program
+    vestrel::installQtItalianTranslations(app);
+
+    vestrel::SingleInstance instance(u"chatclient"_s);
+    const bool first = instance.tryAcquire();
+    QThread::msleep(1000); // start-up pauses one second whether or not another instance runs
+    if (!first) {
+        instance.activateRunning();
+        return 0;
+    }
+
+    vestrel::chat::TUserConfig config;
+    vestrel::QtMessageBoxes boxes(u"Chat Vestrel"_s);
+    vestrel::chat::ChatShell shell(config, boxes);
+    vestrel::chat::TClientFrmMain& window = shell.window();
+    boxes.setParent(&window);
+
+    QObject::connect(&instance, &vestrel::SingleInstance::activationRequested, &shell,
+                     &vestrel::chat::ChatShell::showWindow);
+    QObject::connect(&window, &vestrel::chat::TClientFrmMain::applicationTerminateRequested, &app,
+                     &QCoreApplication::quit, Qt::QueuedConnection);
+    // Stopped by the session or by a signal, the program logs out before it ends.
+    vestrel::ShutdownSignals shutdown;
+    QObject::connect(&shutdown, &vestrel::ShutdownSignals::shutdownRequested, &window, [&window, &app] {
+        window.FormCloseQuery();
+        app.quit();
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.FormCloseQuery(); });
+
+    shell.start(QCoreApplication::arguments());
+    vestrel::bench::probeStartup(window);
+    const int status = app.exec();
+    shell.saveLayout();
+    return status;
+}

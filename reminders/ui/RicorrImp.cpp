@@ -1,0 +1,682 @@
+#include "reminders/ui/RicorrImp.h"
+
+#include "components/csLocale.h"
+#include "components/ui/MessageBoxes.h"
+#include "platform/Cp1252.h"
+#include "reminders/DMMain.h"
+#include "reminders/RecurrenceDetail.h"
+#include "reminders/RemindersLog.h"
+#include "reminders/RicorrGridModel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vestrel::reminders {
+
+namespace {
+
+constexpr QSize DesignedSize{445, 364};
+constexpr int DesignedPointSize = 8;
+constexpr int ButtonBarHeight = 30;
+constexpr int LeftColumnWidth = 173;
+constexpr int MessagePanelHeight = 128;
+constexpr int NomeColumnWidth = 142;
+constexpr int CriterioColumnWidth = 21;
+
+// Criterion items in list order with their CRITERIO values.
+constexpr struct {
+    const char16_t* text;
+    int value;
+} CriterionItems[] = {
+    {u"Giornaliera", CriterioDaily}, {u"Settimanale", CriterioWeekly}, {u"Mensile", CriterioMonthly},
+    {u"Annuale", CriterioYearly},    {u"Unico", CriterioOnce},
+};
+
+const char16_t* const NavigatorHints[] = {u"Primo",   u"Precedente", u"Successivo", u"Ultimo",  u"Nuovo",
+                                          u"Elimina", u"Edit",       u"Salva",      u"Annulla", u"Refresh"};
+const char16_t* const NavigatorGlyphs[] = {u"|\u25C0", u"\u25C0", u"\u25B6", u"\u25B6|", u"+",
+                                           u"\u2212",  u"\u270E", u"\u2713", u"\u2715",  u"\u21BB"};
+const char16_t* const Months[] = {u"Gennaio", u"Febbraio", u"Marzo",     u"Aprile",  u"Maggio",   u"Giugno",
+                                  u"Luglio",  u"Agosto",   u"Settembre", u"Ottobre", u"Novembre", u"Dicembre"};
+// Monday first: item w is ISO weekday w + 1, as the evaluation reads it.
+const char16_t* const Weekdays[] = {u"Lunedi",  u"Martedi", u"Mercoledi", u"Giovedi",
+                                    u"Venerdi", u"Sabato",  u"Domenica"};
+
+constexpr int LocWindow = 54032;
+constexpr int LocCancel = 54033;
+constexpr int LocOk = 54034;
+constexpr int LocInattiva = 54035;
+constexpr int LocCriteria = 54036;
+constexpr int LocLabel7 = 54041;
+constexpr int LocLabel2 = 54045;
+constexpr int LocColumns = 54051;
+constexpr int LocHints = 54053;
+constexpr int LocMonths = 54063;
+constexpr int LocWeekdays = 54075;
+
+QLabel* label(const QString& text, QWidget* parent) {
+    auto* result = new QLabel(text, parent);
+    result->setTextFormat(Qt::PlainText);
+    return result;
+}
+
+QComboBox* fixedList(QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->setEditable(false);
+    return combo;
+}
+
+// The localised text, or the designed one when the language library has none for the number.
+QString localised(int ident, const QString& designed) {
+    const QString text = LocalString(ident);
+    return text.isEmpty() ? designed : text;
+}
+
+void selectIfValid(QComboBox* combo, qint32 index) {
+    if (index >= 0 && index < combo->count())
+        combo->setCurrentIndex(index);
+}
+
+} // namespace
+
+TRicorrImpDlg::TRicorrImpDlg(TDMCltRicorr& dm, MessageBoxes& boxes, QWidget* parent)
+    : QDialog(parent)
+    , m_dm(dm)
+    , m_boxes(boxes) {
+    setObjectName(u"RicorrImpDlg"_s);
+    setWindowTitle(u"Impostazione ricorrenze"_s);
+    // Laid out for an 8-point font: with the desktop's larger one the fields would not fit the window.
+    QFont designed = font();
+    designed.setPointSize(DesignedPointSize);
+    setFont(designed);
+    buildControls();
+    resize(DesignedSize);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormCreate();
+}
+
+TRicorrImpDlg::~TRicorrImpDlg() {
+    FormDestroy();
+}
+
+void TRicorrImpDlg::buildControls() {
+    auto* main = new QVBoxLayout(this);
+    main->setContentsMargins(0, 0, 0, 0);
+    main->setSpacing(0);
+
+    Splitter1 = new QSplitter(Qt::Horizontal, this);
+    main->addWidget(Splitter1, 1);
+
+    // Left column: the grid and its navigator.
+    Panel5 = new QWidget(Splitter1);
+    auto* left = new QVBoxLayout(Panel5);
+    left->setContentsMargins(2, 2, 2, 2);
+    left->setSpacing(2);
+    cxGrid1 = new QTableView(Panel5);
+    m_model = new RicorrGridModel(m_dm.IBRicorr, this);
+    m_sorted = new QSortFilterProxyModel(this);
+    m_sorted->setSourceModel(m_model);
+    m_sorted->setSortCaseSensitivity(Qt::CaseInsensitive);
+    m_sorted->setSortLocaleAware(true);
+    cxGrid1->setModel(m_sorted);
+    cxGrid1->setSortingEnabled(true);
+    cxGrid1->sortByColumn(RicorrGridModel::ColumnNome, Qt::AscendingOrder);
+    cxGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    cxGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    cxGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    cxGrid1->verticalHeader()->hide();
+    cxGrid1->verticalHeader()->setDefaultSectionSize(cxGrid1->fontMetrics().height() + 4);
+    cxGrid1->horizontalHeader()->setSectionResizeMode(RicorrGridModel::ColumnNome, QHeaderView::Stretch);
+    cxGrid1->horizontalHeader()->setSectionResizeMode(RicorrGridModel::ColumnCriterio, QHeaderView::ResizeToContents);
+    cxGrid1->horizontalHeader()->setMinimumSectionSize(CriterioColumnWidth);
+    cxGrid1->setColumnWidth(RicorrGridModel::ColumnNome, NomeColumnWidth);
+    cxGrid1->setWordWrap(false);
+    left->addWidget(cxGrid1, 1);
+    connect(cxGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &TRicorrImpDlg::gridRowActivated);
+
+    DBNavigator1 = new QWidget(Panel5);
+    auto* navigator = new QHBoxLayout(DBNavigator1);
+    navigator->setContentsMargins(0, 0, 0, 0);
+    navigator->setSpacing(0);
+    for (int i = 0; i < NavigatorButtonCount; ++i) {
+        auto* button = new QToolButton(DBNavigator1);
+        button->setText(QString::fromUtf16(NavigatorGlyphs[i]));
+        button->setToolTip(QString::fromUtf16(NavigatorHints[i]));
+        button->setAutoRaise(false);
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        // Only first, prior, next, last, insert and delete are offered.
+        button->setVisible(i <= nbDelete);
+        navigator->addWidget(button);
+        connect(button, &QToolButton::clicked, this, [this, i] { NavigatorClick(NavigatorButton(i)); });
+        NavigatorButtons[i] = button;
+    }
+    left->addWidget(DBNavigator1);
+    Panel5->setMinimumWidth(LeftColumnWidth / 2);
+
+    // Right part: the fields of the current reminder.
+    auto* right = new QWidget(Splitter1);
+    auto* fields = new QVBoxLayout(right);
+    fields->setContentsMargins(6, 4, 6, 2);
+    fields->setSpacing(3);
+    cxDBTextEdit1 = new QLineEdit(right);
+    cxDBTextEdit1->setMaxLength(60);
+    fields->addWidget(cxDBTextEdit1);
+    connect(cxDBTextEdit1, &QLineEdit::textEdited, this,
+            [this](const QString& text) { editField("DESCRIZIONE", cp1252::fromUnicode(text)); });
+    cxDBCheckBox1 = new QCheckBox(u"Inattiva"_s, right);
+    fields->addWidget(cxDBCheckBox1);
+    connect(cxDBCheckBox1, &QCheckBox::clicked, this,
+            [this](bool checked) { editField("FINACTIVE", checked ? "1" : "0"); });
+
+    Label7 = label(u"Criterio di ricorrenza"_s, right);
+    fields->addWidget(Label7);
+    cxDBImageComboBox1 = fixedList(right);
+    for (const auto& item : CriterionItems)
+        cxDBImageComboBox1->addItem(QString::fromUtf16(item.text), item.value);
+    fields->addWidget(cxDBImageComboBox1);
+    connect(cxDBImageComboBox1, &QComboBox::activated, this, [this](int index) {
+        if (m_loadingRow || index < 0)
+            return;
+        const int value = cxDBImageComboBox1->itemData(index).toInt();
+        if (tryDataSet([&] {
+                if (!m_dm.IBRicorr.Modified())
+                    m_dm.IBRicorr.Edit();
+                m_dm.IBRicorr.SetFieldValue("CRITERIO", fb::Value::fromInteger(value));
+                m_dm.IBRicorr.Post();
+            }))
+            cxDBImageComboBox1PropertiesCloseUp();
+    });
+
+    auto* details = new QWidget(right);
+    auto* detailLayout = new QVBoxLayout(details);
+    detailLayout->setContentsMargins(0, 2, 0, 2);
+    buildDetailPanels(details);
+    fields->addWidget(details, 1);
+
+    auto* operatorRow = new QHBoxLayout;
+    Label8 = label(u"Solo per l'operatore"_s, right);
+    cxDBLookupComboBox1 = fixedList(right);
+    operatorRow->addWidget(Label8);
+    operatorRow->addWidget(cxDBLookupComboBox1, 1);
+    fields->addLayout(operatorRow);
+    auto* workstationRow = new QHBoxLayout;
+    Label9 = label(u"Solo per la postazione"_s, right);
+    cxDBLookupComboBox2 = fixedList(right);
+    workstationRow->addWidget(Label9);
+    workstationRow->addWidget(cxDBLookupComboBox2, 1);
+    fields->addLayout(workstationRow);
+    connect(cxDBLookupComboBox1, &QComboBox::activated, this,
+            [this](int index) { editField("UTENTE", cxDBLookupComboBox1->itemData(index).toByteArray()); });
+    connect(cxDBLookupComboBox2, &QComboBox::activated, this,
+            [this](int index) { editField("POSTAZIONE", cxDBLookupComboBox2->itemData(index).toByteArray()); });
+
+    Panel6 = new QWidget(right);
+    Panel6->setFixedHeight(MessagePanelHeight);
+    auto* message = new QVBoxLayout(Panel6);
+    message->setContentsMargins(0, 0, 0, 0);
+    message->setSpacing(1);
+    Label1 = label(u"Messaggio"_s, Panel6);
+    message->addWidget(Label1);
+    cxDBMemo1 = new QPlainTextEdit(Panel6);
+    message->addWidget(cxDBMemo1, 1);
+    fields->addWidget(Panel6);
+    connect(cxDBMemo1, &QPlainTextEdit::textChanged, this, [this] {
+        // Stored messages keep the Windows line ends.
+        QString text = cxDBMemo1->toPlainText();
+        text.replace(u'\n', u"\r\n"_s);
+        editField("MESSAGGIO", cp1252::fromUnicode(text));
+    });
+
+    Splitter1->addWidget(Panel5);
+    Splitter1->addWidget(right);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({LeftColumnWidth, DesignedSize.width() - LeftColumnWidth});
+
+    // Bottom bar with the two buttons.
+    Panel1 = new QWidget(this);
+    Panel1->setFixedHeight(ButtonBarHeight);
+    auto* buttons = new QHBoxLayout(Panel1);
+    buttons->setContentsMargins(4, 2, 4, 2);
+    buttons->addStretch(1);
+    OKBtn = new QPushButton(u"OK"_s, Panel1);
+    OKBtn->setDefault(true);
+    OKBtn->setAutoDefault(true);
+    CancelBtn = new QPushButton(u"Cancel"_s, Panel1);
+    CancelBtn->setAutoDefault(false);
+    buttons->addWidget(OKBtn);
+    buttons->addWidget(CancelBtn);
+    main->addWidget(Panel1);
+    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    setTabOrder(cxGrid1, cxDBTextEdit1);
+}
+
+void TRicorrImpDlg::buildDetailPanels(QWidget* parent) {
+    auto* layout = parent->layout();
+    auto panel = [&](QWidget*& target) {
+        target = new QWidget(parent);
+        auto* row = new QHBoxLayout(target);
+        row->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(target);
+        return row;
+    };
+
+    QHBoxLayout* row = panel(PanelUnico);
+    Label10 = label(u"Una sola volta"_s, PanelUnico);
+    row->addWidget(Label10);
+    row->addStretch(1);
+
+    row = panel(PanelGiorno);
+    Label6 = label(u"Tutti i giorni"_s, PanelGiorno);
+    row->addWidget(Label6);
+    row->addStretch(1);
+
+    row = panel(PanelSett);
+    Label5 = label(u"Il giorno"_s, PanelSett);
+    ComboDay = fixedList(PanelSett);
+    for (const char16_t* day : Weekdays)
+        ComboDay->addItem(QString::fromUtf16(day));
+    row->addWidget(Label5);
+    row->addWidget(ComboDay);
+    row->addStretch(1);
+    connect(ComboDay, &QComboBox::activated, this, &TRicorrImpDlg::ComboDayPropertiesCloseUp);
+
+    row = panel(PanelMese);
+    Label3 = label(u"Il giorno"_s, PanelMese);
+    ComboGiornoMensile = fixedList(PanelMese);
+    for (int day = 1; day <= 31; ++day)
+        ComboGiornoMensile->addItem(QString::number(day));
+    Label4 = label(u"di ogni mese"_s, PanelMese);
+    row->addWidget(Label3);
+    row->addWidget(ComboGiornoMensile);
+    row->addWidget(Label4);
+    row->addStretch(1);
+    connect(ComboGiornoMensile, &QComboBox::activated, this, &TRicorrImpDlg::ComboGiornoMensilePropertiesCloseUp);
+
+    row = panel(PanelAnno);
+    Label2 = label(u"Il giorno"_s, PanelAnno);
+    ComboGiorno = fixedList(PanelAnno);
+    for (int day = 1; day <= 31; ++day)
+        ComboGiorno->addItem(QString::number(day));
+    ComboMesi = fixedList(PanelAnno);
+    for (const char16_t* month : Months)
+        ComboMesi->addItem(QString::fromUtf16(month));
+    row->addWidget(Label2);
+    row->addWidget(ComboGiorno);
+    row->addWidget(ComboMesi);
+    row->addStretch(1);
+    connect(ComboGiorno, &QComboBox::activated, this, &TRicorrImpDlg::ComboMesiPropertiesEditValueChanged);
+    connect(ComboMesi, &QComboBox::activated, this, &TRicorrImpDlg::ComboMesiPropertiesEditValueChanged);
+
+    static_cast<QVBoxLayout*>(layout)->addStretch(1);
+    PanelAnno->hide();
+}
+
+void TRicorrImpDlg::FormCreate() {
+    SelectLanguage(u"VE"_s);
+    m_updatingGuard = true;
+    ComboMesi->setCurrentIndex(0);
+    ComboGiorno->setCurrentIndex(0);
+    m_updatingGuard = false;
+
+    fillLookups();
+    fb::DataSet& ricorr = m_dm.IBRicorr;
+    ricorr.AfterScroll = [this] {
+        loadRow();
+        ShowCriterionPanel();
+        selectCurrentInGrid();
+    };
+    ricorr.OnRowsChanged = [this] {
+        m_model->reload();
+        selectCurrentInGrid();
+    };
+    m_model->reload();
+    if (ricorr.Active())
+        tryDataSet([&] { ricorr.First(); });
+}
+
+void TRicorrImpDlg::FormDestroy() {
+    m_dm.IBRicorr.AfterScroll = nullptr;
+    m_dm.IBRicorr.OnRowsChanged = nullptr;
+}
+
+void TRicorrImpDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!m_shownOnce) {
+        m_shownOnce = true;
+        // The layout grows the window while its controls still have the larger unpolished font; once
+        // they are polished the designed size fits.
+        QTimer::singleShot(0, this, [this] { resize(DesignedSize); });
+        FormShow();
+        cxGrid1->setFocus();
+    }
+}
+
+void TRicorrImpDlg::FormShow() {
+    LocalizeCaptions();
+}
+
+void TRicorrImpDlg::LocalizeCaptions() {
+    setWindowTitle(localised(LocWindow, windowTitle()));
+    CancelBtn->setText(localised(LocCancel, CancelBtn->text()));
+    OKBtn->setText(localised(LocOk, OKBtn->text()));
+    cxDBCheckBox1->setText(localised(LocInattiva, cxDBCheckBox1->text()));
+    for (int i = 0; i < cxDBImageComboBox1->count(); ++i)
+        cxDBImageComboBox1->setItemText(i, localised(LocCriteria + i, cxDBImageComboBox1->itemText(i)));
+    QLabel* const labels[] = {Label7, Label1, Label8, Label9, Label2, Label6, Label3, Label4, Label5, Label10};
+    for (int i = 0; i < int(std::size(labels)); ++i)
+        labels[i]->setText(localised(LocLabel7 + i, labels[i]->text()));
+    m_model->setHeaders(localised(LocColumns, m_model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString()),
+                        localised(LocColumns + 1, m_model->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString()));
+    for (int i = 0; i < NavigatorButtonCount; ++i)
+        NavigatorButtons[i]->setToolTip(localised(LocHints + i, NavigatorButtons[i]->toolTip()));
+    for (int i = 0; i < ComboMesi->count(); ++i)
+        ComboMesi->setItemText(i, localised(LocMonths + i, ComboMesi->itemText(i)));
+    for (int i = 0; i < ComboDay->count(); ++i)
+        ComboDay->setItemText(i, localised(LocWeekdays + i, ComboDay->itemText(i)));
+}
+
+void TRicorrImpDlg::HideAllPanels() {
+    for (QWidget* panel : {PanelUnico, PanelGiorno, PanelSett, PanelMese, PanelAnno})
+        panel->hide();
+}
+
+void TRicorrImpDlg::showPanel(QWidget* panel) {
+    HideAllPanels();
+    panel->show();
+}
+
+void TRicorrImpDlg::ShowCriterionPanel() {
+    fb::DataSet& ricorr = m_dm.IBRicorr;
+    if (m_updatingGuard || !ricorr.Active() || ricorr.RecordCount() == 0)
+        return;
+    m_updatingGuard = true;
+    try {
+        switch (ricorr.FieldByName("CRITERIO").asInt64()) {
+        case CriterioOnce:
+            showPanel(PanelUnico);
+            break;
+        case CriterioDaily:
+            showPanel(PanelGiorno);
+            break;
+        case CriterioWeekly:
+            HideAllPanels();
+            try {
+                selectIfValid(ComboDay, ScanDetail(ricorr.FieldByName("SOTTOCRITERIO").asText(), 1).first);
+            } catch (const std::exception&) {
+                // An unreadable detail leaves the last selection.
+            }
+            PanelSett->show();
+            break;
+        case CriterioMonthly:
+            HideAllPanels();
+            try {
+                selectIfValid(ComboGiornoMensile, ScanDetail(ricorr.FieldByName("SOTTOCRITERIO").asText(), 1).first);
+            } catch (const std::exception&) {
+                // An unreadable detail leaves the last selection.
+            }
+            PanelMese->show();
+            break;
+        case CriterioYearly: {
+            HideAllPanels();
+            DetailNumbers numbers;
+            try {
+                numbers = ScanDetail(ricorr.FieldByName("SOTTOCRITERIO").asText(), 2);
+            } catch (const std::exception&) {
+                // An unreadable detail shows the first day of the first month.
+            }
+            selectIfValid(ComboMesi, numbers.second);
+            selectIfValid(ComboGiorno, numbers.first);
+            PanelAnno->show();
+            break;
+        }
+        default:
+            break; // another value leaves the panel shown before
+        }
+    } catch (const std::exception& e) {
+        qCWarning(lcReminders).noquote() << "cannot show the criterion of the current reminder:" << e.what();
+    }
+    m_updatingGuard = false;
+}
+
+void TRicorrImpDlg::writeDetail(const QByteArray& detail) {
+    if (m_updatingGuard)
+        return;
+    m_updatingGuard = true;
+    tryDataSet([&] {
+        fb::DataSet& ricorr = m_dm.IBRicorr;
+        if (!ricorr.Modified())
+            ricorr.Edit();
+        ricorr.SetFieldValue("SOTTOCRITERIO", fb::Value::fromText(detail));
+        ricorr.Post();
+    });
+    m_updatingGuard = false;
+}
+
+void TRicorrImpDlg::ComboMesiPropertiesEditValueChanged() {
+    writeDetail(EncodeDetail(ComboGiorno->currentIndex(), ComboMesi->currentIndex()));
+}
+
+void TRicorrImpDlg::ComboGiornoMensilePropertiesCloseUp() {
+    writeDetail(EncodeDetail(ComboGiornoMensile->currentIndex()));
+}
+
+void TRicorrImpDlg::ComboDayPropertiesCloseUp() {
+    writeDetail(EncodeDetail(ComboDay->currentIndex()));
+}
+
+void TRicorrImpDlg::cxDBImageComboBox1PropertiesCloseUp() {
+    ShowCriterionPanel();
+}
+
+void TRicorrImpDlg::fillLookups() {
+    const auto fill = [](QComboBox* combo, const fb::DataSet& dataSet) {
+        combo->clear();
+        combo->addItem(QString(), QByteArray()); // no restriction
+        if (!dataSet.Active())
+            return;
+        for (qsizetype i = 0; i < dataSet.RecordCount(); ++i) {
+            try {
+                const fb::Row& row = dataSet.RowAt(i);
+                combo->addItem(cp1252::toUnicode(row.FieldByName("DESCRIZIONE").asText()),
+                               row.FieldByName("SIGLA").asText());
+            } catch (const std::exception& e) {
+                qCWarning(lcReminders).noquote() << "a lookup row cannot be listed:" << e.what();
+            }
+        }
+    };
+    fill(cxDBLookupComboBox1, m_dm.IBOp);
+    fill(cxDBLookupComboBox2, m_dm.IBPost);
+}
+
+void TRicorrImpDlg::loadRow() {
+    m_loadingRow = true;
+    const fb::DataSet& ricorr = m_dm.IBRicorr;
+    const bool hasRow = ricorr.Active() && ricorr.RecordCount() > 0;
+    const auto text = [&](const char* field) -> QByteArray {
+        try {
+            return hasRow ? ricorr.FieldByName(field).asText() : QByteArray();
+        } catch (const std::exception& e) {
+            qCWarning(lcReminders).noquote() << "cannot show" << field << "of the current reminder:" << e.what();
+            return {};
+        }
+    };
+    cxDBTextEdit1->setText(cp1252::toUnicode(text("DESCRIZIONE")));
+    cxDBCheckBox1->setChecked(text("FINACTIVE") == "1");
+    bool ok = false;
+    const int criterio = text("CRITERIO").toInt(&ok);
+    cxDBImageComboBox1->setCurrentIndex(ok ? cxDBImageComboBox1->findData(criterio) : -1);
+    QString message = cp1252::toUnicode(text("MESSAGGIO"));
+    message.replace(u"\r\n"_s, u"\n"_s);
+    cxDBMemo1->setPlainText(message);
+    const auto selectCode = [](QComboBox* combo, const QByteArray& code) {
+        int index = combo->findData(code);
+        if (index < 0) {
+            combo->addItem(QString::fromLatin1(code), code); // a code without a row of its own
+            index = combo->count() - 1;
+        }
+        combo->setCurrentIndex(index);
+    };
+    selectCode(cxDBLookupComboBox1, text("UTENTE"));
+    selectCode(cxDBLookupComboBox2, text("POSTAZIONE"));
+    for (QWidget* w : {static_cast<QWidget*>(cxDBTextEdit1), static_cast<QWidget*>(cxDBCheckBox1),
+                       static_cast<QWidget*>(cxDBImageComboBox1), static_cast<QWidget*>(cxDBMemo1),
+                       static_cast<QWidget*>(cxDBLookupComboBox1), static_cast<QWidget*>(cxDBLookupComboBox2)})
+        w->setEnabled(hasRow);
+    m_loadingRow = false;
+}
+
+void TRicorrImpDlg::selectCurrentInGrid() {
+    const qsizetype recNo = m_dm.IBRicorr.Active() ? m_dm.IBRicorr.RecNo() : -1;
+    const QModelIndex proxy = recNo < 0 ? QModelIndex() : m_sorted->mapFromSource(m_model->index(int(recNo), 0));
+    if (proxy.row() == cxGrid1->currentIndex().row() && proxy.isValid() == cxGrid1->currentIndex().isValid())
+        return;
+    const bool loading = m_loadingRow;
+    m_loadingRow = true;
+    cxGrid1->setCurrentIndex(proxy);
+    if (proxy.isValid())
+        cxGrid1->scrollTo(proxy);
+    m_loadingRow = loading;
+}
+
+void TRicorrImpDlg::gridRowActivated() {
+    if (m_loadingRow)
+        return;
+    const QModelIndex current = cxGrid1->currentIndex();
+    if (!current.isValid())
+        return;
+    const int row = m_sorted->mapToSource(current).row();
+    if (row == m_dm.IBRicorr.RecNo())
+        return;
+    if (!tryDataSet([&] { m_dm.IBRicorr.MoveTo(row); }))
+        selectCurrentInGrid(); // the edit of the row left behind could not be stored: stay on it
+}
+
+void TRicorrImpDlg::NavigatorClick(NavigatorButton button) {
+    fb::DataSet& ricorr = m_dm.IBRicorr;
+    if (!ricorr.Active())
+        return;
+    // Moves follow the grid's order, as the user sees the list.
+    const int count = m_sorted->rowCount();
+    const int current = cxGrid1->currentIndex().isValid() ? cxGrid1->currentIndex().row() : 0;
+    const auto moveToGridRow = [&](int gridRow) {
+        if (count == 0)
+            return;
+        const int row = m_sorted->mapToSource(m_sorted->index(std::clamp(gridRow, 0, count - 1), 0)).row();
+        tryDataSet([&] { ricorr.MoveTo(row); });
+    };
+    switch (button) {
+    case nbFirst:
+        moveToGridRow(0);
+        break;
+    case nbPrior:
+        moveToGridRow(current - 1);
+        break;
+    case nbNext:
+        moveToGridRow(current + 1);
+        break;
+    case nbLast:
+        moveToGridRow(count - 1);
+        break;
+    case nbInsert:
+        tryDataSet([&] { ricorr.Append(); });
+        break;
+    case nbDelete:
+        if (ricorr.RecordCount() > 0 && m_boxes.question(u"Eliminare il record?"_s))
+            tryDataSet([&] { ricorr.Delete(); });
+        break;
+    case nbEdit:
+        tryDataSet([&] { ricorr.Edit(); });
+        break;
+    case nbPost:
+        tryDataSet([&] { ricorr.Post(); });
+        break;
+    case nbCancel:
+        ricorr.Cancel();
+        break;
+    case nbRefresh:
+        tryDataSet([&] {
+            ricorr.Post();
+            ricorr.Open();
+        });
+        break;
+    }
+}
+
+void TRicorrImpDlg::editField(const char* field, const QByteArray& value) {
+    if (m_loadingRow)
+        return;
+    tryDataSet([&] {
+        fb::DataSet& ricorr = m_dm.IBRicorr;
+        if (!ricorr.Modified())
+            ricorr.Edit();
+        ricorr.SetFieldValue(field, fb::Value::fromText(value));
+    });
+}
+
+bool TRicorrImpDlg::tryDataSet(const std::function<void()>& change) {
+    try {
+        change();
+        return true;
+    } catch (const fb::FbError& e) {
+        qCWarning(lcReminders).noquote() << "reminders editor:" << QString::fromLocal8Bit(e.what()).simplified();
+        if (e.isLockConflict()) {
+            m_boxes.error(u"Il promemoria è in modifica su un'altra postazione e non è stato salvato.\n"
+                          u"Le modifiche restano nella finestra: riprovare più tardi oppure annullarle."_s);
+        } else {
+            m_boxes.error(QString::fromLocal8Bit(e.what()));
+        }
+    } catch (const std::exception& e) {
+        qCWarning(lcReminders).noquote() << "reminders editor:" << e.what();
+        m_boxes.error(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}
+
+bool TRicorrImpDlg::FormCloseQuery(bool ok) {
+    fb::DataSet& ricorr = m_dm.IBRicorr;
+    fb::Connection& connection = m_dm.IBDatabaseConfig;
+    if (ok) {
+        return tryDataSet([&] {
+            if (ricorr.Modified())
+                ricorr.Post();
+            if (connection.InTransaction())
+                connection.CommitRetaining();
+        });
+    }
+    ricorr.Cancel();
+    try {
+        if (connection.Connected() && connection.InTransaction())
+            connection.transaction().rollbackRetaining();
+    } catch (const std::exception& e) {
+        qCWarning(lcReminders).noquote() << "cannot roll back the reminders' changes:" << e.what();
+    }
+    return true;
+}
+
+void TRicorrImpDlg::done(int result) {
+    if (!FormCloseQuery(result == QDialog::Accepted))
+        return;
+    QDialog::done(result);
+}
+
+} // namespace vestrel::reminders
