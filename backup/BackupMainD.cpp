@@ -15,7 +15,7 @@ void LogRunFailure(const QByteArray& message) {
     }
 }
 
-TVEBackup::TVEBackup(const BackupClock& clock, QObject* parent)
+TVEBackup::TVEBackup(const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_clock(clock)
     , m_gate(std::make_unique<BackupDayGate>(clock.now())) {}

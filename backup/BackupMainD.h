@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backup/BackupClock.h"
+#include "platform/Clock.h"
 #include "backup/BackupSchedule.h"
 #include "backup/backupFunction.h"
 #include "components/MessageTimer.h"
@@ -31,7 +31,7 @@ public:
 
     using RunPlanFn = std::function<BackupRunResult(const BackupRunOptions&)>;
 
-    explicit TVEBackup(const BackupClock& clock, QObject* parent = nullptr);
+    explicit TVEBackup(const Clock& clock, QObject* parent = nullptr);
     ~TVEBackup() override;
 
     // Writes the start line, runs the service loop until a stop request, writes the stop line. A
@@ -55,7 +55,7 @@ public:
     void setPauseMs(int ms) { m_pauseMs = ms; }
 
 private:
-    const BackupClock& m_clock;
+    const Clock& m_clock;
     std::unique_ptr<TMessageTimer> m_backupTimer;
     std::unique_ptr<BackupDayGate> m_gate;
     QEventLoop* m_loop = nullptr; // the loop of ServiceExecute while it runs

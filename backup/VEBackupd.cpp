@@ -41,7 +41,7 @@ int runNow(int pauseMs) {
 // The service thread runs the service object; this (main) thread only turns signals into a stop
 // request, as the service control manager's dispatcher does on Windows.
 int runService(int pauseMs) {
-    SystemBackupClock clock;
+    SystemClock clock;
     TVEBackup service(clock);
     service.setPauseMs(pauseMs);
     int status = 0;

@@ -58,6 +58,23 @@ QByteArray fromUnicode(const QString& text) {
     return bytes;
 }
 
+QStringList unrepresentable(const QString& text) {
+    QStringList found;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        qsizetype length = 1;
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            length = 2;
+        if (length == 1 && !c.isSurrogate() && toByte(c.unicode()) >= 0)
+            continue;
+        const QString character = text.mid(i, length);
+        if (!found.contains(character))
+            found.append(character);
+        i += length - 1;
+    }
+    return found;
+}
+
 bool equalsIgnoreCase(const QByteArray& a, const QByteArray& b) {
     if (a.size() != b.size())
         return false;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Every byte on disk, on the wire and in the registry store is Windows-1252. Data stays as bytes
 // inside the platform layer and the program rules; it becomes a QString only where a widget shows it.
@@ -13,6 +14,12 @@ QString toUnicode(const QByteArray& bytes);
 
 // Text to bytes. Characters that cp1252 cannot hold become '?'.
 QByteArray fromUnicode(const QString& text);
+
+// The characters of `text` that cp1252 cannot hold, each once, in the order they first appear (a
+// character outside the Basic Multilingual Plane counts as one). Empty when all of `text` fits.
+// Text a user types is checked with this where it is typed, so that no '?' is ever stored in place
+// of what the user wrote.
+QStringList unrepresentable(const QString& text);
 
 // Whether two cp1252 names are equal without regard to case ("Count" and "count", "Perché" and
 // "PERCHÉ"), as Windows compares INI section, key and registry names.

@@ -2,7 +2,7 @@
 
 #include "fb/Connection.h"
 #include "fb/DataSet.h"
-#include "reminders/Clock.h"
+#include "platform/Clock.h"
 #include "reminders/DatabaseSettings.h"
 #include "reminders/MemTable.h"
 #include "reminders/ReminderFilters.h"

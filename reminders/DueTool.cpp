@@ -4,7 +4,7 @@
 #include "fb/Query.h"
 #include "platform/Cp1252.h"
 #include "platform/ProgramDir.h"
-#include "reminders/Clock.h"
+#include "platform/Clock.h"
 #include "reminders/DatabaseSettings.h"
 #include "reminders/DismissalRecord.h"
 #include "reminders/MemTable.h"

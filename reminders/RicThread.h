@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fb/RowSource.h"
-#include "reminders/Clock.h"
+#include "platform/Clock.h"
 #include "reminders/DismissalRecord.h"
 #include "reminders/MemTable.h"
 #include "reminders/ReminderFilters.h"

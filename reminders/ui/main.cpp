@@ -1,7 +1,7 @@
 #include "components/ui/MessageBoxes.h"
 #include "components/ui/QtItalianTranslations.h"
 #include "platform/ShutdownSignals.h"
-#include "reminders/Clock.h"
+#include "platform/Clock.h"
 #include "reminders/ui/VERicorrMain.h"
 
 #include <QApplication>
@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
     vestrel::installQtItalianTranslations(app);
 
     vestrel::QtMessageBoxes boxes(u"Promemoria Vestrel"_s);
-    vestrel::reminders::SystemClock clock;
+    vestrel::SystemClock clock;
     vestrel::reminders::TForm1 form1(boxes, clock);
     QObject::connect(
         &form1, &vestrel::reminders::TForm1::terminateRequested, &app, [&app](int status) { app.exit(status); },

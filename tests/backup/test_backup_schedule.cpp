@@ -20,12 +20,6 @@ using namespace vestrel::backup;
 
 namespace {
 
-class TestClock final : public BackupClock {
-public:
-    QDateTime now() const override { return m_now; }
-    QDateTime m_now;
-};
-
 QDateTime at(int y, int m, int d, int hh, int mm, int ss = 0) {
     return QDateTime(QDate(y, m, d), QTime(hh, mm, ss));
 }
@@ -175,8 +169,8 @@ private slots:
         QFETCH(QList<QDateTime>, ticks);
         QFETCH(int, runs);
         writeBackupIni(ora.isEmpty() ? QByteArray() : "[Setup]\r\nOra=" + ora + "\r\n");
-        TestClock clock;
-        clock.m_now = started;
+        FixedClock clock;
+        clock.set(started);
         TVEBackup service(clock);
         int made = 0;
         service.setRunPlan([&made](const BackupRunOptions&) {
@@ -184,7 +178,7 @@ private slots:
             return BackupRunResult{};
         });
         for (const QDateTime& tick : ticks) {
-            clock.m_now = tick;
+            clock.set(tick);
             service.BackupTimerTick();
         }
         QCOMPARE(made, runs);
@@ -193,18 +187,18 @@ private slots:
 
     void noRunOnDaysOff() {
         writeBackupIni("[Setup]\r\nFreq=2\r\n[Month]\r\nDay=28\r\n");
-        TestClock clock;
-        clock.m_now = at(2026, 1, 30, 8, 0);
+        FixedClock clock;
+        clock.set(at(2026, 1, 30, 8, 0));
         TVEBackup service(clock);
         int made = 0;
         service.setRunPlan([&made](const BackupRunOptions&) {
             ++made;
             return BackupRunResult{};
         });
-        clock.m_now = at(2026, 1, 30, 9, 0);
+        clock.set(at(2026, 1, 30, 9, 0));
         service.BackupTimerTick();
         QCOMPARE(made, 0);
-        clock.m_now = at(2026, 1, 31, 9, 0);
+        clock.set(at(2026, 1, 31, 9, 0));
         service.BackupTimerTick();
         QCOMPARE(made, 1);
     }
@@ -212,8 +206,8 @@ private slots:
     // The timer rests while the plan runs and ticks again afterwards, also when the run fails; the
     // failure is one "Error " line.
     void failedRunIsLoggedAndTimerRestarts() {
-        TestClock clock;
-        clock.m_now = at(2026, 12, 7, 8, 0);
+        FixedClock clock;
+        clock.set(at(2026, 12, 7, 8, 0));
         TVEBackup service(clock);
         bool timerDuringRun = true;
         service.setRunPlan([&](const BackupRunOptions&) -> BackupRunResult {
@@ -225,7 +219,7 @@ private slots:
         service.ServiceExecute();
         QVERIFY(service.BackupTimer());
         service.BackupTimer()->SetEnabled(true);
-        clock.m_now = at(2026, 12, 7, 9, 0);
+        clock.set(at(2026, 12, 7, 9, 0));
         service.CheckBackupTime(*OpenBackupIni());
         QVERIFY(!timerDuringRun);
         const QList<QByteArray> lines = logLines();
@@ -236,8 +230,8 @@ private slots:
     // Start and stop on a real service thread: the start line, the lines of a run, the stop line; a
     // stop asked during a run ends it after the database in hand.
     void stopBetweenRuns() {
-        TestClock clock;
-        clock.m_now = at(2026, 12, 7, 9, 1);
+        FixedClock clock;
+        clock.set(at(2026, 12, 7, 9, 1));
         auto service = std::make_unique<TVEBackup>(clock);
         QSemaphore inRun;
         QSemaphore stopAsked;
@@ -276,8 +270,8 @@ private slots:
     }
 
     void startAndStopAtOnce() {
-        TestClock clock;
-        clock.m_now = at(2026, 12, 7, 9, 1);
+        FixedClock clock;
+        clock.set(at(2026, 12, 7, 9, 1));
         testing::writeFile(BackupLogPath(), "earlier line\r\n");
         TVEBackup service(clock);
         int made = 0;

@@ -48,6 +48,14 @@ private slots:
         QCOMPARE(cp1252::fromUnicode(u"perché €"_s), QByteArray("perch\xE9 \x80"));
     }
 
+    void namesTheCharactersTypedTextCannotKeep() {
+        QCOMPARE(cp1252::unrepresentable(u"Perché 5 € – “ok”"_s), QStringList());
+        // Each character once, in order; an emoji is one character, not two halves.
+        QCOMPARE(cp1252::unrepresentable(u"a→b漢→c\U0001F600"_s), (QStringList{u"→"_s, u"漢"_s, u"\U0001F600"_s}));
+        // A lone half of a surrogate pair cannot be stored either.
+        QCOMPARE(cp1252::unrepresentable(QString(QChar(0xD800))), QStringList{QString(QChar(0xD800))});
+    }
+
     void comparesNamesWithoutCase() {
         QVERIFY(cp1252::equalsIgnoreCase("Count", "count"));
         QVERIFY(cp1252::equalsIgnoreCase("PERCH\xC9", "perch\xE9"));
