@@ -39,6 +39,11 @@ if(VESTREL_FUZZ)
     target_link_options(vestrel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+# The libraries that link no widgets. A test that links only these is labelled "core": the test command
+# runs those once more in a build with AddressSanitizer and UBSan.
+set(VESTREL_WIDGET_FREE_LIBS vestrel_platform vestrel_components_core vestrel_fb vestrel_chatcore
+    vestrel_chatserver vestrel_reminders vestrel_backup vestrel_versioninfo Qt6::Core Qt6::Network)
+
 # vestrel_add_test(<name> SOURCES ... LIBS ...): one QTest program registered with CTest.
 # Tests run on the offscreen platform and with their own registry and program folders unless they set others.
 function(vestrel_add_test name)
@@ -50,4 +55,13 @@ function(vestrel_add_test name)
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VESTREL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/fixtures;VESTREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin;${ARG_ENV}"
         TIMEOUT 300)
+    set(widget_free TRUE)
+    foreach(lib IN LISTS ARG_LIBS)
+        if(NOT lib IN_LIST VESTREL_WIDGET_FREE_LIBS)
+            set(widget_free FALSE)
+        endif()
+    endforeach()
+    if(widget_free)
+        set_tests_properties(${name} PROPERTIES LABELS core)
+    endif()
 endfunction()

@@ -1,5 +1,7 @@
 #include "components/csLocale.h"
 
+#include "components/ComponentsLog.h"
+
 #include "platform/Registry.h"
 
 #include <QLocale>
@@ -36,7 +38,8 @@ std::optional<int> readStoredChoice() {
         if (stored != 0 && stored != 1)
             return std::nullopt;
         return stored;
-    } catch (const RegistryError&) {
+    } catch (const RegistryError& e) {
+        qCInfo(lcComponents).noquote() << "the stored language choice cannot be read, choosing again:" << e.what();
         return std::nullopt;
     }
 }
@@ -46,8 +49,9 @@ void storeChoice(int choice) {
         Registry registry(RegistryHive::CurrentUser);
         if (registry.OpenKey(QByteArray(csLocale::LocaleKey), true))
             registry.WriteInteger(QByteArray(csLocale::LocaleValue), choice);
-    } catch (const RegistryError&) {
+    } catch (const RegistryError& e) {
         // Not stored: the choice is made again at the next start.
+        qCWarning(lcComponents).noquote() << "cannot store the language choice:" << e.what();
     }
 }
 

@@ -77,4 +77,17 @@ private:
     T* m_p = nullptr;
 };
 
+// Runs a call that ends the life of `handle`'s interface (detach, close, rollback). When it succeeds
+// the library has already released the interface, so it is only forgotten; when it fails the
+// interface is released here, since it cannot be used again, and the error goes on to the caller.
+template <typename T, typename Call> void callFbReleasing(Ref<T>& handle, Call&& call) {
+    try {
+        callFb(std::forward<Call>(call));
+    } catch (const FbError&) {
+        handle.reset();
+        throw;
+    }
+    handle.take();
+}
+
 } // namespace vestrel::fb::detail

@@ -129,13 +129,7 @@ void Attachment::detach() {
     if (!m_handle)
         return;
     Status st;
-    try {
-        callFb([&] { m_handle->detach(st.get()); });
-    } catch (const FbError&) {
-        m_handle.reset(); // the handle is given up either way
-        throw;
-    }
-    m_handle.take(); // detach() released it
+    detail::callFbReleasing(m_handle, [&] { m_handle->detach(st.get()); });
 }
 
 void Attachment::execute(Transaction& transaction, const QByteArray& sql) {

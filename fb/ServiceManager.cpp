@@ -53,13 +53,7 @@ void ServiceManager::detach() {
     if (!m_handle)
         return;
     Status st;
-    try {
-        callFb([&] { m_handle->detach(st.get()); });
-    } catch (const FbError&) {
-        m_handle.reset();
-        throw;
-    }
-    m_handle.take(); // detach() released it
+    detail::callFbReleasing(m_handle, [&] { m_handle->detach(st.get()); });
 }
 
 void ServiceManager::startBackup(const QByteArray& database, const QByteArray& backupFile, int options) {

@@ -331,13 +331,7 @@ void Cursor::close() {
     if (!m_resultSet)
         return;
     Status st;
-    try {
-        callFb([&] { m_resultSet->close(st.get()); });
-    } catch (const FbError&) {
-        m_resultSet.reset();
-        throw;
-    }
-    m_resultSet.take();
+    detail::callFbReleasing(m_resultSet, [&] { m_resultSet->close(st.get()); });
 }
 
 bool Cursor::fetch(Row& row) {

@@ -102,13 +102,7 @@ void Transaction::commitRetaining() {
 
 void Transaction::rollback() {
     Status st;
-    try {
-        callFb([&] { checked()->rollback(st.get()); });
-    } catch (const FbError&) {
-        m_handle.reset();
-        throw;
-    }
-    m_handle.take();
+    detail::callFbReleasing(m_handle, [&] { checked()->rollback(st.get()); });
 }
 
 void Transaction::rollbackRetaining() {

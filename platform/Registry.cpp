@@ -21,7 +21,7 @@ namespace vestrel {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcRegistry, "vestrel.platform")
+Q_LOGGING_CATEGORY(lcRegistry, "vestrel.platform.registry")
 
 // A hive file beyond this size is not ours to rewrite: reading stops there and writes are refused.
 constexpr qint64 kMaxHiveSize = 64 * 1024 * 1024;

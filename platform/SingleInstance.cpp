@@ -16,7 +16,7 @@ namespace vestrel {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcPlatform, "vestrel.platform")
+Q_LOGGING_CATEGORY(lcSingleInstance, "vestrel.platform.instance")
 
 const QByteArray activateRequest = QByteArrayLiteral("activate\n");
 
@@ -63,8 +63,8 @@ bool SingleInstance::tryAcquire() {
         });
     } else {
         // Still the only instance, but a second start cannot ask this one to come to the front.
-        qCWarning(lcPlatform) << "single instance: cannot listen on local socket" << m_name << "-"
-                              << m_server->errorString() << "- a second start will not bring this window forward";
+        qCWarning(lcSingleInstance) << "single instance: cannot listen on local socket" << m_name << "-"
+                                    << m_server->errorString() << "- a second start will not bring this window forward";
     }
     return true;
 }

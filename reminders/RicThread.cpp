@@ -68,8 +68,9 @@ void ReminderEvaluation::reportSkipped(const QString& reason) const {
     QByteArray id = "?";
     try {
         id = m_ricorr.FieldByName("ID").asText();
-    } catch (const std::exception&) {
-        // The reason already says what is wrong with the row; "?" stands for its unknown ID.
+    } catch (const std::exception& e) {
+        // "?" stands for the unknown ID; the reason below says what is wrong with the row.
+        qCWarning(lcReminders).noquote() << "the ID of a skipped reminder cannot be read:" << e.what();
     }
     if (m_skipped)
         m_skipped(id, reason);
@@ -109,27 +110,24 @@ void ReminderEvaluation::IsDueYearly() {
 }
 
 void ReminderEvaluation::isDueOnDate(Shape shape) {
+    // An unreadable detail or dismissal raises to the walk, which skips the row and reports it.
     std::optional<QDate> due;
-    try {
-        const QByteArray detail = m_ricorr.FieldByName("SOTTOCRITERIO").asText();
-        qint32 first = 0;
-        qint32 second = 0;
-        switch (shape) {
-        case Shape::Weekly:
-            ScanFormatted(detail, "%d", {&first});
-            due = WeeklyDueDate(m_today, first);
-            break;
-        case Shape::Monthly:
-            ScanFormatted(detail, "%d", {&first});
-            due = MonthlyDueDate(m_today, first);
-            break;
-        case Shape::Yearly:
-            ScanFormatted(detail, "%d %d", {&first, &second});
-            due = YearlyDueDate(m_today, first, second);
-            break;
-        }
-    } catch (const std::exception&) {
-        return; // an unreadable detail makes the row not due
+    const QByteArray detail = m_ricorr.FieldByName("SOTTOCRITERIO").asText();
+    qint32 first = 0;
+    qint32 second = 0;
+    switch (shape) {
+    case Shape::Weekly:
+        ScanFormatted(detail, "%d", {&first});
+        due = WeeklyDueDate(m_today, first);
+        break;
+    case Shape::Monthly:
+        ScanFormatted(detail, "%d", {&first});
+        due = MonthlyDueDate(m_today, first);
+        break;
+    case Shape::Yearly:
+        ScanFormatted(detail, "%d %d", {&first, &second});
+        due = YearlyDueDate(m_today, first, second);
+        break;
     }
     if (!due || m_today < *due)
         return;
@@ -139,13 +137,7 @@ void ReminderEvaluation::isDueOnDate(Shape shape) {
         AddDueReminder();
         return;
     }
-    QDate dismissed;
-    try {
-        dismissed = m_alert.ReadDate(id);
-    } catch (const std::exception&) {
-        return; // an unreadable dismissal makes the row not due
-    }
-    if (dismissed < *due)
+    if (m_alert.ReadDate(id) < *due)
         AddDueReminder();
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything in build-test/, runs every test, checks the Debian packages
-# made from that build, then runs every fuzzer.
+# Installs what is missing, builds everything in build-test/, runs every test, runs the widget-free tests
+# again under AddressSanitizer and UBSan (build-asan/), checks the Debian packages made from the first
+# build, then runs every fuzzer.
 # Usage: scripts/test.sh [extra ctest arguments]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +19,16 @@ export QT_QPA_PLATFORM=offscreen
 # The server was started above: tests that need it fail instead of skipping when it does not answer.
 export VESTREL_REQUIRE_FIREBIRD_SERVER=1
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+
+# The widget-free tests once more, built with AddressSanitizer and UBSan: a memory or undefined-behaviour
+# fault that happens to pass in the optimised build fails here.
+asan=${VESTREL_ASAN_BUILD_DIR:-$root/build-asan}
+cmake -S . -B "$asan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_SANITIZE=ON -DVESTREL_TESTS=ON \
+    -DVESTREL_BENCH=OFF >/dev/null
+mapfile -t core_tests < <(ctest --test-dir "$asan" -N -L core | sed -n 's/^ *Test *#[0-9]*: *//p')
+cmake --build "$asan" --parallel "$(nproc)" --target "${core_tests[@]}"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$asan" --output-on-failure --timeout 600 -L core
 
 # The packages of the same build, unpacked into a temporary root, with the installed programs tried there.
 scripts/package-check.sh "$build"

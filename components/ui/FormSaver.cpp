@@ -1,5 +1,6 @@
 #include "components/ui/FormSaver.h"
 
+#include "components/ComponentsLog.h"
 #include "components/RegistryIniFile.h"
 #include "components/ui/QtDesktopScreen.h"
 #include "platform/Cp1252.h"
@@ -230,8 +231,9 @@ void TFormSaver::RestoreLayout() {
             control->resize(std::max(0, width), std::max(0, height));
             control->setVisible(visible != 0);
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
         // A damaged or unreadable store ends the restore; the form keeps what it has so far.
+        qCWarning(lcComponents).noquote() << "cannot restore the layout of" << m_form->objectName() << "-" << e.what();
     }
 }
 
@@ -272,8 +274,9 @@ void TFormSaver::SaveLayout() {
                                                      {"Align", control->property(kAlignProperty).toInt()},
                                                      {"Visible", control->isHidden() ? 0 : 1}});
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
         // A store that cannot be written keeps its previous layout; closing the form goes on.
+        qCWarning(lcComponents).noquote() << "cannot save the layout of" << m_formName << "-" << e.what();
     }
 }
 

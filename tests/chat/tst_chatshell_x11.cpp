@@ -12,6 +12,7 @@
 #include "components/ui/SlidePopUp.h"
 #include "components/ui/TrayIcon.h"
 #include "platform/ProgramDir.h"
+#include "tests/support/RealDesktop.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,14 +28,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-void save(const QPixmap& picture, const QString& name) {
-    const QString dir = qEnvironmentVariable("VESTREL_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    QVERIFY(picture.save(QDir(dir).filePath(name)));
-}
-
 class SilentSound : public NotifySound {
 public:
     int played = 0;
@@ -47,14 +40,14 @@ class TestChatShellX11 : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        if (QGuiApplication::platformName() != u"xcb"_s)
+        if (!vestrel::testing::onRealDisplay())
             QSKIP("needs a real X display (run under run-under-xvfb.sh)");
         QVERIFY(m_dir.isValid());
         qputenv("VESTREL_PROGRAM_DIR", m_dir.filePath(u"prog"_s).toLocal8Bit());
         qputenv("VESTREL_REGISTRY_DIR", m_dir.filePath(u"reg"_s).toLocal8Bit());
         QDir(m_dir.path()).mkpath(u"prog"_s);
         QDir(m_dir.path()).mkpath(u"reg"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 20000);
+        QVERIFY(vestrel::testing::waitForTray());
     }
 
     void startedHiddenAMessageRaisesOnePopup() {
@@ -99,7 +92,7 @@ private slots:
                                   5000);
         QCOMPARE(sound.played, 1);
         QTest::qWait(300);
-        save(QGuiApplication::primaryScreen()->grabWindow(0), u"chat-popup.png"_s);
+        vestrel::testing::saveScreenshot(vestrel::testing::grabScreen(), u"chat-popup.png"_s);
 
         // The link shows the window; the popup closes.
         popup->lblTextClick();
@@ -107,13 +100,13 @@ private slots:
         QTRY_VERIFY(openSlidePopUps().isEmpty());
         QVERIFY(QTest::qWaitForWindowExposed(&shell.window()));
         QTest::qWait(300);
-        save(shell.window().grab(), u"chat-window.png"_s);
+        vestrel::testing::saveScreenshot(shell.window().grab(), u"chat-window.png"_s);
 
         TForm1 settings(
             config, [] { return QByteArray("pc-anna"); }, &shell.window());
         settings.show();
         QVERIFY(QTest::qWaitForWindowExposed(&settings));
-        save(settings.grab(), u"chat-settings.png"_s);
+        vestrel::testing::saveScreenshot(settings.grab(), u"chat-settings.png"_s);
         settings.reject();
 
         TCreaGruppi editor(boxes, &shell.window());
@@ -122,7 +115,7 @@ private slots:
         editor.Edit1->setText(u"Ufficio"_s);
         editor.show();
         QVERIFY(QTest::qWaitForWindowExposed(&editor));
-        save(editor.grab(), u"chat-group-editor.png"_s);
+        vestrel::testing::saveScreenshot(editor.grab(), u"chat-group-editor.png"_s);
         editor.reject();
         shell.window().FormCloseQuery();
     }

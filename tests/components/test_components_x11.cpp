@@ -5,6 +5,7 @@
 #include "components/ui/SlidePopUp.h"
 #include "components/ui/TrayIcon.h"
 #include "tests/components/ShowPopUp.h"
+#include "tests/support/RealDesktop.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,22 +19,13 @@
 #include <QWindow>
 
 using namespace vestrel;
+using namespace vestrel::testing;
 using namespace Qt::StringLiterals;
 
 namespace {
 
 void screenshot(const QString& name) {
-    const QString dir = qEnvironmentVariable("VESTREL_SCREENSHOT_DIR");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
-    QVERIFY(shot.save(QDir(dir).filePath(name)));
-}
-
-// The run without a tray says so; every other run expects one.
-bool trayExpected() {
-    return qEnvironmentVariable("VESTREL_XVFB_NO_TRAY") != u"1"_s;
+    testing::saveScreenshot(testing::grabScreen(), name);
 }
 
 // The tray's balloon is a top-level tool tip window of the toolkit while it shows.
@@ -70,7 +62,7 @@ class TestComponentsX11 : public QObject {
 
 private slots:
     void initTestCase() {
-        if (QGuiApplication::platformName() != u"xcb"_s)
+        if (!onRealDisplay())
             QSKIP("needs a real X display (run under run-under-xvfb.sh)");
     }
 
@@ -137,12 +129,13 @@ private slots:
     void theTrayIsThereWhenThePanelHasOne() {
         // The panel may register its tray a moment after it reserved its strip: wait for it, but a tray
         // that was expected and never comes is a failure, not the other branch of a test.
-        QTRY_COMPARE_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), trayExpected(), 20000);
+        QCOMPARE(waitForTray(trayExpected() ? 20000 : 2000), trayExpected());
     }
 
     void balloonsOnTheRealTray() {
         if (!trayExpected())
             QSKIP("the panel has no tray");
+        QVERIFY(waitForTray());
         QWidget form;
         TTrayIcon icon(&form);
         QPixmap pixmap(22, 22);

@@ -83,6 +83,7 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_path;
     Attachment m_att;
+    QList<QByteArray> m_skipped; // IDs the last evaluate() reported as skipped
 };
 
 void TestEvaluation::initTestCase() {
@@ -129,7 +130,10 @@ MemTable TestEvaluation::evaluate(QDate today, const ReminderFilters& filters, c
     ricorr.Open();
     MemTable table;
     FixedClock clock(today);
-    ReminderEvaluation(table, ricorr, filters, clock).Execute([] { return false; });
+    m_skipped.clear();
+    ReminderEvaluation evaluation(table, ricorr, filters, clock);
+    evaluation.setSkippedRowReport([this](const QByteArray& id, const QString&) { m_skipped.append(id); });
+    evaluation.Execute([] { return false; });
     return table;
 }
 
@@ -255,11 +259,13 @@ void TestEvaluation::badRowsAreSkipped() {
                           "select ID, POSTAZIONE, UTENTE, DESCRIZIONE, MESSAGGIO, SOTTOCRITERIO, FINACTIVE, "
                           "iif(ID = 1, 'uno', CRITERIO) as CRITERIO from RICORRENZE order by ID")),
              (QList<qint32>{2, 3}));
-    // Without SOTTOCRITERIO the weekly row is not due, the daily ones still are.
+    QCOMPARE(m_skipped, QList<QByteArray>{"1"});
+    // Without SOTTOCRITERIO the weekly row is skipped and reported, the daily ones are still due.
     QCOMPARE(ids(evaluate(QDate(2024, 3, 15), {},
                           "select ID, POSTAZIONE, UTENTE, DESCRIZIONE, MESSAGGIO, CRITERIO, FINACTIVE "
                           "from RICORRENZE order by ID")),
              (QList<qint32>{1, 3}));
+    QCOMPARE(m_skipped, QList<QByteArray>{"2"});
 }
 
 void TestEvaluation::badDismissalValues() {
@@ -308,8 +314,9 @@ void TestEvaluation::dismissalsOfOtherTypesSkipTheRow() {
     ReminderEvaluation evaluation(table, ricorr, {}, clock);
     evaluation.setSkippedRowReport([&](const QByteArray& id, const QString&) { skipped.append(id); });
     evaluation.Execute([] { return false; });
-    QCOMPARE(ids(table), (QList<qint32>{3})); // the monthly row's unreadable dismissal makes it not due
-    QCOMPARE(skipped, (QList<QByteArray>{"1"}));
+    QCOMPARE(ids(table), (QList<qint32>{3}));
+    // The monthly row's unreadable dismissal is reported like the daily row's.
+    QCOMPARE(skipped, (QList<QByteArray>{"1", "2"}));
 }
 
 void TestEvaluation::aMessageThatCannotBeReadSkipsOnlyItsRow() {
