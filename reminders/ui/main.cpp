@@ -1,7 +1,8 @@
 #include "components/ui/MessageBoxes.h"
 #include "components/ui/QtItalianTranslations.h"
-#include "platform/ShutdownSignals.h"
+#include "fb/LockFolder.h"
 #include "platform/Clock.h"
+#include "platform/ShutdownSignals.h"
 #include "reminders/ui/VERicorrMain.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 using namespace Qt::StringLiterals;
 
 int main(int argc, char* argv[]) {
+    vestrel::fb::chooseEmbeddedLockFolder();
     QApplication app(argc, argv);
     app.setApplicationName(u"VERicorr"_s);
     app.setQuitOnLastWindowClosed(false); // popups and dialogs come and go; the data module ends the run
