@@ -45,7 +45,7 @@ public:
 // hold removes the user's key instead, and every write drops the user's keys that have come to equal
 // the defaults, so a default the administrator changes later reaches the user. EraseSection and
 // DeleteKey remove the user's keys, and the defaults' show again. The defaults are never written; the
-// copy and its folder are made at the first write that stores something.
+// copy's folder is made at the first write, the copy itself at the first write that stores something.
 class IniFile {
 public:
     // `path` may use "\" as separator and may double it ("dir\\gruppi.ini"); both are accepted.
