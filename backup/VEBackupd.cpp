@@ -4,6 +4,7 @@
 #include "backup/BackupLog.h"
 #include "backup/BackupLogging.h"
 #include "backup/BackupMainD.h"
+#include "fb/LockFolder.h"
 #include "platform/ShutdownSignals.h"
 
 #ifdef _WIN32
@@ -85,6 +86,7 @@ int runService(int pauseMs) {
 } // namespace vestrel::backup
 
 int main(int argc, char* argv[]) {
+    vestrel::fb::chooseEmbeddedLockFolder();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"VEBackupd"_s);
 

@@ -36,12 +36,8 @@ bool canHoldGroupName(const QByteArray& name) {
     return !sameTextIgnoringCase(name, ListSection);
 }
 
-QString groupFilePath() {
-    return programFileToRead(QString::fromLatin1(FileName));
-}
-
-QString writableGroupFilePath() {
-    return programFileToWrite(QString::fromLatin1(FileName));
+IniFile openGroupFile() {
+    return programIniFile(QString::fromLatin1(FileName));
 }
 
 QByteArrayList LoadGroupList(const IniFile& ini) {
@@ -56,6 +52,8 @@ void SaveGroupList(IniFile& ini, const QByteArrayList& names) {
         ini.WriteString(ListSection, QByteArray::number(i), names[i]);
         ini.WriteInteger(ListSection, "Count", i);
     }
+    if (names.isEmpty() && ini.SectionExists(ListSection))
+        ini.WriteInteger(ListSection, "Count", -1);
 }
 
 QByteArrayList LoadGroupMembers(const IniFile& ini, const QByteArray& name) {

@@ -22,15 +22,15 @@ inline constexpr char ListSection[] = "GRCREATI";
 // (the file would lose them), and not the name of the group list itself.
 bool canHoldGroupName(const QByteArray& name);
 
-// The group file to read: beside the program, or the user's own copy once the program is installed.
-QString groupFilePath();
-// The group file to change, made from the one beside the program on first use once the program is
-// installed (see programFileToWrite); raises ProgramFileError when that copy cannot be made.
-QString writableGroupFilePath();
+// The group file: beside the program, or the user's own copy over it once the program is installed
+// (see programIniFile).
+IniFile openGroupFile();
 
 // The group names in stored order; empty without a "GRCREATI" section or with a negative count.
 // A missing or non-numeric "Count" raises ConversionError.
 QByteArrayList LoadGroupList(const IniFile& ini);
+// With no names the section goes; in a user's copy where the administrator's list would then show
+// through, "Count" = -1 keeps the list empty.
 void SaveGroupList(IniFile& ini, const QByteArrayList& names);
 // The members of group `name` in index order, none when its last index ("count") is negative; a
 // missing member key gives an empty nick. A missing or non-numeric "count" raises ConversionError.

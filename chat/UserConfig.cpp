@@ -62,7 +62,7 @@ QString saveRegistryValues(const TUserConfig& config) {
 
 TUserConfig load() {
     TUserConfig config;
-    const IniFile ini(programFileToRead(QString::fromLatin1(IniFileName)));
+    const IniFile ini = programIniFile(QString::fromLatin1(IniFileName));
     for (const IniSetting& setting : iniSettings)
         config.*setting.field = ini.ReadString(setting.section, setting.key, QByteArray());
 
@@ -93,7 +93,7 @@ void save(const TUserConfig& config) {
     // Each part is saved even when the other cannot be, so only what truly cannot be stored is lost.
     QStringList failures;
     try {
-        IniFile ini(programFileToWrite(QString::fromLatin1(IniFileName)));
+        IniFile ini = programIniFile(QString::fromLatin1(IniFileName));
         for (const IniSetting& setting : iniSettings)
             ini.WriteString(setting.section, setting.key, config.*setting.field);
     } catch (const std::runtime_error& failure) {

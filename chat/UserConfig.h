@@ -26,7 +26,7 @@ inline bool isOn(const QByteArray& flag) {
 }
 
 // Where the settings live: the server and port in "DovuziZez.ini" beside the program (the user's own
-// copy once the program is installed, see programFileToWrite), the rest in the registry key below; each
+// copy over it once the program is installed, see programIniFile), the rest in the registry key below; each
 // entry of one table names its place and its default.
 namespace UserConfigStore {
 

@@ -1,9 +1,15 @@
 #include "fb/Api.h"
 
+#include "fb/LockFolder.h"
+
 namespace vestrel::fb::detail {
 
 Firebird::IMaster* master() {
-    static Firebird::IMaster* const instance = Firebird::fb_get_master_interface();
+    // The engine reads its lock folder when it first opens a database, after this.
+    static Firebird::IMaster* const instance = [] {
+        chooseEmbeddedLockFolder();
+        return Firebird::fb_get_master_interface();
+    }();
     return instance;
 }
 

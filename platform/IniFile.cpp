@@ -9,6 +9,8 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 using namespace Qt::StringLiterals;
 
@@ -35,6 +37,11 @@ QByteArray singleLine(QByteArray text) {
     return text;
 }
 
+// What a reader gets back for a value written as `value`.
+QByteArray readBack(const QByteArray& value) {
+    return initext::valueOf(initext::Line{'=' + value, initext::Line::Kind::Key, {}, {}});
+}
+
 } // namespace
 
 IniFile::IniFile(const QString& path)
@@ -42,6 +49,15 @@ IniFile::IniFile(const QString& path)
     , m_localPath(localPath(path)) {
     load();
 }
+
+IniFile::IniFile(const QString& path, const QString& defaultsPath)
+    : IniFile(path) {
+    m_defaults = std::make_unique<const IniFile>(defaultsPath);
+}
+
+IniFile::IniFile(IniFile&&) noexcept = default;
+IniFile& IniFile::operator=(IniFile&&) noexcept = default;
+IniFile::~IniFile() = default;
 
 void IniFile::load() const {
     m_lines.clear();
@@ -101,6 +117,16 @@ void IniFile::save() {
 
 // `change` returns whether it changed anything; an unchanged file is not rewritten.
 template <typename Change> void IniFile::modify(Change&& change) {
+    // A user's copy may be the first file in its folder.
+    if (m_defaults) {
+        const QString folder = QFileInfo(m_localPath).absolutePath();
+        std::error_code error;
+        std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+        if (error)
+            throw IniWriteError(QFile::encodeName(u"Cannot write %1: cannot create the folder %2: %3"_s.arg(
+                                                      m_path, folder, QString::fromStdString(error.message())))
+                                    .toStdString());
+    }
     // Every write rereads the file and replaces it under a lock that our other writers honour, so a
     // change made by another process between our read and our rename is never overwritten.
     FileLock lock(m_localPath);
@@ -109,7 +135,9 @@ template <typename Change> void IniFile::modify(Change&& change) {
         throw IniWriteError(QFile::encodeName(u"Cannot write %1: %2"_s.arg(m_path, lock.errorString())).toStdString());
     }
     load();
-    if (!change()) {
+    bool changed = change();
+    changed = dropKeysEqualToDefaults() || changed;
+    if (!changed) {
         lock.removeIfCreated();
         return;
     }
@@ -152,6 +180,14 @@ qsizetype IniFile::findKey(const QByteArray& section, const QByteArray& key) con
 }
 
 std::optional<QByteArray> IniFile::value(const QByteArray& section, const QByteArray& key) const {
+    if (std::optional<QByteArray> own = ownValue(section, key))
+        return own;
+    if (m_defaults)
+        return m_defaults->value(section, key);
+    return std::nullopt;
+}
+
+std::optional<QByteArray> IniFile::ownValue(const QByteArray& section, const QByteArray& key) const {
     refresh();
     const qsizetype i = findKey(section.trimmed(), key.trimmed());
     if (i < 0 || m_lines[i].kind == Line::Kind::Name)
@@ -213,6 +249,11 @@ void IniFile::WriteString(const QByteArray& section, const QByteArray& key, cons
         throw IniWriteError("Section name '" + cleanSection.toStdString() + "' cannot be stored: it holds ']'");
     if (isUnreadableKey(cleanKey))
         throw IniWriteError("Key name '" + cleanKey.toStdString() + "' cannot be stored");
+    if (m_defaults && m_defaults->value(cleanSection, cleanKey) == readBack(cleanValue)) {
+        // The user's copy keeps no value of its own for this key.
+        modify([&] { return removeKeyLines(cleanSection, cleanKey); });
+        return;
+    }
     modify([&] {
         const qsizetype existing = findKey(cleanSection, cleanKey);
         if (existing >= 0) {
@@ -273,16 +314,77 @@ void IniFile::EraseSection(const QByteArray& section) {
 }
 
 void IniFile::DeleteKey(const QByteArray& section, const QByteArray& key) {
-    const QByteArray name = key.trimmed();
-    eraseInSection(section.trimmed(), [&](const Line& line) {
-        return (line.kind == Line::Kind::Key || line.kind == Line::Kind::Name) &&
-               cp1252::equalsIgnoreCase(line.name, name);
-    });
+    const QByteArray sectionName = section.trimmed();
+    const QByteArray keyName = key.trimmed();
+    modify([&] { return removeKeyLines(sectionName, keyName); });
+}
+
+bool IniFile::removeKeyLines(const QByteArray& section, const QByteArray& key) {
+    bool inSection = section.isEmpty();
+    return std::erase_if(m_lines, [&](const Line& line) {
+               if (line.kind == Line::Kind::Section)
+                   inSection = cp1252::equalsIgnoreCase(line.name, section);
+               return inSection && (line.kind == Line::Kind::Key || line.kind == Line::Kind::Name) &&
+                      cp1252::equalsIgnoreCase(line.name, key);
+           }) > 0;
+}
+
+bool IniFile::dropKeysEqualToDefaults() {
+    if (!m_defaults)
+        return false;
+    // The keys a read finds in this copy (the first line of a name in the first copy of a section)
+    // whose value the defaults hold as well.
+    std::vector<std::pair<QByteArray, QByteArray>> same;
+    QByteArray section;
+    for (qsizetype i = 0; i < qsizetype(m_lines.size()); ++i) {
+        const Line& line = m_lines[i];
+        if (line.kind == Line::Kind::Section)
+            section = line.name;
+        else if (line.kind == Line::Kind::Key && findKey(section, line.name) == i &&
+                 m_defaults->value(section, line.name) == initext::valueOf(line))
+            same.emplace_back(section, line.name);
+    }
+    if (same.empty())
+        return false;
+    for (const auto& [sectionName, key] : same)
+        removeKeyLines(sectionName, key);
+    // A header left with nothing but blank lines below it goes too.
+    const auto blank = [](const Line& line) {
+        return line.kind == Line::Kind::Other && line.raw.trimmed().isEmpty();
+    };
+    for (qsizetype i = qsizetype(m_lines.size()) - 1; i >= 0; --i) {
+        if (m_lines[i].kind != Line::Kind::Section)
+            continue;
+        const bool emptied = std::any_of(same.begin(), same.end(), [&](const auto& entry) {
+            return cp1252::equalsIgnoreCase(entry.first, m_lines[i].name);
+        });
+        qsizetype end = i + 1;
+        while (end < qsizetype(m_lines.size()) && blank(m_lines[end]))
+            ++end;
+        if (emptied && (end == qsizetype(m_lines.size()) || m_lines[end].kind == Line::Kind::Section))
+            m_lines.erase(m_lines.begin() + i, m_lines.begin() + end);
+    }
+    while (!m_lines.empty() && blank(m_lines.back()))
+        m_lines.pop_back();
+    return true;
 }
 
 // Every key line of the section's first copy, in file order: names that differ only in case are
 // different files to the backup plan on this system, and the profile functions list repeated ones too.
 QByteArrayList IniFile::ReadSection(const QByteArray& section) const {
+    QByteArrayList keys = ownKeys(section);
+    if (m_defaults) {
+        const QByteArrayList own = keys;
+        for (const QByteArray& key : m_defaults->ReadSection(section)) {
+            if (std::none_of(own.begin(), own.end(),
+                             [&](const QByteArray& k) { return cp1252::equalsIgnoreCase(k, key); }))
+                keys.append(key);
+        }
+    }
+    return keys;
+}
+
+QByteArrayList IniFile::ownKeys(const QByteArray& section) const {
     refresh();
     QByteArrayList keys;
     const SectionRange range = firstCopy(section.trimmed());
@@ -295,6 +397,19 @@ QByteArrayList IniFile::ReadSection(const QByteArray& section) const {
 
 // Every header in file order, repeated ones included, as the profile functions list them.
 QByteArrayList IniFile::ReadSections() const {
+    QByteArrayList sections = ownSections();
+    if (m_defaults) {
+        const QByteArrayList own = sections;
+        for (const QByteArray& section : m_defaults->ReadSections()) {
+            if (std::none_of(own.begin(), own.end(),
+                             [&](const QByteArray& s) { return cp1252::equalsIgnoreCase(s, section); }))
+                sections.append(section);
+        }
+    }
+    return sections;
+}
+
+QByteArrayList IniFile::ownSections() const {
     refresh();
     QByteArrayList sections;
     for (const Line& line : m_lines) {

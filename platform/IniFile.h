@@ -8,6 +8,7 @@
 #include "platform/FileStamp.h"
 #include "platform/IniText.h"
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -38,10 +39,22 @@ public:
 // and the file's line endings (CR LF for new files), under an advisory lock that every writer of ours
 // takes around its reread and rename, so writers in several processes lose nothing.
 // Names and values are cp1252 bytes. An object caches the parsed file: use one object per thread.
+//
+// A user's own copy over defaults (the second constructor) holds only what the user changed: a read
+// takes the user's key when the copy has it, else the defaults' key; a write of the value the defaults
+// hold removes the user's key instead, and every write drops the user's keys that have come to equal
+// the defaults, so a default the administrator changes later reaches the user. EraseSection and
+// DeleteKey remove the user's keys, and the defaults' show again. The defaults are never written; the
+// copy's folder is made at the first write, the copy itself at the first write that stores something.
 class IniFile {
 public:
     // `path` may use "\" as separator and may double it ("dir\\gruppi.ini"); both are accepted.
     explicit IniFile(const QString& path);
+    // The user's copy `path` over the file `defaultsPath`.
+    IniFile(const QString& path, const QString& defaultsPath);
+    IniFile(IniFile&&) noexcept;
+    IniFile& operator=(IniFile&&) noexcept;
+    ~IniFile();
 
     QString FileName() const { return m_path; }
 
@@ -61,9 +74,10 @@ public:
     void EraseSection(const QByteArray& section);
     void DeleteKey(const QByteArray& section, const QByteArray& key);
 
-    // Key names of a section in file order, every key line (empty when the section is missing).
+    // Key names of a section in file order, every key line (empty when the section is missing); over
+    // defaults, the user's keys and then the defaults' keys the user's copy does not have.
     QByteArrayList ReadSection(const QByteArray& section) const;
-    // Section names in file order, every header.
+    // Section names in file order, every header; over defaults, the defaults' sections follow.
     QByteArrayList ReadSections() const;
     // A section exists when it holds at least one key; a bare header does not count.
     bool SectionExists(const QByteArray& section) const;
@@ -86,7 +100,16 @@ private:
     mutable FileStamp m_stamp;
     // The file changed too recently for its stamp to tell a later change apart: reread anyway.
     mutable bool m_racy = false;
-    mutable bool m_unreadable = false; // the file exists but could not be read whole: never rewrite it
+    mutable bool m_unreadable = false;         // the file exists but could not be read whole: never rewrite it
+    std::unique_ptr<const IniFile> m_defaults; // what the user's copy is over, if it is one
+
+    // The lines of this file alone, without the defaults.
+    std::optional<QByteArray> ownValue(const QByteArray& section, const QByteArray& key) const;
+    QByteArrayList ownKeys(const QByteArray& section) const;
+    QByteArrayList ownSections() const;
+    // Over defaults: removes the key lines equal to the defaults and the headers they leave empty.
+    bool dropKeysEqualToDefaults();
+    bool removeKeyLines(const QByteArray& section, const QByteArray& key);
 
     void load() const;
     void refresh() const;

@@ -1,14 +1,13 @@
 #include "platform/ProgramDir.h"
 
+#include "platform/IniFile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -21,35 +20,6 @@ QString withTrailingSlash(QString dir) {
     if (!dir.endsWith(u'/'))
         dir += u'/';
     return dir;
-}
-
-[[noreturn]] void failCopy(const QString& path, const QString& why) {
-    throw ProgramFileError(QFile::encodeName(u"Cannot write %1: %2"_s.arg(path, why)).toStdString());
-}
-
-QString systemReason(int error) {
-    return QString::fromStdString(std::generic_category().message(error));
-}
-
-// Makes `own` hold what `shared` holds, unless `own` appeared meanwhile: the copy is written whole
-// to a temporary file, then linked under its name only if that name is still free, so a copy made
-// and already changed by another of the user's programs is never replaced.
-void copyUnlessPresent(const QString& shared, const QString& own) {
-    QFile source(shared);
-    if (!source.open(QIODevice::ReadOnly))
-        failCopy(own, u"cannot read %1 to start from it: %2"_s.arg(shared, source.errorString()));
-    const QByteArray data = source.readAll();
-    if (source.error() != QFileDevice::NoError)
-        failCopy(own, u"cannot read %1 to start from it: %2"_s.arg(shared, source.errorString()));
-
-    QTemporaryFile copy(own + u".XXXXXX"_s);
-    if (!copy.open() || copy.write(data) != data.size() || !copy.flush())
-        failCopy(own, copy.errorString());
-    if (::fsync(copy.handle()) != 0)
-        failCopy(own, systemReason(errno));
-    if (::link(QFile::encodeName(copy.fileName()).constData(), QFile::encodeName(own).constData()) != 0 &&
-        errno != EEXIST)
-        failCopy(own, systemReason(errno));
 }
 
 } // namespace
@@ -97,22 +67,10 @@ QString programFileToRead(const QString& name) {
     return programFile(name);
 }
 
-QString programFileToWrite(const QString& name) {
-    const QString shared = programFile(name);
+IniFile programIniFile(const QString& name) {
     if (programDirectoryWritable())
-        return shared;
-    const QString own = localPath(userFilesDirectory() + name);
-    const QFileInfo ownInfo(own);
-    if (ownInfo.exists() || ownInfo.isSymLink())
-        return own;
-    std::error_code error;
-    std::filesystem::create_directories(QFile::encodeName(ownInfo.absolutePath()).toStdString(), error);
-    if (error)
-        failCopy(own, u"cannot create the folder %1: %2"_s.arg(ownInfo.absolutePath(),
-                                                               QString::fromStdString(error.message())));
-    if (QFileInfo::exists(shared))
-        copyUnlessPresent(shared, own);
-    return own;
+        return IniFile(programFile(name));
+    return IniFile(localPath(userFilesDirectory() + name), programFile(name));
 }
 
 QString registryDirectory() {

@@ -2,9 +2,9 @@
 
 #include "fb/Connection.h"
 #include "fb/Query.h"
+#include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/ProgramDir.h"
-#include "platform/Clock.h"
 #include "reminders/DatabaseSettings.h"
 #include "reminders/DismissalRecord.h"
 #include "reminders/MemTable.h"
@@ -70,6 +70,15 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
     Options options;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments.at(i);
+        if (arg == u"--help"_s || arg == u"-h"_s) {
+            print(out, u"Usage: vericorr-due [--date YYYY-MM-DD] [OP=xx] [PC=yy]\n"
+                       u"       vericorr-due --dismiss ID [--date YYYY-MM-DD]\n"
+                       u"Prints the reminders due on a day (today by default), one per line: ID, CRITERIO and\n"
+                       u"title separated by tabs; --dismiss records a dismissal as \"Non mostrare ancora\" does.\n"
+                       u"The database is named in config.ini beside the program. Exit status 0 on success,\n"
+                       u"1 when the settings or the database cannot be read, 2 for a wrong command line.\n"_s);
+            return duetool::ExitOk;
+        }
         if (arg == u"--date"_s || arg == u"--dismiss"_s) {
             if (i + 1 >= arguments.size())
                 return usage(err, arg + u" needs a value"_s);

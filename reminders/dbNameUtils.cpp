@@ -62,7 +62,7 @@ QByteArray ComposeDatabaseName(const QByteArray& host, const QByteArray& file, i
 }
 
 std::unique_ptr<IniFile> OpenConfigIni() {
-    return std::make_unique<IniFile>(programFileToRead(u"config.ini"_s));
+    return std::make_unique<IniFile>(programIniFile(u"config.ini"_s));
 }
 
 } // namespace vestrel::reminders

@@ -16,8 +16,8 @@ namespace vestrel::reminders {
 // as the file system spells it (on Linux its UTF-8 bytes); with one it stays cp1252 for the server.
 QByteArray ComposeDatabaseName(const QByteArray& host, const QByteArray& file, int protocol);
 
-// "config.ini" in the program directory (or the user's own copy, see programFileToRead); a missing
-// file reads as empty. The caller owns the object.
+// "config.ini" in the program directory (or the user's own copy over it, see programIniFile); a
+// missing file reads as empty. The caller owns the object.
 std::unique_ptr<IniFile> OpenConfigIni();
 
 } // namespace vestrel::reminders

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Builds the Debian packages, unpacks them into a temporary root and tries the installed programs from
-# there: the relay server answers a login on loopback, VEBackupd prints its help, vericorr-due lists the
-# reminders of a small embedded database, verinfo reads the installed programs' version blocks and the
-# chat client starts without a display and ends cleanly on SIGTERM. The packages must hold only the
+# there: every program answers --help, the relay server answers a login on loopback, vericorr-due lists
+# the reminders of a small embedded database, verinfo reads the installed programs' version blocks and
+# the chat client starts without a display and ends cleanly on SIGTERM. The packages must hold only the
 # suite's files, and lintian must find nothing to report.
+# Run as root, it then installs the packages with apt, tries them as an ordinary user (an embedded
+# database while /tmp/firebird is the server's, settings over the administrator's), installs the same
+# packages built with a higher version over them and checks that nothing of the office was lost and
+# the services were restarted (where systemd runs), and finally removes everything as the user guide
+# says. Not as root, or where Vestrel packages are installed already, that part is skipped.
 # Usage: scripts/package-check.sh [build folder]   (default build-package/)
 # A build folder that is already configured is used as it is (scripts/test.sh passes its own, which
 # has the same build type; its tests and benchmarks have no install rules and stay out of the packages).
@@ -108,10 +113,19 @@ PY
     server_pid=
 fi
 
+echo "== --help"
+# Every program answers it with status 0 and without a display; the demo of the version widgets is
+# not packaged and is tried from the build folder.
+for program in "$opt"/chatclient "$opt"/chatserver "$opt"/VERicorr "$opt"/vericorr-due "$opt"/VEBackupd \
+    "$opt"/verinfo "$build/bin/versionpack-demo"; do
+    [ -x "$program" ] || continue
+    status=0
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" --help >"$work/help.txt" 2>&1 || status=$?
+    [ "$status" -eq 0 ] || fail "$(basename "$program") --help exited $status: $(head -c 500 "$work/help.txt")"
+    grep -qi "usage" "$work/help.txt" || fail "$(basename "$program") --help printed no usage: $(head -c 500 "$work/help.txt")"
+done
 if [ -x "$opt/VEBackupd" ]; then
-    echo "== VEBackupd --help"
-    "$opt/VEBackupd" --help >"$work/help.txt" 2>&1 || fail "VEBackupd --help failed"
-    grep -q -- "--run-now" "$work/help.txt" || fail "VEBackupd --help does not list its options"
+    "$opt/VEBackupd" --help 2>&1 | grep -q -- "--run-now" || fail "VEBackupd --help does not list its options"
 fi
 
 if [ -x "$opt/vericorr-due" ]; then
@@ -145,10 +159,12 @@ fi
 
 if [ -x "$opt/verinfo" ]; then
     echo "== verinfo"
-    # The version block must survive the stripping the packages do.
-    for program in "$opt"/chatserver "$opt"/VEBackupd; do
-        [ -x "$program" ] || continue
+    # The version block must survive the stripping the packages do; the example of the manual page
+    # (verinfo on itself and on libversionpack.so) is among them.
+    for program in "$opt"/chatserver "$opt"/VEBackupd "$opt"/verinfo "$opt"/libversionpack.so; do
+        [ -e "$program" ] || continue
         "$opt/verinfo" "$program" >"$work/verinfo.txt" 2>&1 || fail "verinfo cannot read $(basename "$program"): $(cat "$work/verinfo.txt")"
+        grep -q "file version" "$work/verinfo.txt" || fail "$(basename "$program") has no version information"
     done
 fi
 
@@ -194,6 +210,9 @@ if command -v lintian >/dev/null; then
 else
     fail "lintian is not installed (scripts/install-deps.sh installs it)"
 fi
+
+echo "== install, upgrade and removal"
+scripts/package-install-check.sh "$build" "$out" || fail "the packages did not install, upgrade or go as they should"
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures check(s) failed" >&2

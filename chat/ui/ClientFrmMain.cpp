@@ -94,7 +94,7 @@ TClientFrmMain::TClientFrmMain(TUserConfig& config, MessageBoxes& boxes, Dialogs
     // Both events may be raised on the receiving thread; menus and the status bar change here only.
     connect(&m_client, &TcpClient::connected, this, &TClientFrmMain::ClientConnected, Qt::QueuedConnection);
     connect(&m_client, &TcpClient::disconnected, this, &TClientFrmMain::ClientDisconnected, Qt::QueuedConnection);
-    m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
+    m_groups = std::make_unique<IniFile>(GroupStore::openGroupFile());
 }
 
 TClientFrmMain::~TClientFrmMain() {
@@ -358,7 +358,7 @@ void TClientFrmMain::FormCreate() {
 }
 
 void TClientFrmMain::reloadGroups() {
-    m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
+    m_groups = std::make_unique<IniFile>(GroupStore::openGroupFile());
     ComboBox1->clear();
     ComboBox1->addItem(text(ChatText::AllClients));
     for (const QByteArray& name : GroupStore::LoadGroupList(*m_groups))

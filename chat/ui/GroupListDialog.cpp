@@ -73,13 +73,6 @@ void TFrmGruppi::guarded(const std::function<void()>& handler) {
     }
 }
 
-IniFile& TFrmGruppi::writableGroups() {
-    const QString path = GroupStore::writableGroupFilePath();
-    if (GroupIni->FileName() != path)
-        GroupIni = std::make_unique<IniFile>(path);
-    return *GroupIni;
-}
-
 void TFrmGruppi::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (!event->spontaneous())
@@ -101,7 +94,7 @@ void TFrmGruppi::FormShow() {
     applyHint(ListClient, 49852);
     applyHint(listGruppi, 49853);
     listGruppi->clear();
-    GroupIni = std::make_unique<IniFile>(GroupStore::groupFilePath());
+    GroupIni = std::make_unique<IniFile>(GroupStore::openGroupFile());
     guarded([this] { showNames(GroupStore::LoadGroupList(*GroupIni)); });
 }
 
@@ -150,8 +143,7 @@ void TFrmGruppi::editGroup(const QByteArray& name, const QStringList& members, b
         for (const QString& member : editor.members())
             memberBytes << cp1252::fromUnicode(member);
         QByteArrayList names = listedNames();
-        GroupStore::CreateOrReplaceGroup(writableGroups(), cp1252::fromUnicode(editor.Edit1->text()), memberBytes,
-                                         names);
+        GroupStore::CreateOrReplaceGroup(*GroupIni, cp1252::fromUnicode(editor.Edit1->text()), memberBytes, names);
         showNames(names);
     });
 }
@@ -176,7 +168,7 @@ void TFrmGruppi::Button2Click() {
         return;
     guarded([this, selected] {
         QByteArrayList names = listedNames();
-        GroupStore::DeleteGroup(writableGroups(), cp1252::fromUnicode(selected->text()), names);
+        GroupStore::DeleteGroup(*GroupIni, cp1252::fromUnicode(selected->text()), names);
         ListClient->clear();
         showNames(names);
     });

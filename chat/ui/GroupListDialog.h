@@ -61,9 +61,6 @@ private:
     void editGroup(const QByteArray& name, const QStringList& members, bool offerOwnNick);
     QByteArrayList listedNames() const;
     void showNames(const QByteArrayList& names);
-    // The group file to change: the one read so far, switched to the user's own copy once the program
-    // is installed. Raises when that copy cannot be made.
-    IniFile& writableGroups();
     // Runs a handler; a failure (an unreadable count in the file, a write refused) reaches the error box.
     void guarded(const std::function<void()>& handler);
 

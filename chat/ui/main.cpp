@@ -4,6 +4,7 @@
 #include "chat/ui/ClientFrmMain.h"
 #include "components/ui/MessageBoxes.h"
 #include "components/ui/QtItalianTranslations.h"
+#include "platform/HelpRequest.h"
 #include "platform/ShutdownSignals.h"
 #include "platform/SingleInstance.h"
 
@@ -13,6 +14,16 @@
 using namespace Qt::StringLiterals;
 
 int main(int argc, char* argv[]) {
+    if (vestrel::onlyAsksForHelp(argc, argv))
+        return vestrel::printHelp(
+            "Usage: chatclient [MODE]\n"
+            "The Vestrel chat client. Without arguments it opens its window; with one argument (any, for\n"
+            "example --tray) it starts hidden in the notification area. A second start brings the first\n"
+            "one forward.\n"
+            "Settings: DovuziZez.ini (server host and port) and gruppi.ini (groups) beside the program,\n"
+            "in /opt/vestrel once installed, where each user's own changes are kept in\n"
+            "${XDG_CONFIG_HOME:-~/.config}/vestrel/; the rest in that folder's HKEY_LOCAL_MACHINE.reg.\n"
+            "See chatclient(1).\n");
     QApplication app(argc, argv);
     app.setApplicationName(u"chatclient"_s);
     app.setQuitOnLastWindowClosed(false); // the window hides into the notification area; commands end the program

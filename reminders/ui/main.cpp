@@ -1,7 +1,9 @@
 #include "components/ui/MessageBoxes.h"
 #include "components/ui/QtItalianTranslations.h"
-#include "platform/ShutdownSignals.h"
+#include "fb/LockFolder.h"
 #include "platform/Clock.h"
+#include "platform/HelpRequest.h"
+#include "platform/ShutdownSignals.h"
 #include "reminders/ui/VERicorrMain.h"
 
 #include <QApplication>
@@ -9,6 +11,17 @@
 using namespace Qt::StringLiterals;
 
 int main(int argc, char* argv[]) {
+    if (vestrel::onlyAsksForHelp(argc, argv))
+        return vestrel::printHelp(
+            "Usage: VERicorr [x [OP=xx] [PC=yy]]\n"
+            "Without arguments: the editor of the Vestrel reminders. With a first argument (any; it is\n"
+            "not examined): today's reminders for operator xx at workstation yy as popups; the program\n"
+            "ends when the last popup has closed.\n"
+            "The database is named in config.ini, section [Database], beside the program (/opt/vestrel\n"
+            "once installed; each user's own changes in ${XDG_CONFIG_HOME:-~/.config}/vestrel/config.ini).\n"
+            "Exit status 1 when the database cannot be opened, 2 for more than three arguments.\n"
+            "See VERicorr(1).\n");
+    vestrel::fb::chooseEmbeddedLockFolder();
     QApplication app(argc, argv);
     app.setApplicationName(u"VERicorr"_s);
     app.setQuitOnLastWindowClosed(false); // popups and dialogs come and go; the data module ends the run

@@ -112,7 +112,7 @@ private slots:
         QCOMPARE(bob.paneCount(line(u"bob"_s, u"a tutti"_s)), 1);
 
         // A group of three: three records, three local lines, one line at each member.
-        IniFile groups(GroupStore::groupFilePath());
+        IniFile groups = GroupStore::openGroupFile();
         QByteArrayList names;
         GroupStore::CreateOrReplaceGroup(groups, "Magazzino", {"bob", "carlo", "dario"}, names);
         anna.window->reloadGroups();
@@ -315,7 +315,7 @@ private slots:
         }
 
         // A group with members nobody is connected as: the others get it, the rest are named.
-        IniFile groups(GroupStore::groupFilePath());
+        IniFile groups = GroupStore::openGroupFile();
         QByteArrayList names;
         GroupStore::CreateOrReplaceGroup(groups, "Misto", {"bob", "zoe", "senzachiave"}, names);
         anna.window->reloadGroups();
@@ -443,7 +443,7 @@ private slots:
         registry.WriteString("Nick", "avvio");
         registry.WriteString("Host", "host-avvio");
         registry.WriteString("Notifica", "0");
-        IniFile groups(GroupStore::groupFilePath());
+        IniFile groups = GroupStore::openGroupFile();
         QByteArrayList names;
         GroupStore::CreateOrReplaceGroup(groups, "Uno", {"a"}, names);
         GroupStore::CreateOrReplaceGroup(groups, "Due", {"b"}, names);

@@ -566,7 +566,7 @@ private slots:
         };
         dialog->Button1->click();
         QCOMPARE(offered, QStringList({u"bob"_s, u"carl\u00e8"_s})); // neither the own nick nor "Tutti"
-        IniFile ini(GroupStore::groupFilePath());
+        IniFile ini = GroupStore::openGroupFile();
         QCOMPARE(ini.ReadString("GRCREATI", "0", {}), QByteArray("Caff\xE8"));
         QCOMPARE(ini.ReadString("GRCREATI", "Count", {}), QByteArray("0"));
         QCOMPARE(GroupStore::LoadGroupMembers(ini, "Caff\xE8"), QByteArrayList{"carl\xE8"});
@@ -679,16 +679,20 @@ private slots:
         groups.Button1->click();
         QCOMPARE(boxes.texts(u"error"_s).size(), 1);
         QCOMPARE(groups.listGruppi->count(), 2);
-        const IniFile own(m_dir->filePath(u"config/vestrel/gruppi.ini"_s));
-        QCOMPARE(GroupStore::LoadGroupList(own), QByteArrayList({"Ufficio", "Magazzino"}));
-        QCOMPARE(GroupStore::LoadGroupMembers(own, "Ufficio"), QByteArrayList{"anna"});
-        QCOMPARE(GroupStore::groupFilePath(), own.FileName());
+        const IniFile seen = GroupStore::openGroupFile();
+        QCOMPARE(seen.FileName(), m_dir->filePath(u"config/vestrel/gruppi.ini"_s));
+        QCOMPARE(GroupStore::LoadGroupList(seen), QByteArrayList({"Ufficio", "Magazzino"}));
+        QCOMPARE(GroupStore::LoadGroupMembers(seen, "Ufficio"), QByteArrayList{"anna"});
+        // The user's copy holds only what the user changed.
+        const IniFile own(seen.FileName());
+        QVERIFY(!own.SectionExists("Ufficio"));
+        QVERIFY(!own.ValueExists("GRCREATI", "0"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), admin);
     }
 
     void groupDialogFromTheMenuRefillsTheSelector() {
-        IniFile ini(GroupStore::groupFilePath());
+        IniFile ini = GroupStore::openGroupFile();
         QByteArrayList names;
         GroupStore::CreateOrReplaceGroup(ini, "Magazzino", {"luca"}, names);
         Shell s;

@@ -29,13 +29,13 @@ private slots:
     }
 
     void groupFileLivesBesideTheProgram() {
-        IniFile ini(GroupStore::groupFilePath());
+        IniFile ini = GroupStore::openGroupFile();
         ini.WriteString("x", "y", "z");
         QVERIFY(QFile::exists(programFile(QStringLiteral("gruppi.ini"))));
     }
 
     void savedGroupLayout() {
-        IniFile ini(GroupStore::groupFilePath());
+        IniFile ini = GroupStore::openGroupFile();
         QByteArrayList names;
         GroupStore::CreateOrReplaceGroup(ini, "Ufficio Due", {"anna", "marco", "luca"}, names);
         QCOMPARE(ini.ReadSections(), QByteArrayList({"Ufficio Due", "GRCREATI"}));
@@ -48,13 +48,13 @@ private slots:
         // A fresh reader sees the same; the list counts the highest index, not the number of names.
         const QByteArrayList five{"a", "b", "c", "d", "e"};
         GroupStore::SaveGroupList(ini, five);
-        const IniFile reread(GroupStore::groupFilePath());
+        const IniFile reread = GroupStore::openGroupFile();
         QCOMPARE(reread.ReadString("GRCREATI", "Count", ""), QByteArray("4"));
         QCOMPARE(GroupStore::LoadGroupList(reread), five);
     }
 
     void replaceDeleteAndRename() {
-        IniFile ini(GroupStore::groupFilePath());
+        IniFile ini = GroupStore::openGroupFile();
         QByteArrayList names;
         GroupStore::CreateOrReplaceGroup(ini, "A", {"anna", "bob", "carlo"}, names);
         GroupStore::CreateOrReplaceGroup(ini, "Z", {"zeno"}, names);
@@ -79,7 +79,7 @@ private slots:
         GroupStore::DeleteGroup(ini, "A", names);
         GroupStore::DeleteGroup(ini, "B", names);
         QVERIFY(!ini.SectionExists("GRCREATI"));
-        QVERIFY(GroupStore::LoadGroupList(IniFile(GroupStore::groupFilePath())).isEmpty());
+        QVERIFY(GroupStore::LoadGroupList(GroupStore::openGroupFile()).isEmpty());
     }
 
     void damagedGroupFile() {
@@ -87,7 +87,7 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("[GRCREATI]\r\n0=Uno\r\nCount=uno\r\n[Uno]\r\n0=anna\r\n[Meno]\r\ncount=-1\r\n");
         file.close();
-        const IniFile ini(GroupStore::groupFilePath());
+        const IniFile ini = GroupStore::openGroupFile();
         QVERIFY_THROWS_EXCEPTION(ConversionError, GroupStore::LoadGroupList(ini));
         QVERIFY_THROWS_EXCEPTION(ConversionError, GroupStore::LoadGroupMembers(ini, "Uno"));
         QVERIFY(GroupStore::LoadGroupMembers(ini, "Meno").isEmpty());
@@ -138,25 +138,31 @@ private slots:
         QCOMPARE(loaded.Timer, 40);
     }
 
-    // Installed where the user cannot write: the settings go to the user's own copy, which starts
-    // from the administrator's file and is read first from then on.
-    void installedSettingsGoToTheUsersCopy() {
+    // Installed where the user cannot write: the settings the user changed go to the user's own copy;
+    // what the administrator set and the user left alone follows the administrator's later changes.
+    void installedSettingsKeepOnlyTheUsersChanges() {
         installed();
-        const QByteArray admin = "; preset\r\n[Server]\r\nHost=srv-ufficio\r\n[Porta]\r\nPorta=4711\r\n";
-        writeProgramFile("DovuziZez.ini", admin);
+        writeProgramFile("DovuziZez.ini", "; preset\r\n[Server]\r\nHost=srv-ufficio\r\n[Porta]\r\nPorta=4711\r\n");
         TUserConfig config = UserConfigStore::load();
         QCOMPARE(config.Server, QByteArray("srv-ufficio"));
         config.Porta = "5000";
         config.Nick = "anna";
         UserConfigStore::save(config);
 
-        QCOMPARE(contentsOf(programFile(QStringLiteral("DovuziZez.ini"))), admin);
         const QString own = m_dir->filePath(QStringLiteral("config/vestrel/DovuziZez.ini"));
-        QVERIFY(contentsOf(own).startsWith("; preset\r\n[Server]\r\nHost=srv-ufficio\r\n"));
-        const TUserConfig loaded = UserConfigStore::load();
-        QCOMPARE(loaded.Server, QByteArray("srv-ufficio"));
+        QCOMPARE(contentsOf(own), QByteArray("[Porta]\r\nPorta=5000\r\n"));
+        writeProgramFile("DovuziZez.ini", "[Server]\r\nHost=srv-nuovo\r\n[Porta]\r\nPorta=4711\r\n");
+        TUserConfig loaded = UserConfigStore::load();
+        QCOMPARE(loaded.Server, QByteArray("srv-nuovo"));
         QCOMPARE(loaded.Porta, QByteArray("5000"));
         QCOMPARE(loaded.Nick, QByteArray("anna"));
+
+        // Going back to the administrator's port drops the user's own; the next default reaches them.
+        loaded.Porta = "4711";
+        UserConfigStore::save(loaded);
+        QVERIFY(!IniFile(own).ValueExists("Porta", "Porta"));
+        writeProgramFile("DovuziZez.ini", "[Server]\r\nHost=srv-nuovo\r\n[Porta]\r\nPorta=4800\r\n");
+        QCOMPARE(UserConfigStore::load().Porta, QByteArray("4800"));
     }
 
     // A settings file that cannot be written is raised with its path and reason; the registry values
@@ -177,18 +183,30 @@ private slots:
         QCOMPARE(UserConfigStore::load().Nick, QByteArray("bob"));
     }
 
-    void installedGroupsReadTheUsersCopyFirst() {
+    // The user's copy keeps the user's changes only, so the administrator's later groups still arrive.
+    void installedGroupsKeepOnlyTheUsersChanges() {
         installed();
         writeProgramFile("gruppi.ini", "[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n[Ufficio]\r\n0=anna\r\ncount=0\r\n");
-        QCOMPARE(GroupStore::groupFilePath(), programFile(QStringLiteral("gruppi.ini")));
-        IniFile ini(GroupStore::writableGroupFilePath());
+        IniFile ini = GroupStore::openGroupFile();
+        QCOMPARE(ini.FileName(), m_dir->filePath(QStringLiteral("config/vestrel/gruppi.ini")));
         QByteArrayList names = GroupStore::LoadGroupList(ini);
         GroupStore::CreateOrReplaceGroup(ini, "Magazzino", {"luca"}, names);
-        QCOMPARE(GroupStore::groupFilePath(), ini.FileName());
-        QCOMPARE(GroupStore::LoadGroupList(IniFile(GroupStore::groupFilePath())),
-                 QByteArrayList({"Ufficio", "Magazzino"}));
-        QCOMPARE(GroupStore::LoadGroupList(IniFile(programFile(QStringLiteral("gruppi.ini")))),
-                 QByteArrayList{"Ufficio"});
+        QCOMPARE(GroupStore::LoadGroupList(GroupStore::openGroupFile()), QByteArrayList({"Ufficio", "Magazzino"}));
+        QCOMPARE(contentsOf(ini.FileName()),
+                 QByteArray("[Magazzino]\r\n0=luca\r\ncount=0\r\n\r\n[GRCREATI]\r\n1=Magazzino\r\nCount=1\r\n"));
+
+        // The administrator renames the first group and changes its members: the user sees both.
+        writeProgramFile("gruppi.ini", "[GRCREATI]\r\n0=Soci\r\nCount=0\r\n[Soci]\r\n0=anna\r\n1=bruno\r\ncount=1\r\n");
+        const IniFile later = GroupStore::openGroupFile();
+        QCOMPARE(GroupStore::LoadGroupList(later), QByteArrayList({"Soci", "Magazzino"}));
+        QCOMPARE(GroupStore::LoadGroupMembers(later, "Soci"), QByteArrayList({"anna", "bruno"}));
+
+        // Deleting every group keeps the list empty although the administrator's list lies beneath.
+        names = GroupStore::LoadGroupList(ini);
+        GroupStore::DeleteGroup(ini, "Magazzino", names);
+        GroupStore::DeleteGroup(ini, "Soci", names);
+        QVERIFY(GroupStore::LoadGroupList(GroupStore::openGroupFile()).isEmpty());
+        QCOMPARE(GroupStore::LoadGroupList(IniFile(programFile(QStringLiteral("gruppi.ini")))), QByteArrayList{"Soci"});
     }
 
 private:

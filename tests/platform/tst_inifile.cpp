@@ -3,6 +3,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -298,6 +299,35 @@ private slots:
         QVERIFY(!ini.SectionExists("GRCREATI"));
         QVERIFY(ini.SectionExists("X"));
         QCOMPARE(ini.ReadSections(), QByteArrayList({"GRCREATI", "x"}));
+    }
+
+    // A user's copy over the administrator's file: the listings join both, an erase brings the
+    // defaults back, and a copy holding old defaults (a full copy) sheds them at its next write.
+    void usersCopyOverDefaults() {
+        const QString defaults = path(u"over/admin.ini"_s);
+        const QString mine = path(u"over/user/own.ini"_s);
+        QVERIFY(QDir().mkpath(path(u"over"_s)));
+        writeFile(defaults, "[a]\r\nk=1\r\nj=2\r\n[b]\r\nx=9\r\n");
+        IniFile ini(mine, defaults);
+        QCOMPARE(ini.ReadString("A", "K", "-"), QByteArray("1"));
+        ini.WriteString("a", "j", "3");
+        ini.WriteString("c", "y", "4");
+        QCOMPARE(readFile(mine), QByteArray("[a]\r\nj=3\r\n\r\n[c]\r\ny=4\r\n"));
+        QCOMPARE(ini.ReadSection("a"), QByteArrayList({"j", "k"}));
+        QCOMPARE(ini.ReadSections(), QByteArrayList({"a", "c", "b"}));
+        QVERIFY(ini.SectionExists("b"));
+
+        ini.EraseSection("a");
+        QCOMPARE(ini.ReadString("a", "j", "-"), QByteArray("2"));
+        ini.DeleteKey("b", "x"); // nothing of the user's: the defaults stay as they are
+        QCOMPARE(ini.ReadString("b", "x", "-"), QByteArray("9"));
+        QCOMPARE(readFile(defaults), QByteArray("[a]\r\nk=1\r\nj=2\r\n[b]\r\nx=9\r\n"));
+
+        writeFile(mine, "; mine\r\n[a]\r\nk=1\r\nj=\"2\"\r\n[b]\r\nx=8\r\n[c]\r\ny=4\r\n");
+        ini.WriteString("c", "y", "5");
+        QCOMPARE(readFile(mine), QByteArray("; mine\r\n[b]\r\nx=8\r\n[c]\r\ny=5\r\n"));
+        writeFile(defaults, "[a]\r\nk=7\r\n");
+        QCOMPARE(ini.ReadString("a", "k", "-"), QByteArray("7"));
     }
 
     void readersSeeOtherWritersAndKeepTheirChanges() {

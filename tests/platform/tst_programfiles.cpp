@@ -1,5 +1,5 @@
-// Files beside the program once it is installed where the user cannot write: reads prefer the user's
-// own copy, writes go to it, the first write starts from the program directory's file.
+// Files beside the program once it is installed where the user cannot write: the user's own copy holds
+// what the user changed, over the program directory's file.
 #include "platform/IniFile.h"
 #include "platform/ProgramDir.h"
 
@@ -50,7 +50,11 @@ private slots:
         put(own() + u"/DovuziZez.ini"_s, "[Server]\r\nHost=mine\r\n"); // ignored while the folder is writable
         QVERIFY(programDirectoryWritable());
         QCOMPARE(programFileToRead(u"DovuziZez.ini"_s), programFile(u"DovuziZez.ini"_s));
-        QCOMPARE(programFileToWrite(u"DovuziZez.ini"_s), programFile(u"DovuziZez.ini"_s));
+        IniFile ini = programIniFile(u"DovuziZez.ini"_s);
+        QCOMPARE(ini.FileName(), programFile(u"DovuziZez.ini"_s));
+        QCOMPARE(ini.ReadString("Server", "Host", {}), QByteArray("admin"));
+        ini.WriteString("Server", "Host", "admin2");
+        QCOMPARE(contents(programFile(u"DovuziZez.ini"_s)), QByteArray("[Server]\r\nHost=admin2\r\n"));
         QCOMPARE(userFilesDirectory(), own() + u'/');
 
         // A program directory that does not exist is no reason to write elsewhere.
@@ -58,41 +62,39 @@ private slots:
         QVERIFY(programDirectoryWritable());
     }
 
-    void theFirstWriteCopiesTheAdministratorsFile() {
+    void installedTheUserKeepsOnlyWhatTheyChanged() {
         qputenv("VESTREL_PROGRAM_DIR_READONLY", "1");
         const QByteArray admin = "; set by the administrator\r\n[Server]\r\nHost=srv\r\n[Porta]\r\nPorta=4711\r\n";
         put(program() + u"/DovuziZez.ini"_s, admin);
         QVERIFY(!programDirectoryWritable());
         QCOMPARE(programFileToRead(u"DovuziZez.ini"_s), programFile(u"DovuziZez.ini"_s));
 
-        const QString mine = programFileToWrite(u"DovuziZez.ini"_s);
-        QCOMPARE(mine, own() + u"/DovuziZez.ini"_s);
-        QCOMPARE(contents(mine), admin);
-        IniFile(mine).WriteString("Porta", "Porta", "5000");
-        QCOMPARE(programFileToRead(u"DovuziZez.ini"_s), mine);
-        const IniFile reread(programFileToRead(u"DovuziZez.ini"_s));
-        QCOMPARE(reread.ReadString("Server", "Host", {}), QByteArray("srv"));
-        QCOMPARE(reread.ReadString("Porta", "Porta", {}), QByteArray("5000"));
-
-        // Later writes keep the user's copy; the administrator's file is never touched.
-        QCOMPARE(programFileToWrite(u"DovuziZez.ini"_s), mine);
-        QCOMPARE(IniFile(mine).ReadString("Porta", "Porta", {}), QByteArray("5000"));
+        IniFile ini = programIniFile(u"DovuziZez.ini"_s);
+        const QString mine = own() + u"/DovuziZez.ini"_s;
+        QCOMPARE(ini.FileName(), mine);
+        ini.WriteString("Server", "Host", "srv"); // the administrator's value: nothing to keep
+        QVERIFY(!QFile::exists(mine));
+        ini.WriteString("Porta", "Porta", "5000");
+        QCOMPARE(contents(mine), QByteArray("[Porta]\r\nPorta=5000\r\n"));
         QCOMPARE(contents(programFile(u"DovuziZez.ini"_s)), admin);
-        QCOMPARE(QDir(own()).entryList(QDir::Files | QDir::Hidden), QStringList{u"DovuziZez.ini"_s});
+        QCOMPARE(programFileToRead(u"DovuziZez.ini"_s), mine);
 
-        // Nothing to start from: the folder is made, the file is left to the first write.
-        const QString groups = programFileToWrite(u"\\gruppi.ini"_s);
-        QCOMPARE(groups, own() + u"/gruppi.ini"_s);
-        QVERIFY(!QFile::exists(groups));
+        // A later default reaches the user where the user changed nothing.
+        put(program() + u"/DovuziZez.ini"_s, "[Server]\r\nHost=nuovo\r\n[Porta]\r\nPorta=4711\r\n");
+        const IniFile reread = programIniFile(u"DovuziZez.ini"_s);
+        QCOMPARE(reread.ReadString("Server", "Host", {}), QByteArray("nuovo"));
+        QCOMPARE(reread.ReadString("Porta", "Porta", {}), QByteArray("5000"));
+        QCOMPARE(QDir(own()).entryList(QDir::Files | QDir::Hidden), QStringList{u"DovuziZez.ini"_s});
     }
 
     void aFolderThatCannotBeMadeIsReported() {
         qputenv("VESTREL_PROGRAM_DIR_READONLY", "1");
         put(m_dir->filePath(u"config"_s), "a file where the folder should be");
+        IniFile ini = programIniFile(u"DovuziZez.ini"_s);
         try {
-            programFileToWrite(u"DovuziZez.ini"_s);
+            ini.WriteString("Server", "Host", "mio");
             QFAIL("no error raised");
-        } catch (const ProgramFileError& failure) {
+        } catch (const IniWriteError& failure) {
             const QString text = QString::fromUtf8(failure.what());
             QVERIFY2(text.contains(own() + u"/DovuziZez.ini"_s), failure.what());
             QVERIFY2(text.contains(u"Not a directory"_s), failure.what());
@@ -106,8 +108,8 @@ private slots:
         put(program() + u"/gruppi.ini"_s, "[GRCREATI]\r\n0=Ufficio\r\nCount=0\r\n");
         QVERIFY(QFile::setPermissions(program(), QFile::ReadOwner | QFile::ExeOwner));
         QVERIFY(!programDirectoryWritable());
-        IniFile(programFileToWrite(u"gruppi.ini"_s)).WriteString("Ufficio", "0", "anna");
-        const IniFile reread(programFileToRead(u"gruppi.ini"_s));
+        programIniFile(u"gruppi.ini"_s).WriteString("Ufficio", "0", "anna");
+        const IniFile reread = programIniFile(u"gruppi.ini"_s);
         QCOMPARE(reread.FileName(), own() + u"/gruppi.ini"_s);
         QCOMPARE(reread.ReadString("GRCREATI", "0", {}), QByteArray("Ufficio"));
         QCOMPARE(reread.ReadString("Ufficio", "0", {}), QByteArray("anna"));

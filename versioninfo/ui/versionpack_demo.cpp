@@ -13,19 +13,36 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 using namespace Qt::StringLiterals;
 using namespace vestrel;
 using namespace vestrel::versioninfo;
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    // The command line is read before the application object exists, so --help needs no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QCommandLineParser parser;
+    parser.setApplicationDescription(u"Shows the version widgets of libversionpack on a program file."_s);
     parser.addHelpOption();
     const QCommandLineOption screenshot(u"screenshot"_s, u"Save the window as PNG and end."_s, u"PNG"_s);
     parser.addOption(screenshot);
-    parser.addPositionalArgument(u"FILE"_s, u"The file to show (default: this program)."_s);
-    parser.process(app);
+    parser.addPositionalArgument(u"FILE"_s, u"The file to show (default: this program)."_s, u"[FILE]"_s);
+    const QString help = parser.helpText().replace(u"<executable_name>"_s, u"versionpack-demo"_s);
+    if (!parser.parse(arguments) || parser.positionalArguments().size() > 1) {
+        const QString error = parser.errorText().isEmpty() ? u"at most one file"_s : parser.errorText();
+        std::fprintf(stderr, "versionpack-demo: %s\n%s", qPrintable(error), qPrintable(help));
+        return 2;
+    }
+    if (parser.isSet(u"help"_s)) {
+        std::fputs(qPrintable(help), stdout);
+        return 0;
+    }
     const QString file = parser.positionalArguments().value(0);
+
+    QApplication app(argc, argv);
 
     QWidget window;
     window.setWindowTitle(u"Informazioni sulla versione"_s);
