@@ -219,14 +219,19 @@ void DataSet::Post() {
         execute(InsertSQL, values, nullptr);
     } else {
         const Row& old = m_rows[size_t(m_current)];
-        execute(ModifySQL, values, &old);
+        if (Modify)
+            Modify(old, values);
+        else
+            execute(ModifySQL, values, &old);
         if (Deferred) {
             Value& deferred = values.at(size_t(fieldIndex(Deferred->Name)));
             const qsizetype key = fieldIndex(Deferred->KeyField);
-            if (!deferred.isLazy())
-                execute(Deferred->UpdateSQL, values, &old);
-            else if (values.at(size_t(key)).asText() != old.at(key).asText())
+            if (!deferred.isLazy()) {
+                if (!Modify)
+                    execute(Deferred->UpdateSQL, values, &old);
+            } else if (values.at(size_t(key)).asText() != old.at(key).asText()) {
                 deferred = deferredValue(values.at(size_t(key))); // the untouched value, under its new key
+            }
         }
     }
     std::optional<Row> fresh = refresh(values);
@@ -243,6 +248,51 @@ void DataSet::Post() {
     m_eof = false;
     changed();
     if (inserted)
+        scrolled();
+}
+
+std::optional<Row> DataSet::ReadStored() {
+    checkActive();
+    if (m_rows.empty() || m_state == State::Insert)
+        return std::nullopt;
+    const Row& read = m_rows[size_t(m_current)];
+    std::vector<Value> values;
+    for (qsizetype i = 0; i < read.count(); ++i)
+        values.push_back(read.at(i));
+    if (Deferred) // never the value this editor holds: the one stored now
+        values.at(size_t(fieldIndex(Deferred->Name))) = deferredValue(read.at(fieldIndex(Deferred->KeyField)));
+    return refresh(values);
+}
+
+void DataSet::AdoptStored(const Row& stored, bool keepEdits) {
+    checkActive();
+    if (m_rows.empty())
+        return;
+    Row& read = m_rows[size_t(m_current)];
+    if (keepEdits && m_state == State::Edit) {
+        for (qsizetype i = 0; i < read.count() && size_t(i) < m_buffer.size(); ++i) {
+            if (m_buffer[size_t(i)].sameAs(read.at(i)))
+                m_buffer[size_t(i)] = stored.at(i);
+        }
+        read = stored;
+        changed();
+        return;
+    }
+    read = stored;
+    m_buffer.clear();
+    if (Modified())
+        m_state = State::Browse;
+    changed();
+    scrolled();
+}
+
+void DataSet::ReplaceRow(qsizetype index, const Row& row) {
+    checkActive();
+    if (Modified() && index == m_current)
+        throw FbError("row is being edited");
+    m_rows.at(size_t(index)) = row;
+    changed();
+    if (index == m_current)
         scrolled();
 }
 

@@ -59,6 +59,10 @@ public:
     std::function<void()> OnNewRecord;
     // Called when rows were added, removed or rewritten, for views that list them.
     std::function<void()> OnRowsChanged;
+    // When set, writes an edited row in place of ModifySQL and the deferred column's UpdateSQL: it is
+    // given the row as read and the values to store, and raises to keep the edit as a failing
+    // ModifySQL does.
+    std::function<void(const Row& read, const std::vector<Value>& values)> Modify;
 
     // Runs SelectSQL in the connection's default transaction and reads every row.
     void Open();
@@ -96,6 +100,16 @@ public:
     void Cancel();
     // Deletes the current row in the database and from the dataset.
     void Delete();
+
+    // The current row as the database holds it now (RefreshSQL keyed by the row as read, the deferred
+    // column read anew when asked for), or nothing when the row is gone.
+    std::optional<Row> ReadStored();
+    // Takes `stored` as the current row as read. With `keepEdits` an edit goes on, and the columns it
+    // did not change take the stored values; otherwise the edit is cancelled.
+    void AdoptStored(const Row& stored, bool keepEdits);
+    // Puts `row` in the place of the row at `index`, as the database holds it now; not while that
+    // row is being edited.
+    void ReplaceRow(qsizetype index, const Row& row);
 
 private:
     qsizetype fieldIndex(QByteArrayView name) const;

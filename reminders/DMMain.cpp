@@ -178,6 +178,16 @@ void TDMCltRicorr::EvaluationDone() {
 }
 
 void TDMCltRicorr::Timer1Timer() {
+    const QList<qint32> pending = std::exchange(m_pendingDismissals, {});
+    for (const qint32 id : pending) {
+        try {
+            WriteDismissal(id, m_clock.today());
+        } catch (const std::exception& e) {
+            const QString reason = oneLine(e.what());
+            qCWarning(lcReminders).noquote() << "cannot record the dismissal of reminder" << id << "again:" << reason;
+            emit dismissalFailed(id, reason);
+        }
+    }
     if (m_popups.PopupCount() == 0)
         emit terminateRequested();
 }
@@ -194,7 +204,10 @@ bool TDMCltRicorr::RecordDismissal(qint32 id) {
         WriteDismissal(id, m_clock.today());
         return true;
     } catch (const std::exception& e) {
-        qCWarning(lcReminders).noquote() << "cannot record the dismissal of reminder" << id << ':' << oneLine(e.what());
+        qCWarning(lcReminders).noquote() << "cannot record the dismissal of reminder" << id << ':' << oneLine(e.what())
+                                         << "- tried again at the next tick";
+        if (!m_pendingDismissals.contains(id))
+            m_pendingDismissals.append(id);
         return false;
     }
 }
