@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fb/FbError.h"
 #include "fb/RowSource.h"
 #include "fb/Value.h"
 
@@ -34,6 +35,10 @@ public:
     QByteArray ModifySQL;
     QByteArray DeleteSQL;
     QByteArray RefreshSQL; // re-reads the row just written, keyed by its new values
+    // The column that tells rows apart. With it, a select that fails on a value the connection cannot
+    // convert (a title in another character set) is read again row by row, and column by column for
+    // the rows that fail: such a value then fails only where it is read, and every other row shows.
+    QByteArray KeyField;
     // A column filled from a generator when a new row is posted without a value for it.
     QByteArray GeneratorField;
     QByteArray GeneratorName;
@@ -113,6 +118,8 @@ public:
 
 private:
     qsizetype fieldIndex(QByteArrayView name) const;
+    // Reads SelectSQL's rows one at a time by KeyField, after the whole select failed with `failure`.
+    std::vector<Row> readRowByRow(const QByteArrayList& columns, const FbError& failure);
     void execute(const QByteArray& sql, const std::vector<Value>& values, const Row* old);
     std::optional<Row> refresh(const std::vector<Value>& values);
     // `row` with the deferred column's value, read on demand, appended.

@@ -80,6 +80,10 @@ TDMCltRicorr::TDMCltRicorr(const Clock& clock, ReminderPopups& popups, QObject* 
     // Each message is read on its own, so one the connection cannot convert hides no other reminder:
     // the walk reads the due ones through ReminderMessages, the editor each one as its row is shown.
     IBRicorr.SelectSQL = ReminderMessages::WalkSQL;
+    // Rows are told apart by these keys, so one whose title or name cannot be converted hides nothing else.
+    IBRicorr.KeyField = "ID";
+    IBPost.KeyField = "SIGLA";
+    IBOp.KeyField = "SIGLA";
     IBRicorr.Deferred = fb::DataSet::DeferredColumn{"MESSAGGIO", "ID", ReminderMessages::ByIdSQL,
                                                     "update RICORRENZE set MESSAGGIO = :MESSAGGIO where ID = :ID"};
     IBRicorr.InsertSQL = "insert into RICORRENZE (ID, POSTAZIONE, UTENTE, DESCRIZIONE, MESSAGGIO, CRITERIO, "

@@ -1,7 +1,7 @@
 #include "reminders/DueTool.h"
 
 #include "fb/Connection.h"
-#include "fb/Query.h"
+#include "fb/DataSet.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/ProgramDir.h"
@@ -147,7 +147,10 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
 
     MemTable memTB;
     try {
-        fb::Query ricorr(connection.attachment(), connection.transaction(), ReminderMessages::WalkSQL);
+        // Read by ID, so that a title the connection cannot convert hides only its own reminder.
+        fb::DataSet ricorr(connection);
+        ricorr.SelectSQL = ReminderMessages::WalkSQL;
+        ricorr.KeyField = "ID";
         ricorr.Open();
         ReminderMessages messages(connection.attachment(), connection.transaction());
         ReminderEvaluation evaluation(memTB, ricorr, ParseFilterArguments(options.codes), clock);

@@ -414,6 +414,8 @@ bool TRicorrEditor::writeChanged(const fb::Row& read, const std::vector<fb::Valu
             sets.append(names[i] + " = ?");
             setValues.push_back(mine);
         }
+        if (old.isLazy())
+            continue; // a value this editor could not read is not compared
         conditions.append(names[i] + " is not distinct from ?");
         conditionValues.push_back(old);
     }

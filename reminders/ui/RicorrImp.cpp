@@ -70,6 +70,7 @@ constexpr int LocColumns = 54051;
 constexpr int LocHints = 54053;
 constexpr int LocMonths = 54063;
 constexpr int LocWeekdays = 54075;
+constexpr int LocUnreadable = 54089;
 constexpr int LocRetry = 54092;
 constexpr int LocCancelLost = 54093;
 constexpr int LocKeepMine = 54096;
@@ -508,11 +509,13 @@ void TRicorrImpDlg::loadRow() {
     m_loadingRow = true;
     const fb::DataSet& ricorr = m_dm.IBRicorr;
     const bool hasRow = ricorr.Active() && ricorr.RecordCount() > 0;
+    QList<QByteArray> unreadable;
     const auto text = [&](const char* field) -> QByteArray {
         try {
             return hasRow ? ricorr.FieldByName(field).asText() : QByteArray();
         } catch (const std::exception& e) {
             qCWarning(lcReminders).noquote() << "cannot show" << field << "of the current reminder:" << e.what();
+            unreadable.append(field);
             return {};
         }
     };
@@ -538,6 +541,17 @@ void TRicorrImpDlg::loadRow() {
                        static_cast<QWidget*>(cxDBImageComboBox1), static_cast<QWidget*>(cxDBMemo1),
                        static_cast<QWidget*>(cxDBLookupComboBox1), static_cast<QWidget*>(cxDBLookupComboBox2)})
         w->setEnabled(hasRow);
+    // A name the connection cannot convert is marked and kept as it is stored: editing it would
+    // replace a text nobody can see. The row's other fields stay editable.
+    const bool nameUnreadable = unreadable.contains("DESCRIZIONE");
+    cxDBTextEdit1->setReadOnly(nameUnreadable);
+    cxDBTextEdit1->setPlaceholderText(nameUnreadable ? localised(LocUnreadable, u"(testo non leggibile)"_s)
+                                                     : QString());
+    for (const auto& [combo, field] :
+         {std::pair{cxDBLookupComboBox1, "UTENTE"}, std::pair{cxDBLookupComboBox2, "POSTAZIONE"}}) {
+        if (unreadable.contains(field))
+            combo->setEnabled(false);
+    }
     m_loadingRow = false;
 }
 

@@ -63,6 +63,7 @@ private slots:
     void editorOkCommits();
     void editorRefusesTextAndAsksOnConflict();
     void editorShowsEveryRowAroundAnUnreadableMessage();
+    void unconvertibleTitlesAndNamesHideOnlyThemselves();
 
 private:
     void writeConfig(const QByteArray& file);
@@ -474,6 +475,66 @@ void TestVERicorr::editorShowsEveryRowAroundAnUnreadableMessage() {
     QCOMPARE(committedField(path, utf8, 3, "MESSAGGIO"), QByteArray("terzo bis"));
     QCOMPARE(committedField(path, utf8, 2, "DESCRIZIONE"), QByteArray("Due bis"));
     QCOMPARE(committedField(path, utf8, 2, "MESSAGGIO"), QByteArray("\xd0\x96 cirillico"));
+}
+
+void TestVERicorr::unconvertibleTitlesAndNamesHideOnlyThemselves() {
+    // Titles and operator names in UTF8 columns; one of each has no WIN1252 form.
+    const QByteArray path = QFile::encodeName(m_dir.filePath(u"utf8titles.fdb"_s));
+    createSchemaDatabase(path);
+    const QByteArrayList utf8 = SchemaUser + QByteArrayList{"lc_ctype=UTF8"};
+    {
+        fb::Attachment att = fb::Attachment::attach(path, utf8);
+        fb::Transaction tr(att);
+        att.execute(tr, "recreate table RICORRENZE (ID integer not null primary key, POSTAZIONE varchar(2), "
+                        "UTENTE varchar(2), DESCRIZIONE varchar(60) character set UTF8, MESSAGGIO blob sub_type "
+                        "text, CRITERIO smallint, SOTTOCRITERIO varchar(20), FINACTIVE varchar(1))");
+        att.execute(tr, "recreate table OPERATORI (SIGLA varchar(2) not null primary key, DESCRIZIONE varchar(40) "
+                        "character set UTF8, COLORE integer, FONT varchar(60), PERCENTUALE double precision, "
+                        "OP_INTEST_FAT varchar(1), PWD varchar(20))");
+        tr.commit();
+        fb::Transaction fill(att);
+        att.execute(fill, "insert into OPERATORI (SIGLA, DESCRIZIONE) values ('AN', 'Anna')");
+        att.execute(fill, "insert into OPERATORI (SIGLA, DESCRIZIONE) values ('KJ', '\xe6\xbc\xa2')");
+        fill.commit();
+    }
+    storeReminders(path, utf8,
+                   {{1, 1, {}, "Uno", "primo"}, {2, 1, {}, "Due \xe6\xbc\xa2", "secondo"}, {3, 1, {}, "Tre", "terzo"}});
+    writeConfig(path);
+
+    // The reminders of the day: every readable one pops up.
+    QVERIFY(!m_form->FormCreate({u"x"_s}));
+    TDMCltRicorr* dm = m_form->DMCltRicorr();
+    QSignalSpy shown(dm, &TDMCltRicorr::popupsShown);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 20000);
+    QStringList titles;
+    for (TfrmSlidePopUp* popup : popupsBottomUp())
+        titles << popup->lblTitle->text();
+    QCOMPARE(titles, (QStringList{u"Uno"_s, u"Tre"_s}));
+    m_form->SlidePopUp1().ClosePopUps();
+    cleanup();
+    init();
+    writeConfig(path);
+
+    // The editor: the row shows with its name marked and read-only; its other fields save.
+    const int status = runEditor([&](TRicorrImpDlg& dlg) {
+        fb::DataSet& ricorr = m_form->DMCltRicorr()->IBRicorr;
+        QCOMPARE(ricorr.RecordCount(), 3);
+        QVERIFY(dlg.cxDBLookupComboBox1->findText(u"Anna"_s) > 0);
+        ricorr.MoveTo(*ricorr.Locate("ID", "2"));
+        QVERIFY(dlg.cxDBTextEdit1->isReadOnly());
+        QVERIFY(dlg.cxDBTextEdit1->text().isEmpty());
+        QVERIFY(!dlg.cxDBTextEdit1->placeholderText().isEmpty());
+        QCOMPARE(dlg.cxDBMemo1->toPlainText(), u"secondo"_s);
+        dlg.cxDBMemo1->setPlainText(u"secondo bis"_s);
+        ricorr.MoveTo(*ricorr.Locate("ID", "3"));
+        QVERIFY(!dlg.cxDBTextEdit1->isReadOnly());
+        dlg.accept();
+        QVERIFY(!dlg.isVisible());
+    });
+    QCOMPARE(status, 0);
+    QVERIFY2(m_boxes.errors.isEmpty(), qPrintable(m_boxes.errors.join(u'|')));
+    QCOMPARE(committedField(path, utf8, 2, "MESSAGGIO"), QByteArray("secondo bis"));
+    QCOMPARE(committedField(path, utf8, 2, "DESCRIZIONE"), QByteArray("Due \xe6\xbc\xa2"));
 }
 
 QTEST_MAIN(TestVERicorr)
