@@ -14,6 +14,25 @@ int halfRoundedToEven(int n) {
     return (floorHalf % 2 == 0) ? floorHalf : floorHalf + 1;
 }
 
+PopupRect popupTextRect(int panelWidth, int panelHeight, int labelHeight, const PopupRect& icon) {
+    PopupRect text;
+    text.width = std::max(1, panelWidth - 15);
+    text.height = std::max(1, labelHeight);
+    text.left = halfRoundedToEven(panelWidth - text.width);
+    text.top = std::max(halfRoundedToEven(panelHeight - text.height), 30);
+    const bool overlaps = icon.width > 0 && icon.height > 0 && text.left < icon.left + icon.width &&
+                          icon.left < text.left + text.width && text.top < icon.top + icon.height &&
+                          icon.top < text.top + text.height;
+    if (overlaps)
+        text.top = icon.top + icon.height + 2;
+    return text;
+}
+
+int popupTitleWidth(int panelWidth, int titleLeft) {
+    constexpr int RightBorder = 6; // bevel and a little air before the edge
+    return std::max(0, panelWidth - titleLeft - RightBorder);
+}
+
 std::optional<int> PopupStack::reserve(TaskbarEdge edge, const WorkArea& workArea, int height, int popupStartY) {
     if (edge != m_lastTaskbarEdge) {
         m_lastTaskbarEdge = edge;

@@ -22,6 +22,15 @@ TaskbarEdge effectiveTaskbarEdge(TaskbarEdge reported);
 // Half of `n`, rounded to the nearest integer with ties going to the even one.
 int halfRoundedToEven(int n);
 
+// Where a popup's text label goes on a panel of the given size: as wide as the panel less 15, centred,
+// vertically centred but never above 30. When that would cover the icon (`icon`, in panel coordinates,
+// empty when there is none), the text starts below it instead, so several lines never overlap it.
+PopupRect popupTextRect(int panelWidth, int panelHeight, int labelHeight, const PopupRect& icon);
+
+// The width the title may take from its left edge to the panel's right border; a longer title is
+// shortened to it with an ellipsis.
+int popupTitleWidth(int panelWidth, int titleLeft);
+
 // The memory a popup component keeps of its open popups: how many there are and where the next one
 // goes. It holds no list of windows; a closing popup only lowers the count.
 class PopupStack {

@@ -12,20 +12,80 @@ void DataSet::Open() {
     Close();
     Statement select(m_connection.attachment(), m_connection.transaction(), SelectSQL);
     auto cursor = select.openCursor();
-    m_names = std::make_shared<QByteArrayList>(cursor->columnNames());
+    const QByteArrayList columns = cursor->columnNames();
+    m_names = std::make_shared<QByteArrayList>(columns);
+    std::vector<Row> rows;
+    try {
+        Row row;
+        while (cursor->fetch(row))
+            rows.push_back(std::move(row));
+    } catch (const FbError& e) {
+        if (KeyField.isEmpty() || e.isConnectionLost())
+            throw;
+        cursor.reset();
+        rows = readRowByRow(columns, e);
+    }
     qsizetype key = -1;
     if (Deferred) {
         key = fieldIndex(Deferred->KeyField);
         m_names->append(Deferred->Name);
     }
-    Row row;
-    while (cursor->fetch(row))
+    for (Row& row : rows)
         m_rows.push_back(Deferred ? withDeferredValue(row, key) : std::move(row));
     m_state = State::Browse;
     m_current = 0;
     m_eof = false;
     changed();
     scrolled();
+}
+
+std::vector<Row> DataSet::readRowByRow(const QByteArrayList& columns, const FbError& failure) {
+    Attachment& attachment = m_connection.attachment();
+    Transaction& transaction = m_connection.transaction();
+    const QByteArray source = "(" + SelectSQL + ") as R";
+    std::vector<Value> keys;
+    try {
+        Statement select(attachment, transaction, "select R." + KeyField + " from " + source);
+        auto cursor = select.openCursor();
+        Row row;
+        while (cursor->fetch(row))
+            keys.push_back(row.at(0));
+    } catch (const FbError&) {
+        throw failure; // not a matter of single rows
+    }
+    Statement whole(attachment, transaction, "select * from " + source + " where R." + KeyField + " = ?");
+    std::vector<Row> rows;
+    for (const Value& key : keys) {
+        whole.setParam(0, key);
+        try {
+            auto cursor = whole.openCursor();
+            Row row;
+            if (cursor->fetch(row))
+                rows.push_back(std::move(row));
+            continue;
+        } catch (const FbError&) {
+            // One of its values cannot be read: take the row column by column.
+        }
+        std::vector<Value> values;
+        for (const QByteArray& column : columns) {
+            try {
+                Statement one(attachment, transaction,
+                              "select R." + column + " from " + source + " where R." + KeyField + " = ?");
+                one.setParam(0, key);
+                auto cursor = one.openCursor();
+                Row row;
+                values.push_back(cursor->fetch(row) ? row.at(0) : Value());
+            } catch (const FbError& e) {
+                // The value fails where it is read, with the engine's own words.
+                values.push_back(
+                    Value::fromLazyText([message = std::string(e.what()), code = e.errorCode()]() -> QByteArray {
+                        throw FbError(message, code);
+                    }));
+            }
+        }
+        rows.emplace_back(std::make_shared<QByteArrayList>(columns), std::move(values));
+    }
+    return rows;
 }
 
 Row DataSet::withDeferredValue(const Row& row, qsizetype key) const {
@@ -219,17 +279,30 @@ void DataSet::Post() {
         execute(InsertSQL, values, nullptr);
     } else {
         const Row& old = m_rows[size_t(m_current)];
-        execute(ModifySQL, values, &old);
+        if (Modify)
+            Modify(old, values);
+        else
+            execute(ModifySQL, values, &old);
         if (Deferred) {
             Value& deferred = values.at(size_t(fieldIndex(Deferred->Name)));
             const qsizetype key = fieldIndex(Deferred->KeyField);
-            if (!deferred.isLazy())
-                execute(Deferred->UpdateSQL, values, &old);
-            else if (values.at(size_t(key)).asText() != old.at(key).asText())
+            if (!deferred.isLazy()) {
+                if (!Modify)
+                    execute(Deferred->UpdateSQL, values, &old);
+            } else if (values.at(size_t(key)).asText() != old.at(key).asText()) {
                 deferred = deferredValue(values.at(size_t(key))); // the untouched value, under its new key
+            }
         }
     }
-    std::optional<Row> fresh = refresh(values);
+    std::optional<Row> fresh;
+    try {
+        fresh = refresh(values);
+    } catch (const FbError& e) {
+        // Written, but not readable back as a whole (a value the connection cannot convert): the
+        // row keeps the values just written.
+        if (e.isConnectionLost())
+            throw;
+    }
     Row row = fresh ? std::move(*fresh) : Row(m_names, values);
     if (m_state == State::Insert) {
         m_rows.push_back(std::move(row));
@@ -243,6 +316,51 @@ void DataSet::Post() {
     m_eof = false;
     changed();
     if (inserted)
+        scrolled();
+}
+
+std::optional<Row> DataSet::ReadStored() {
+    checkActive();
+    if (m_rows.empty() || m_state == State::Insert)
+        return std::nullopt;
+    const Row& read = m_rows[size_t(m_current)];
+    std::vector<Value> values;
+    for (qsizetype i = 0; i < read.count(); ++i)
+        values.push_back(read.at(i));
+    if (Deferred) // never the value this editor holds: the one stored now
+        values.at(size_t(fieldIndex(Deferred->Name))) = deferredValue(read.at(fieldIndex(Deferred->KeyField)));
+    return refresh(values);
+}
+
+void DataSet::AdoptStored(const Row& stored, bool keepEdits) {
+    checkActive();
+    if (m_rows.empty())
+        return;
+    Row& read = m_rows[size_t(m_current)];
+    if (keepEdits && m_state == State::Edit) {
+        for (qsizetype i = 0; i < read.count() && size_t(i) < m_buffer.size(); ++i) {
+            if (m_buffer[size_t(i)].sameAs(read.at(i)))
+                m_buffer[size_t(i)] = stored.at(i);
+        }
+        read = stored;
+        changed();
+        return;
+    }
+    read = stored;
+    m_buffer.clear();
+    if (Modified())
+        m_state = State::Browse;
+    changed();
+    scrolled();
+}
+
+void DataSet::ReplaceRow(qsizetype index, const Row& row) {
+    checkActive();
+    if (Modified() && index == m_current)
+        throw FbError("row is being edited");
+    m_rows.at(size_t(index)) = row;
+    changed();
+    if (index == m_current)
         scrolled();
 }
 

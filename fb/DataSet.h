@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fb/FbError.h"
 #include "fb/RowSource.h"
 #include "fb/Value.h"
 
@@ -34,6 +35,10 @@ public:
     QByteArray ModifySQL;
     QByteArray DeleteSQL;
     QByteArray RefreshSQL; // re-reads the row just written, keyed by its new values
+    // The column that tells rows apart. With it, a select that fails on a value the connection cannot
+    // convert (a title in another character set) is read again row by row, and column by column for
+    // the rows that fail: such a value then fails only where it is read, and every other row shows.
+    QByteArray KeyField;
     // A column filled from a generator when a new row is posted without a value for it.
     QByteArray GeneratorField;
     QByteArray GeneratorName;
@@ -59,6 +64,10 @@ public:
     std::function<void()> OnNewRecord;
     // Called when rows were added, removed or rewritten, for views that list them.
     std::function<void()> OnRowsChanged;
+    // When set, writes an edited row in place of ModifySQL and the deferred column's UpdateSQL: it is
+    // given the row as read and the values to store, and raises to keep the edit as a failing
+    // ModifySQL does.
+    std::function<void(const Row& read, const std::vector<Value>& values)> Modify;
 
     // Runs SelectSQL in the connection's default transaction and reads every row.
     void Open();
@@ -97,8 +106,20 @@ public:
     // Deletes the current row in the database and from the dataset.
     void Delete();
 
+    // The current row as the database holds it now (RefreshSQL keyed by the row as read, the deferred
+    // column read anew when asked for), or nothing when the row is gone.
+    std::optional<Row> ReadStored();
+    // Takes `stored` as the current row as read. With `keepEdits` an edit goes on, and the columns it
+    // did not change take the stored values; otherwise the edit is cancelled.
+    void AdoptStored(const Row& stored, bool keepEdits);
+    // Puts `row` in the place of the row at `index`, as the database holds it now; not while that
+    // row is being edited.
+    void ReplaceRow(qsizetype index, const Row& row);
+
 private:
     qsizetype fieldIndex(QByteArrayView name) const;
+    // Reads SelectSQL's rows one at a time by KeyField, after the whole select failed with `failure`.
+    std::vector<Row> readRowByRow(const QByteArrayList& columns, const FbError& failure);
     void execute(const QByteArray& sql, const std::vector<Value>& values, const Row* old);
     std::optional<Row> refresh(const std::vector<Value>& values);
     // `row` with the deferred column's value, read on demand, appended.

@@ -24,6 +24,23 @@ public:
         return m_errorCode == 335544345 || m_errorCode == 335544451 || m_errorCode == 335544336;
     }
 
+    // True when the connection to the database is gone (network error, read or write failure on the
+    // connection, server or database shut down): nothing more can be done on it until it is reopened.
+    bool isConnectionLost() const {
+        switch (m_errorCode) {
+        case 335544721: // isc_network_error
+        case 335544726: // isc_net_read_err
+        case 335544727: // isc_net_write_err
+        case 335544741: // isc_lost_db_connection
+        case 335544648: // isc_conn_lost
+        case 335544528: // isc_shutdown
+        case 335544856: // isc_att_shutdown
+            return true;
+        default:
+            return false;
+        }
+    }
+
 private:
     int m_errorCode;
 };

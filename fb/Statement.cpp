@@ -248,12 +248,13 @@ Statement::Input Statement::buildInput() {
     return input;
 }
 
-void Statement::execute() {
+quint64 Statement::execute() {
     Input input = buildInput();
     Status st;
-    callFb([&] {
+    return callFb([&] {
         m_statement->execute(st.get(), m_transaction.handle(), input.metadata.get(),
                              input.buffer.empty() ? nullptr : input.buffer.data(), nullptr, nullptr);
+        return quint64(m_statement->getAffectedRecords(st.get()));
     });
 }
 

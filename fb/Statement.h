@@ -38,8 +38,8 @@ public:
     // True when the statement returns rows (a select).
     bool hasResultSet() const;
 
-    // Runs a statement that returns no rows (insert, update, delete, DDL).
-    void execute();
+    // Runs a statement that returns no rows (insert, update, delete, DDL); the number of rows it touched.
+    quint64 execute();
     // Opens a cursor on a select; the statement must outlive it.
     std::unique_ptr<Cursor> openCursor();
 

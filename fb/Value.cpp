@@ -135,4 +135,13 @@ const Value& Row::FieldByName(QByteArrayView name) const {
     return m_values[size_t(i)];
 }
 
+bool Value::sameAs(const Value& other) const {
+    if (isLazy() || other.isLazy())
+        return isLazy() && other.isLazy() &&
+               std::get<std::shared_ptr<LazyText>>(m_data) == std::get<std::shared_ptr<LazyText>>(other.m_data);
+    if (isNull() || other.isNull())
+        return isNull() && other.isNull();
+    return asText() == other.asText();
+}
+
 } // namespace vestrel::fb

@@ -26,6 +26,9 @@ public:
     static Value fromLazyText(std::function<QByteArray()> load);
     // Whether the value is lazy text as read from the database, not one given since.
     bool isLazy() const;
+    // Whether two values hold the same: both NULL, or the same text. Lazy text equals only a copy of
+    // itself, so comparing never reads it.
+    bool sameAs(const Value& other) const;
 
     enum class Kind { Null, Integer, Double, Text, DateTime };
     Kind kind() const;

@@ -80,6 +80,10 @@ TDMCltRicorr::TDMCltRicorr(const Clock& clock, ReminderPopups& popups, QObject* 
     // Each message is read on its own, so one the connection cannot convert hides no other reminder:
     // the walk reads the due ones through ReminderMessages, the editor each one as its row is shown.
     IBRicorr.SelectSQL = ReminderMessages::WalkSQL;
+    // Rows are told apart by these keys, so one whose title or name cannot be converted hides nothing else.
+    IBRicorr.KeyField = "ID";
+    IBPost.KeyField = "SIGLA";
+    IBOp.KeyField = "SIGLA";
     IBRicorr.Deferred = fb::DataSet::DeferredColumn{"MESSAGGIO", "ID", ReminderMessages::ByIdSQL,
                                                     "update RICORRENZE set MESSAGGIO = :MESSAGGIO where ID = :ID"};
     IBRicorr.InsertSQL = "insert into RICORRENZE (ID, POSTAZIONE, UTENTE, DESCRIZIONE, MESSAGGIO, CRITERIO, "
@@ -178,6 +182,16 @@ void TDMCltRicorr::EvaluationDone() {
 }
 
 void TDMCltRicorr::Timer1Timer() {
+    const QList<qint32> pending = std::exchange(m_pendingDismissals, {});
+    for (const qint32 id : pending) {
+        try {
+            WriteDismissal(id, m_clock.today());
+        } catch (const std::exception& e) {
+            const QString reason = oneLine(e.what());
+            qCWarning(lcReminders).noquote() << "cannot record the dismissal of reminder" << id << "again:" << reason;
+            emit dismissalFailed(id, reason);
+        }
+    }
     if (m_popups.PopupCount() == 0)
         emit terminateRequested();
 }
@@ -194,7 +208,10 @@ bool TDMCltRicorr::RecordDismissal(qint32 id) {
         WriteDismissal(id, m_clock.today());
         return true;
     } catch (const std::exception& e) {
-        qCWarning(lcReminders).noquote() << "cannot record the dismissal of reminder" << id << ':' << oneLine(e.what());
+        qCWarning(lcReminders).noquote() << "cannot record the dismissal of reminder" << id << ':' << oneLine(e.what())
+                                         << "- tried again at the next tick";
+        if (!m_pendingDismissals.contains(id))
+            m_pendingDismissals.append(id);
         return false;
     }
 }

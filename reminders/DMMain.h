@@ -7,6 +7,7 @@
 #include "reminders/MemTable.h"
 #include "reminders/ReminderFilters.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -101,7 +102,11 @@ public:
     // The due reminder with this ID, found without moving anything.
     std::optional<MemTBRow> LocateReminder(qint32 id) const { return MemTB.Locate(id); }
     // Records today's dismissal of reminder `id`; false (and a log line) when it cannot be written.
+    // A dismissal that fails is tried again at the next tick of Timer1, and reported through
+    // dismissalFailed when that fails too.
     bool RecordDismissal(qint32 id);
+    // Dismissals waiting for the next tick.
+    QList<qint32> PendingDismissals() const { return m_pendingDismissals; }
 
     // True once "config.ini" named a database file.
     bool DatabaseConfigured() const { return m_configured; }
@@ -115,11 +120,14 @@ signals:
     void popupsShown();
     // The run is over: no popup is left open at a tick of Timer1.
     void terminateRequested();
+    // A dismissal could not be written at the click nor at the next tick; the reminder comes back.
+    void dismissalFailed(qint32 id, const QString& reason);
 
 private:
     const Clock& m_clock;
     ReminderPopups& m_popups;
     bool m_configured = false;
+    QList<qint32> m_pendingDismissals;
     std::unique_ptr<TMyThread> m_connectThread;
     std::unique_ptr<TRicThread> m_ricThread;
     std::unique_ptr<TPopupThread> m_popupThread;

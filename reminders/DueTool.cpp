@@ -2,6 +2,7 @@
 
 #include "fb/Connection.h"
 #include "fb/Query.h"
+#include "fb/DataSet.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/ProgramDir.h"
@@ -67,6 +68,17 @@ struct Options {
 } // namespace
 
 int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
+    if (arguments.contains(u"--help"_s) || arguments.contains(u"-h"_s)) {
+        print(out, u"Usage: vericorr-due [--date YYYY-MM-DD] [OP=xx] [PC=yy]\n"_s
+                   u"       vericorr-due --dismiss ID [--date YYYY-MM-DD]\n"_s
+                   u"       vericorr-due --help\n\n"_s
+                   u"Prints the reminders VERicorr will show on a day (today by default) for operator xx at\n"_s
+                   u"workstation yy, one per line: ID, CRITERIO and title, separated by tabs. A reminder that\n"_s
+                   u"cannot be read is told on stderr and skipped. --dismiss records a dismissal of reminder ID\n"_s
+                   u"as \"Non mostrare ancora\" does. The database is the one config.ini beside the program names.\n"_s
+                   u"Exit status: 0 success, 1 settings or database unreadable, 2 wrong command line.\n"_s);
+        return duetool::ExitOk;
+    }
     Options options;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments.at(i);
@@ -145,7 +157,10 @@ int RunDueTool(const QStringList& arguments, FILE* out, FILE* err) {
 
     MemTable memTB;
     try {
-        fb::Query ricorr(connection.attachment(), connection.transaction(), ReminderMessages::WalkSQL);
+        // Read by ID, so that a title the connection cannot convert hides only its own reminder.
+        fb::DataSet ricorr(connection);
+        ricorr.SelectSQL = ReminderMessages::WalkSQL;
+        ricorr.KeyField = "ID";
         ricorr.Open();
         ReminderMessages messages(connection.attachment(), connection.transaction());
         ReminderEvaluation evaluation(memTB, ricorr, ParseFilterArguments(options.codes), clock);

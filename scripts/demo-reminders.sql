@@ -1,4 +1,4 @@
-/* Sample reminders for the demo database; run after tests/fixtures/schema.sql. Each active rule
+/* Sample reminders for the demo database; run in a database made by vestrel-db create. Each active rule
    below is due on any day it is run, until it is dismissed for its period. */
 SET SQL DIALECT 1;
 

@@ -1,15 +1,16 @@
 # Sourced by the demo and the screenshot script: the demo's reminders database and chat clients.
 
 # prepare_demo_reminders DIR
-# makes DIR/office.fdb, an embedded database built from the schema and the sample reminders, and
-# DIR/program/config.ini pointing at it; DIR/registry is the reminders' empty registry store.
+# makes DIR/office.fdb, an embedded database made by vestrel-db (as an office makes its own) with the
+# sample reminders, and DIR/program/config.ini pointing at it; DIR/registry is the reminders' empty
+# registry store.
 prepare_demo_reminders() {
     local dir=$1
     mkdir -p "$dir/program" "$dir/registry"
+    "$bin/vestrel-db" create "$dir/office.fdb" >/dev/null
     (
-        printf "SET NAMES UTF8; SET SQL DIALECT 1;\nCREATE DATABASE '%s' USER 'SYSDBA' DEFAULT CHARACTER SET WIN1252;\n" \
-            "$dir/office.fdb"
-        cat "$root/tests/fixtures/schema.sql" "$root/scripts/demo-reminders.sql"
+        printf "SET NAMES UTF8;\nCONNECT '%s' USER 'SYSDBA';\n" "$dir/office.fdb"
+        cat "$root/scripts/demo-reminders.sql"
     ) | isql-fb -q -b >/dev/null
     printf '[Database]\r\nFile=%s\r\nuser=SYSDBA\r\n' "$dir/office.fdb" >"$dir/program/config.ini"
 }

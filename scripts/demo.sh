@@ -16,7 +16,7 @@ scripts/install-deps.sh
 
 build="$root/build-demo"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TESTS=OFF -DVESTREL_BENCH=OFF
-cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due VERicorr vestrel_lang \
+cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vericorr-due vestrel-db VERicorr vestrel_lang \
     VEBackupd versionpack-demo
 bin="$build/bin"
 # shellcheck source=scripts/demo-setup.sh

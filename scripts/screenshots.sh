@@ -19,7 +19,7 @@ if [ "${VESTREL_SCREENSHOTS_INSIDE:-}" != 1 ]; then
     if [ ! -f "$build/CMakeCache.txt" ]; then
         cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESTREL_TESTS=OFF -DVESTREL_BENCH=OFF
     fi
-    cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient VERicorr vestrel_lang \
+    cmake --build "$build" --parallel "$(nproc)" --target chatserver chatclient vestrel-db VERicorr vestrel_lang \
         versionpack-demo
     export VESTREL_SCREENSHOTS_INSIDE=1
     # A desktop that did not come up on a busy machine gets one more try.

@@ -367,8 +367,7 @@ void TfrmSlidePopUp::Display(TaskbarEdge edge, const WorkArea& workArea, int sta
     QPalette titlePalette = lblTitle->palette();
     titlePalette.setColor(QPalette::WindowText, colorFromTColor(m_titleFont.Color));
     lblTitle->setPalette(titlePalette);
-    lblTitle->setText(m_title);
-    lblTitle->adjustSize();
+    layoutTitle();
 
     // The native window and the layout exist before the first frame is shown, so the slide starts clean.
     setPopupGeometry(placed);
@@ -432,6 +431,7 @@ void TfrmSlidePopUp::paintBackground() {
     }
     if (m_iconBitmap.isNull()) {
         lblTitle->move(8, lblTitle->y());
+        layoutTitle();
     } else {
         QPainter painter(&picture);
         painter.drawImage(m_iconLeft, m_iconTop, m_iconBitmap);
@@ -460,10 +460,20 @@ void TfrmSlidePopUp::LayoutText() {
     const int panelH = pnlBorder->height();
     lblText->setText(m_text);
     const int labelW = std::max(1, panelW - 15);
-    const int labelH = std::max(1, lblText->heightForWidth(labelW));
-    const int left = halfRoundedToEven(panelW - labelW);
-    const int top = std::max(halfRoundedToEven(panelH - labelH), 30);
-    lblText->setGeometry(left, top, labelW, labelH);
+    const PopupRect icon = m_iconBitmap.isNull() ? PopupRect{}
+                                                 : PopupRect{kBevel + m_iconLeft, kBevel + m_iconTop,
+                                                             m_iconBitmap.width(), m_iconBitmap.height()};
+    const PopupRect text = popupTextRect(panelW, panelH, lblText->heightForWidth(labelW), icon);
+    lblText->setGeometry(text.left, text.top, text.width, text.height);
+}
+
+void TfrmSlidePopUp::layoutTitle() {
+    // A title longer than the popup ends in an ellipsis instead of being cut by the edge mid-word.
+    const int room = popupTitleWidth(m_targetWidth, lblTitle->x());
+    const QString shown = lblTitle->fontMetrics().elidedText(m_title, Qt::ElideRight, room);
+    lblTitle->setText(shown);
+    lblTitle->setToolTip(shown == m_title ? QString() : m_title);
+    lblTitle->adjustSize();
 }
 
 void TfrmSlidePopUp::applyTextFont(const TFont& font) {

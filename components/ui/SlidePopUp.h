@@ -222,6 +222,7 @@ private:
     void paintBackground();
     void PopupResize();
     void LayoutText();
+    void layoutTitle();
     void applyTextFont(const TFont& font);
     void raiseAndClose(const std::function<void()>& event);
 

@@ -6,6 +6,7 @@
 #include "reminders/DMMain.h"
 #include "reminders/RecurrenceDetail.h"
 #include "reminders/RemindersLog.h"
+#include "reminders/RicorrEditor.h"
 #include "reminders/RicorrGridModel.h"
 
 #include <QCheckBox>
@@ -69,6 +70,11 @@ constexpr int LocColumns = 54051;
 constexpr int LocHints = 54053;
 constexpr int LocMonths = 54063;
 constexpr int LocWeekdays = 54075;
+constexpr int LocUnreadable = 54089;
+constexpr int LocRetry = 54092;
+constexpr int LocCancelLost = 54093;
+constexpr int LocKeepMine = 54096;
+constexpr int LocDetails = 54099;
 
 QLabel* label(const QString& text, QWidget* parent) {
     auto* result = new QLabel(text, parent);
@@ -98,7 +104,8 @@ void selectIfValid(QComboBox* combo, qint32 index) {
 TRicorrImpDlg::TRicorrImpDlg(TDMCltRicorr& dm, MessageBoxes& boxes, QWidget* parent)
     : QDialog(parent)
     , m_dm(dm)
-    , m_boxes(boxes) {
+    , m_boxes(boxes)
+    , m_editor(std::make_unique<TRicorrEditor>(dm.IBRicorr, dm.IBDatabaseConfig)) {
     setObjectName(u"RicorrImpDlg"_s);
     setWindowTitle(u"Impostazione ricorrenze"_s);
     // Laid out for an 8-point font: with the desktop's larger one the fields would not fit the window.
@@ -179,11 +186,11 @@ void TRicorrImpDlg::buildControls() {
     cxDBTextEdit1->setMaxLength(60);
     fields->addWidget(cxDBTextEdit1);
     connect(cxDBTextEdit1, &QLineEdit::textEdited, this,
-            [this](const QString& text) { editField("DESCRIZIONE", cp1252::fromUnicode(text)); });
+            [this](const QString& text) { editText("DESCRIZIONE", text); });
     cxDBCheckBox1 = new QCheckBox(u"Inattiva"_s, right);
     fields->addWidget(cxDBCheckBox1);
     connect(cxDBCheckBox1, &QCheckBox::clicked, this,
-            [this](bool checked) { editField("FINACTIVE", checked ? "1" : "0"); });
+            [this](bool checked) { editValue("FINACTIVE", checked ? "1" : "0"); });
 
     Label7 = label(u"Criterio di ricorrenza"_s, right);
     fields->addWidget(Label7);
@@ -194,13 +201,7 @@ void TRicorrImpDlg::buildControls() {
     connect(cxDBImageComboBox1, &QComboBox::activated, this, [this](int index) {
         if (m_loadingRow || index < 0)
             return;
-        const int value = cxDBImageComboBox1->itemData(index).toInt();
-        if (tryDataSet([&] {
-                if (!m_dm.IBRicorr.Modified())
-                    m_dm.IBRicorr.Edit();
-                m_dm.IBRicorr.SetFieldValue("CRITERIO", fb::Value::fromInteger(value));
-                m_dm.IBRicorr.Post();
-            }))
+        if (report(m_editor->SetCriterion(cxDBImageComboBox1->itemData(index).toInt())))
             cxDBImageComboBox1PropertiesCloseUp();
     });
 
@@ -223,9 +224,9 @@ void TRicorrImpDlg::buildControls() {
     workstationRow->addWidget(cxDBLookupComboBox2, 1);
     fields->addLayout(workstationRow);
     connect(cxDBLookupComboBox1, &QComboBox::activated, this,
-            [this](int index) { editField("UTENTE", cxDBLookupComboBox1->itemData(index).toByteArray()); });
+            [this](int index) { editValue("UTENTE", cxDBLookupComboBox1->itemData(index).toByteArray()); });
     connect(cxDBLookupComboBox2, &QComboBox::activated, this,
-            [this](int index) { editField("POSTAZIONE", cxDBLookupComboBox2->itemData(index).toByteArray()); });
+            [this](int index) { editValue("POSTAZIONE", cxDBLookupComboBox2->itemData(index).toByteArray()); });
 
     Panel6 = new QWidget(right);
     Panel6->setFixedHeight(MessagePanelHeight);
@@ -241,7 +242,7 @@ void TRicorrImpDlg::buildControls() {
         // Stored messages keep the Windows line ends.
         QString text = cxDBMemo1->toPlainText();
         text.replace(u'\n', u"\r\n"_s);
-        editField("MESSAGGIO", cp1252::fromUnicode(text));
+        editText("MESSAGGIO", text);
     });
 
     Splitter1->addWidget(Panel5);
@@ -261,11 +262,16 @@ void TRicorrImpDlg::buildControls() {
     OKBtn->setAutoDefault(true);
     CancelBtn = new QPushButton(u"Cancel"_s, Panel1);
     CancelBtn->setAutoDefault(false);
+    RetryBtn = new QPushButton(u"Riprova"_s, Panel1);
+    RetryBtn->setAutoDefault(false);
+    RetryBtn->hide();
+    buttons->insertWidget(0, RetryBtn);
     buttons->addWidget(OKBtn);
     buttons->addWidget(CancelBtn);
     main->addWidget(Panel1);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(RetryBtn, &QPushButton::clicked, this, &TRicorrImpDlg::RetryBtnClick);
 
     setTabOrder(cxGrid1, cxDBTextEdit1);
 }
@@ -333,10 +339,10 @@ void TRicorrImpDlg::buildDetailPanels(QWidget* parent) {
 
 void TRicorrImpDlg::FormCreate() {
     SelectLanguage(u"VE"_s);
-    m_updatingGuard = true;
+    m_editor->EnterGuard();
     ComboMesi->setCurrentIndex(0);
     ComboGiorno->setCurrentIndex(0);
-    m_updatingGuard = false;
+    m_editor->LeaveGuard();
 
     fillLookups();
     fb::DataSet& ricorr = m_dm.IBRicorr;
@@ -351,7 +357,7 @@ void TRicorrImpDlg::FormCreate() {
     };
     m_model->reload();
     if (ricorr.Active())
-        tryDataSet([&] { ricorr.First(); });
+        report(m_editor->MoveTo(0));
 }
 
 void TRicorrImpDlg::FormDestroy() {
@@ -379,6 +385,7 @@ void TRicorrImpDlg::LocalizeCaptions() {
     setWindowTitle(localised(LocWindow, windowTitle()));
     CancelBtn->setText(localised(LocCancel, CancelBtn->text()));
     OKBtn->setText(localised(LocOk, OKBtn->text()));
+    RetryBtn->setText(localised(LocRetry, RetryBtn->text()));
     cxDBCheckBox1->setText(localised(LocInattiva, cxDBCheckBox1->text()));
     for (int i = 0; i < cxDBImageComboBox1->count(); ++i)
         cxDBImageComboBox1->setItemText(i, localised(LocCriteria + i, cxDBImageComboBox1->itemText(i)));
@@ -407,9 +414,9 @@ void TRicorrImpDlg::showPanel(QWidget* panel) {
 
 void TRicorrImpDlg::ShowCriterionPanel() {
     fb::DataSet& ricorr = m_dm.IBRicorr;
-    if (m_updatingGuard || !ricorr.Active() || ricorr.RecordCount() == 0)
+    if (m_editor->UpdatingGuard() || !ricorr.Active() || ricorr.RecordCount() == 0)
         return;
-    m_updatingGuard = true;
+    m_editor->EnterGuard();
     try {
         switch (ricorr.FieldByName("CRITERIO").asInt64()) {
         case CriterioOnce:
@@ -455,33 +462,23 @@ void TRicorrImpDlg::ShowCriterionPanel() {
     } catch (const std::exception& e) {
         qCWarning(lcReminders).noquote() << "cannot show the criterion of the current reminder:" << e.what();
     }
-    m_updatingGuard = false;
+    m_editor->LeaveGuard();
 }
 
-void TRicorrImpDlg::writeDetail(const QByteArray& detail) {
-    if (m_updatingGuard)
-        return;
-    m_updatingGuard = true;
-    tryDataSet([&] {
-        fb::DataSet& ricorr = m_dm.IBRicorr;
-        if (!ricorr.Modified())
-            ricorr.Edit();
-        ricorr.SetFieldValue("SOTTOCRITERIO", fb::Value::fromText(detail));
-        ricorr.Post();
-    });
-    m_updatingGuard = false;
+bool TRicorrImpDlg::UpdatingGuard() const {
+    return m_editor->UpdatingGuard();
 }
 
 void TRicorrImpDlg::ComboMesiPropertiesEditValueChanged() {
-    writeDetail(EncodeDetail(ComboGiorno->currentIndex(), ComboMesi->currentIndex()));
+    report(m_editor->WriteDetail(EncodeDetail(ComboGiorno->currentIndex(), ComboMesi->currentIndex())));
 }
 
 void TRicorrImpDlg::ComboGiornoMensilePropertiesCloseUp() {
-    writeDetail(EncodeDetail(ComboGiornoMensile->currentIndex()));
+    report(m_editor->WriteDetail(EncodeDetail(ComboGiornoMensile->currentIndex())));
 }
 
 void TRicorrImpDlg::ComboDayPropertiesCloseUp() {
-    writeDetail(EncodeDetail(ComboDay->currentIndex()));
+    report(m_editor->WriteDetail(EncodeDetail(ComboDay->currentIndex())));
 }
 
 void TRicorrImpDlg::cxDBImageComboBox1PropertiesCloseUp() {
@@ -512,11 +509,13 @@ void TRicorrImpDlg::loadRow() {
     m_loadingRow = true;
     const fb::DataSet& ricorr = m_dm.IBRicorr;
     const bool hasRow = ricorr.Active() && ricorr.RecordCount() > 0;
+    QList<QByteArray> unreadable;
     const auto text = [&](const char* field) -> QByteArray {
         try {
             return hasRow ? ricorr.FieldByName(field).asText() : QByteArray();
         } catch (const std::exception& e) {
             qCWarning(lcReminders).noquote() << "cannot show" << field << "of the current reminder:" << e.what();
+            unreadable.append(field);
             return {};
         }
     };
@@ -542,6 +541,17 @@ void TRicorrImpDlg::loadRow() {
                        static_cast<QWidget*>(cxDBImageComboBox1), static_cast<QWidget*>(cxDBMemo1),
                        static_cast<QWidget*>(cxDBLookupComboBox1), static_cast<QWidget*>(cxDBLookupComboBox2)})
         w->setEnabled(hasRow);
+    // A name the connection cannot convert is marked and kept as it is stored: editing it would
+    // replace a text nobody can see. The row's other fields stay editable.
+    const bool nameUnreadable = unreadable.contains("DESCRIZIONE");
+    cxDBTextEdit1->setReadOnly(nameUnreadable);
+    cxDBTextEdit1->setPlaceholderText(nameUnreadable ? localised(LocUnreadable, u"(testo non leggibile)"_s)
+                                                     : QString());
+    for (const auto& [combo, field] :
+         {std::pair{cxDBLookupComboBox1, "UTENTE"}, std::pair{cxDBLookupComboBox2, "POSTAZIONE"}}) {
+        if (unreadable.contains(field))
+            combo->setEnabled(false);
+    }
     m_loadingRow = false;
 }
 
@@ -567,7 +577,7 @@ void TRicorrImpDlg::gridRowActivated() {
     const int row = m_sorted->mapToSource(current).row();
     if (row == m_dm.IBRicorr.RecNo())
         return;
-    if (!tryDataSet([&] { m_dm.IBRicorr.MoveTo(row); }))
+    if (!report(m_editor->MoveTo(row)))
         selectCurrentInGrid(); // the edit of the row left behind could not be stored: stay on it
 }
 
@@ -582,7 +592,7 @@ void TRicorrImpDlg::NavigatorClick(NavigatorButton button) {
         if (count == 0)
             return;
         const int row = m_sorted->mapToSource(m_sorted->index(std::clamp(gridRow, 0, count - 1), 0)).row();
-        tryDataSet([&] { ricorr.MoveTo(row); });
+        report(m_editor->MoveTo(row));
     };
     switch (button) {
     case nbFirst:
@@ -598,78 +608,97 @@ void TRicorrImpDlg::NavigatorClick(NavigatorButton button) {
         moveToGridRow(count - 1);
         break;
     case nbInsert:
-        tryDataSet([&] { ricorr.Append(); });
+        report(m_editor->Append());
         break;
     case nbDelete:
         if (ricorr.RecordCount() > 0 && m_boxes.question(u"Eliminare il record?"_s))
-            tryDataSet([&] { ricorr.Delete(); });
+            report(m_editor->Delete());
         break;
     case nbEdit:
-        tryDataSet([&] { ricorr.Edit(); });
+        report(m_editor->Edit());
         break;
     case nbPost:
-        tryDataSet([&] { ricorr.Post(); });
+        report(m_editor->Post());
         break;
     case nbCancel:
-        ricorr.Cancel();
+        m_editor->Cancel();
         break;
     case nbRefresh:
-        tryDataSet([&] {
-            ricorr.Post();
-            ricorr.Open();
-        });
+        report(m_editor->Refresh());
         break;
     }
 }
 
-void TRicorrImpDlg::editField(const char* field, const QByteArray& value) {
+void TRicorrImpDlg::editText(const char* field, const QString& text) {
     if (m_loadingRow)
         return;
-    tryDataSet([&] {
-        fb::DataSet& ricorr = m_dm.IBRicorr;
-        if (!ricorr.Modified())
-            ricorr.Edit();
-        ricorr.SetFieldValue(field, fb::Value::fromText(value));
-    });
+    // Text cp1252 cannot hold is refused when the edit is posted or saved, naming the characters; the
+    // widget keeps it meanwhile so that the user can mend it.
+    const bool ok = m_editor->SetText(field, text);
+    if (!ok && m_editor->LastFailure().kind != EditorFailure::Kind::Refused)
+        report(ok);
 }
 
-bool TRicorrImpDlg::tryDataSet(const std::function<void()>& change) {
-    try {
-        change();
-        return true;
-    } catch (const fb::FbError& e) {
-        qCWarning(lcReminders).noquote() << "reminders editor:" << QString::fromLocal8Bit(e.what()).simplified();
-        if (e.isLockConflict()) {
-            m_boxes.error(u"Il promemoria è in modifica su un'altra postazione e non è stato salvato.\n"
-                          u"Le modifiche restano nella finestra: riprovare più tardi oppure annullarle."_s);
-        } else {
-            m_boxes.error(QString::fromLocal8Bit(e.what()));
+void TRicorrImpDlg::editValue(const char* field, const QByteArray& value) {
+    if (m_loadingRow)
+        return;
+    report(m_editor->SetValue(field, fb::Value::fromText(value)));
+}
+
+bool TRicorrImpDlg::report(bool ok) {
+    while (!ok) {
+        const EditorFailure failure = m_editor->LastFailure();
+        if (failure.kind == EditorFailure::Kind::RowChanged && m_editor->Conflict()) {
+            // Both versions side by side; the user keeps one of them.
+            QString text = failure.text + u"\n"_s;
+            for (const RowConflict::Column& column : m_editor->Conflict()->columns)
+                text += u"\n%1: «%2» / «%3»"_s.arg(QString::fromLatin1(column.name), cp1252::toUnicode(column.theirs),
+                                                   cp1252::toUnicode(column.mine));
+            text += u"\n\n"_s + localised(LocKeepMine, u"Tenere la versione di questa finestra (Sì) o quella salvata "
+                                                       u"dall'altro operatore (No)?"_s);
+            ok = m_editor->ResolveConflict(m_boxes.question(text));
+            if (ok)
+                loadRow();
+            continue;
         }
-    } catch (const std::exception& e) {
-        qCWarning(lcReminders).noquote() << "reminders editor:" << e.what();
-        m_boxes.error(QString::fromLocal8Bit(e.what()));
+        QString text = failure.text;
+        if (!failure.details.isEmpty() && failure.kind != EditorFailure::Kind::Other)
+            text += u"\n\n"_s + localised(LocDetails, u"Dettagli:"_s) + u' ' + failure.details;
+        m_boxes.error(text);
+        break;
     }
-    return false;
+    RetryBtn->setVisible(m_editor->ConnectionLost());
+    return ok;
+}
+
+void TRicorrImpDlg::RetryBtnClick() {
+    if (report(m_editor->Reconnect()))
+        loadRow();
+}
+
+bool TRicorrImpDlg::save() {
+    bool ok = m_editor->Save();
+    // A conflict resolved, the save goes on with the version kept.
+    while (!ok && m_editor->LastFailure().kind == EditorFailure::Kind::RowChanged && m_editor->Conflict()) {
+        if (!report(false))
+            return false;
+        ok = m_editor->Save();
+    }
+    return report(ok);
 }
 
 bool TRicorrImpDlg::FormCloseQuery(bool ok) {
-    fb::DataSet& ricorr = m_dm.IBRicorr;
-    fb::Connection& connection = m_dm.IBDatabaseConfig;
-    if (ok) {
-        return tryDataSet([&] {
-            if (ricorr.Modified())
-                ricorr.Post();
-            if (connection.InTransaction())
-                connection.CommitRetaining();
-        });
+    if (ok)
+        return save();
+    if (m_editor->Discard())
+        return true;
+    // The connection is gone with edits not saved: they would be lost for good.
+    if (!m_boxes.question(localised(LocCancelLost, u"La connessione al database è interrotta e le modifiche "
+                                                   u"non sono state salvate.\nChiudere e perderle?"_s))) {
+        RetryBtn->setVisible(true);
+        return false;
     }
-    ricorr.Cancel();
-    try {
-        if (connection.Connected() && connection.InTransaction())
-            connection.transaction().rollbackRetaining();
-    } catch (const std::exception& e) {
-        qCWarning(lcReminders).noquote() << "cannot roll back the reminders' changes:" << e.what();
-    }
+    m_editor->DiscardAnyway();
     return true;
 }
 

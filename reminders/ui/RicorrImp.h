@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -23,11 +24,14 @@ namespace vestrel::reminders {
 
 class RicorrGridModel;
 class TDMCltRicorr;
+class TRicorrEditor;
 
 // The modal dialog in which the office maintains its reminders: the list on the left, the fields of the
 // current reminder on the right, and a detail panel per criterion that turns the chosen weekday, day or
-// day and month into SOTTOCRITERIO. Every control is bound to the data module's RICORRENZE dataset.
-// OK posts and commits; Cancel (Esc, close box) cancels the edit and rolls back what was posted.
+// day and month into SOTTOCRITERIO. Every control shows the data module's RICORRENZE dataset; the
+// editor's rules (TRicorrEditor) make every change, and the dialog tells the user what they report.
+// OK posts and commits; Cancel (Esc, close box) cancels the edit and rolls back what was posted. After
+// a lost connection "Riprova" (or OK) reconnects and writes the edits again.
 class TRicorrImpDlg : public QDialog {
     Q_OBJECT
 public:
@@ -59,6 +63,7 @@ public:
     QWidget* Panel1 = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
+    QPushButton* RetryBtn = nullptr; // shown while the connection is lost
     QWidget* Panel5 = nullptr;
     QTableView* cxGrid1 = nullptr;
     QWidget* DBNavigator1 = nullptr;
@@ -91,7 +96,9 @@ public:
     QLabel* Label9 = nullptr;
     QComboBox* cxDBLookupComboBox2 = nullptr;
 
-    bool UpdatingGuard() const { return m_updatingGuard; }
+    bool UpdatingGuard() const;
+    TRicorrEditor& Editor() { return *m_editor; }
+    void RetryBtnClick();
 
 protected:
     void done(int result) override;
@@ -105,16 +112,18 @@ private:
     void selectCurrentInGrid();
     void gridRowActivated();
     void fillLookups();
-    // Runs a change of the dataset; a database error is shown and the dialog goes on.
-    bool tryDataSet(const std::function<void()>& change);
-    void editField(const char* field, const QByteArray& value);
-    void writeDetail(const QByteArray& detail);
+    // Tells the user why a change of the editor did not go through, and asks which version to keep when
+    // another operator saved the row meanwhile; true when the change (or the kept version) is stored.
+    bool report(bool ok);
+    bool save();
+    void editText(const char* field, const QString& text);
+    void editValue(const char* field, const QByteArray& value);
 
     TDMCltRicorr& m_dm;
     MessageBoxes& m_boxes;
     RicorrGridModel* m_model = nullptr;
     QSortFilterProxyModel* m_sorted = nullptr;
-    bool m_updatingGuard = false;
+    std::unique_ptr<TRicorrEditor> m_editor;
     bool m_loadingRow = false;
     bool m_shownOnce = false;
 };

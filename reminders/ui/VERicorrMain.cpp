@@ -17,6 +17,9 @@ namespace vestrel::reminders {
 
 namespace {
 
+// "Non mostrare ancora" could not be recorded, at the click nor at the next tick.
+constexpr int LocDismissalFailed = 54098;
+
 void printError(const QString& text) {
     const QByteArray line = (u"VERicorr: "_s + text + u'\n').toLocal8Bit();
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
@@ -147,6 +150,14 @@ void TForm1::createDataModule() {
     connect(m_dm.get(), &TDMCltRicorr::editorRequested, this, &TForm1::editorRequested);
     connect(m_dm.get(), &TDMCltRicorr::connectionFailed, this, &TForm1::connectionFailed);
     connect(m_dm.get(), &TDMCltRicorr::terminateRequested, this, [this] { emit terminateRequested(0); });
+    connect(m_dm.get(), &TDMCltRicorr::dismissalFailed, this, [this](qint32 id, const QString& reason) {
+        const QString text = LocalString(LocDismissalFailed);
+        m_boxes.error((text.isEmpty() ? u"Impossibile registrare \"Non mostrare ancora\" per il promemoria %1: "
+                                        u"tornerà al prossimo avvio."_s
+                                      : text)
+                          .arg(id) +
+                      u"\n\n"_s + reason);
+    });
 }
 
 void TForm1::connectionFailed(const QString& message) {

@@ -379,6 +379,36 @@ private slots:
         QVERIFY(popup->lblText->y() >= 30);
     }
 
+    void longTitleEndsInAnEllipsisAndTextClearsTheIcon() {
+        test::FakeDesktopScreen screen;
+        TSlidePopUp component(nullptr, &screen);
+        QImage icon(32, 32, QImage::Format_RGB32);
+        icon.fill(Qt::green);
+        component.IconBitmap = icon;
+        component.Title = u"Scadenza versamento contributi trimestrali"_s;
+        component.Text = u"Riga uno\nRiga due\nRiga tre\nRiga quattro\nRiga cinque"_s;
+        TfrmSlidePopUp* popup = test::showPopUp(component);
+        QVERIFY(popup);
+        const QString title = popup->lblTitle->text();
+        QVERIFY2(title.endsWith(u'\u2026') && title.size() > 1, qPrintable(title));
+        QVERIFY(component.Title.startsWith(title.chopped(1)));
+        QVERIFY(popup->lblTitle->geometry().right() < 148);
+        QCOMPARE(popup->lblTitle->toolTip(), component.Title);
+        // Several lines start below the icon (drawn at 8,8 inside the 2-pixel bevel), never over it.
+        const QRect iconRect(2 + 8, 2 + 8, 32, 32);
+        QVERIFY2(!popup->lblText->geometry().intersects(iconRect),
+                 qPrintable(u"text at y %1"_s.arg(popup->lblText->y())));
+        // A short title and a one-line text keep the designed places.
+        TSlidePopUp plain(nullptr, &screen);
+        plain.Title = u"Promemoria"_s;
+        plain.Text = u"Breve"_s;
+        TfrmSlidePopUp* short_ = test::showPopUp(plain);
+        QVERIFY(short_);
+        QCOMPARE(short_->lblTitle->text(), u"Promemoria"_s);
+        QCOMPARE(short_->lblText->y(),
+                 std::max(halfRoundedToEven(short_->pnlBorder->height() - short_->lblText->height()), 30));
+    }
+
     void badSizesAndTextsStayOnTheScreen_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");

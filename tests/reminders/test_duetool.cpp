@@ -37,6 +37,7 @@ private slots:
     void failuresAndUsage_data();
     void failuresAndUsage();
     void twoProcessesReadOneDatabaseAtOnce();
+    void anUnconvertibleTitleHidesOnlyItsReminder();
 
 private:
     void writeConfig(const QByteArray& text);
@@ -208,6 +209,32 @@ void TestDueTool::twoProcessesReadOneDatabaseAtOnce() {
         QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
         QCOMPARE(p->readAllStandardOutput().count('\n'), 4);
     }
+}
+
+void TestDueTool::anUnconvertibleTitleHidesOnlyItsReminder() {
+    // A database whose titles are UTF8: one of them has no WIN1252 form.
+    const QByteArray path = QFile::encodeName(m_dir.filePath(QStringLiteral("utf8.fdb")));
+    testing::createSchemaDatabase(path);
+    const QByteArrayList utf8 = user + QByteArrayList{"lc_ctype=UTF8"};
+    {
+        Attachment att = Attachment::attach(path, utf8);
+        Transaction tr(att);
+        att.execute(tr, "recreate table RICORRENZE (ID integer not null primary key, POSTAZIONE varchar(2), "
+                        "UTENTE varchar(2), DESCRIZIONE varchar(60) character set UTF8, MESSAGGIO blob sub_type text, "
+                        "CRITERIO smallint, SOTTOCRITERIO varchar(20), FINACTIVE varchar(1))");
+        tr.commit();
+        Transaction fill(att);
+        att.execute(fill, "insert into RICORRENZE (ID, DESCRIZIONE, CRITERIO, FINACTIVE) values (1, 'Primo', 1, '0')");
+        att.execute(fill, "insert into RICORRENZE (ID, DESCRIZIONE, CRITERIO, FINACTIVE) "
+                          "values (2, 'Kanji \xe6\xbc\xa2', 1, '0')");
+        att.execute(fill, "insert into RICORRENZE (ID, DESCRIZIONE, CRITERIO, FINACTIVE) values (3, 'Terzo', 1, '0')");
+        fill.commit();
+    }
+    writeConfig("[Database]\r\nFile=" + path + "\r\nuser=SYSDBA\r\n");
+    const Run r = run({QStringLiteral("--date"), QStringLiteral("2024-03-15")});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, QByteArray("1\t1\tPrimo\n3\t1\tTerzo\n"));
+    QVERIFY2(r.err.startsWith("vericorr-due: reminder 2 skipped:"), r.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestDueTool)

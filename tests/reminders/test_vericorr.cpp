@@ -59,10 +59,11 @@ private slots:
     void noDatabaseConfigured();
     void databaseThatCannotBeOpened();
     void editorCombosWriteTheDetail();
-    void editorNewRowDeleteAndCancel();
+    void editorNavigatorInsertsAndCancelRollsBack();
     void editorOkCommits();
-    void editorLockConflictKeepsTheEdit();
+    void editorRefusesTextAndAsksOnConflict();
     void editorShowsEveryRowAroundAnUnreadableMessage();
+    void unconvertibleTitlesAndNamesHideOnlyThemselves();
 
 private:
     void writeConfig(const QByteArray& file);
@@ -356,19 +357,12 @@ void TestVERicorr::editorCombosWriteTheDetail() {
     QCOMPARE(committedField(m_path, SchemaUser, 2, "SOTTOCRITERIO"), QByteArray("30"));
 }
 
-void TestVERicorr::editorNewRowDeleteAndCancel() {
+void TestVERicorr::editorNavigatorInsertsAndCancelRollsBack() {
     storeReminders(m_path, SchemaUser, {{1, 1, {}, "Uno"}, {2, 1, {}, "Due"}});
     const int status = runEditor([&](TRicorrImpDlg& dlg) {
         fb::DataSet& ricorr = m_form->DMCltRicorr()->IBRicorr;
         dlg.NavigatorClick(TRicorrImpDlg::nbInsert);
-        QCOMPARE(ricorr.state(), fb::DataSet::State::Browse); // stored at once
-        QCOMPARE(ricorr.FieldByName("DESCRIZIONE").asText(), QByteArray("Memo"));
-        QCOMPARE(ricorr.FieldByName("CRITERIO").asInteger(), 1);
-        QCOMPARE(ricorr.FieldByName("FINACTIVE").asText(), QByteArray("0"));
-        QVERIFY(ricorr.FieldByName("ID").asInteger() > 100); // from the generator
         QCOMPARE(dlg.cxDBTextEdit1->text(), u"Memo"_s);
-
-        ricorr.MoveTo(*ricorr.Locate("ID", "1"));
         m_boxes.answer = false;
         dlg.NavigatorClick(TRicorrImpDlg::nbDelete);
         QCOMPARE(ricorr.RecordCount(), 3);
@@ -376,23 +370,15 @@ void TestVERicorr::editorNewRowDeleteAndCancel() {
         dlg.NavigatorClick(TRicorrImpDlg::nbDelete);
         QCOMPARE(ricorr.RecordCount(), 2);
         QCOMPARE(m_boxes.questions.size(), 2);
-
-        // An edit typed but not posted, then Cancel.
         dlg.cxDBTextEdit1->setText(u"Cambiato"_s);
         emit dlg.cxDBTextEdit1->textEdited(u"Cambiato"_s);
-        QVERIFY(ricorr.Modified());
         dlg.reject();
+        QVERIFY(!dlg.isVisible());
         QVERIFY(!ricorr.Modified());
     });
     QCOMPARE(status, 0);
-    // Everything posted while the dialog was open is rolled back.
     QCOMPARE(committedField(m_path, SchemaUser, 1, "DESCRIZIONE"), QByteArray("Uno"));
     QCOMPARE(committedField(m_path, SchemaUser, 2, "DESCRIZIONE"), QByteArray("Due"));
-    fb::Attachment att = fb::Attachment::attach(m_path, SchemaUser);
-    fb::Transaction tr(att);
-    fb::Query count(att, tr, "select count(*) from RICORRENZE");
-    count.Open();
-    QCOMPARE(count.Current().at(0).asInteger(), 2);
 }
 
 void TestVERicorr::editorOkCommits() {
@@ -412,31 +398,38 @@ void TestVERicorr::editorOkCommits() {
     QCOMPARE(committedField(m_path, SchemaUser, 1, "UTENTE"), QByteArray("AN"));
 }
 
-void TestVERicorr::editorLockConflictKeepsTheEdit() {
+void TestVERicorr::editorRefusesTextAndAsksOnConflict() {
     storeReminders(m_path, SchemaUser, {{1, 1, {}, "Uno"}});
-    // Another workstation is changing the same reminder.
-    fb::Attachment other = fb::Attachment::attach(m_path, SchemaUser);
-    auto otherTr = std::make_unique<fb::Transaction>(other);
-    other.execute(*otherTr, "update RICORRENZE set DESCRIZIONE = 'Altrove' where ID = 1");
-
     const int status = runEditor([&](TRicorrImpDlg& dlg) {
-        fb::DataSet& ricorr = m_form->DMCltRicorr()->IBRicorr;
+        // Text the database cannot hold: OK refuses it by name and the dialog stays with it.
+        dlg.cxDBTextEdit1->setText(u"Uno \u2192 due"_s);
+        emit dlg.cxDBTextEdit1->textEdited(dlg.cxDBTextEdit1->text());
+        QVERIFY(m_boxes.errors.isEmpty()); // not while typing
+        dlg.accept();
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(m_boxes.errors.size(), 1);
+        QVERIFY2(m_boxes.errors[0].contains(u"\u2192"_s), qPrintable(m_boxes.errors[0]));
+        QCOMPARE(dlg.cxDBTextEdit1->text(), u"Uno \u2192 due"_s);
+
+        // Meanwhile another operator renames it: both versions are shown, and taking the other's
+        // puts it in the field.
+        {
+            fb::Attachment other = fb::Attachment::attach(m_path, SchemaUser);
+            fb::Transaction tr(other);
+            other.execute(tr, "update RICORRENZE set DESCRIZIONE = 'Altrove' where ID = 1");
+            tr.commit();
+        }
         dlg.cxDBTextEdit1->setText(u"Mio"_s);
         emit dlg.cxDBTextEdit1->textEdited(u"Mio"_s);
-        QElapsedTimer clock;
-        clock.start();
+        m_boxes.answer = false;
         dlg.accept();
-        QVERIFY(clock.elapsed() < 5000); // the transaction does not wait for the other one
-        QVERIFY(dlg.isVisible());        // OK could not store the edit: the dialog stays
-        QCOMPARE(m_boxes.errors.size(), 1);
-        QVERIFY2(m_boxes.errors[0].contains(u"altra postazione"_s), qPrintable(m_boxes.errors[0]));
-        QCOMPARE(ricorr.FieldByName("DESCRIZIONE").asText(), QByteArray("Mio")); // nothing typed is lost
-        otherTr->commit();
-        dlg.accept();
-        QVERIFY(!dlg.isVisible());
+        QCOMPARE(m_boxes.questions.size(), 1);
+        QVERIFY2(m_boxes.questions[0].contains(u"Altrove"_s) && m_boxes.questions[0].contains(u"Mio"_s),
+                 qPrintable(m_boxes.questions[0]));
+        QVERIFY(!dlg.isVisible()); // the other's version kept, the dialog closes
     });
     QCOMPARE(status, 0);
-    QCOMPARE(committedField(m_path, SchemaUser, 1, "DESCRIZIONE"), QByteArray("Mio"));
+    QCOMPARE(committedField(m_path, SchemaUser, 1, "DESCRIZIONE"), QByteArray("Altrove"));
 }
 
 void TestVERicorr::editorShowsEveryRowAroundAnUnreadableMessage() {
@@ -482,6 +475,66 @@ void TestVERicorr::editorShowsEveryRowAroundAnUnreadableMessage() {
     QCOMPARE(committedField(path, utf8, 3, "MESSAGGIO"), QByteArray("terzo bis"));
     QCOMPARE(committedField(path, utf8, 2, "DESCRIZIONE"), QByteArray("Due bis"));
     QCOMPARE(committedField(path, utf8, 2, "MESSAGGIO"), QByteArray("\xd0\x96 cirillico"));
+}
+
+void TestVERicorr::unconvertibleTitlesAndNamesHideOnlyThemselves() {
+    // Titles and operator names in UTF8 columns; one of each has no WIN1252 form.
+    const QByteArray path = QFile::encodeName(m_dir.filePath(u"utf8titles.fdb"_s));
+    createSchemaDatabase(path);
+    const QByteArrayList utf8 = SchemaUser + QByteArrayList{"lc_ctype=UTF8"};
+    {
+        fb::Attachment att = fb::Attachment::attach(path, utf8);
+        fb::Transaction tr(att);
+        att.execute(tr, "recreate table RICORRENZE (ID integer not null primary key, POSTAZIONE varchar(2), "
+                        "UTENTE varchar(2), DESCRIZIONE varchar(60) character set UTF8, MESSAGGIO blob sub_type "
+                        "text, CRITERIO smallint, SOTTOCRITERIO varchar(20), FINACTIVE varchar(1))");
+        att.execute(tr, "recreate table OPERATORI (SIGLA varchar(2) not null primary key, DESCRIZIONE varchar(40) "
+                        "character set UTF8, COLORE integer, FONT varchar(60), PERCENTUALE double precision, "
+                        "OP_INTEST_FAT varchar(1), PWD varchar(20))");
+        tr.commit();
+        fb::Transaction fill(att);
+        att.execute(fill, "insert into OPERATORI (SIGLA, DESCRIZIONE) values ('AN', 'Anna')");
+        att.execute(fill, "insert into OPERATORI (SIGLA, DESCRIZIONE) values ('KJ', '\xe6\xbc\xa2')");
+        fill.commit();
+    }
+    storeReminders(path, utf8,
+                   {{1, 1, {}, "Uno", "primo"}, {2, 1, {}, "Due \xe6\xbc\xa2", "secondo"}, {3, 1, {}, "Tre", "terzo"}});
+    writeConfig(path);
+
+    // The reminders of the day: every readable one pops up.
+    QVERIFY(!m_form->FormCreate({u"x"_s}));
+    TDMCltRicorr* dm = m_form->DMCltRicorr();
+    QSignalSpy shown(dm, &TDMCltRicorr::popupsShown);
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 20000);
+    QStringList titles;
+    for (TfrmSlidePopUp* popup : popupsBottomUp())
+        titles << popup->lblTitle->text();
+    QCOMPARE(titles, (QStringList{u"Uno"_s, u"Tre"_s}));
+    m_form->SlidePopUp1().ClosePopUps();
+    cleanup();
+    init();
+    writeConfig(path);
+
+    // The editor: the row shows with its name marked and read-only; its other fields save.
+    const int status = runEditor([&](TRicorrImpDlg& dlg) {
+        fb::DataSet& ricorr = m_form->DMCltRicorr()->IBRicorr;
+        QCOMPARE(ricorr.RecordCount(), 3);
+        QVERIFY(dlg.cxDBLookupComboBox1->findText(u"Anna"_s) > 0);
+        ricorr.MoveTo(*ricorr.Locate("ID", "2"));
+        QVERIFY(dlg.cxDBTextEdit1->isReadOnly());
+        QVERIFY(dlg.cxDBTextEdit1->text().isEmpty());
+        QVERIFY(!dlg.cxDBTextEdit1->placeholderText().isEmpty());
+        QCOMPARE(dlg.cxDBMemo1->toPlainText(), u"secondo"_s);
+        dlg.cxDBMemo1->setPlainText(u"secondo bis"_s);
+        ricorr.MoveTo(*ricorr.Locate("ID", "3"));
+        QVERIFY(!dlg.cxDBTextEdit1->isReadOnly());
+        dlg.accept();
+        QVERIFY(!dlg.isVisible());
+    });
+    QCOMPARE(status, 0);
+    QVERIFY2(m_boxes.errors.isEmpty(), qPrintable(m_boxes.errors.join(u'|')));
+    QCOMPARE(committedField(path, utf8, 2, "MESSAGGIO"), QByteArray("secondo bis"));
+    QCOMPARE(committedField(path, utf8, 2, "DESCRIZIONE"), QByteArray("Due \xe6\xbc\xa2"));
 }
 
 QTEST_MAIN(TestVERicorr)
