@@ -38,8 +38,7 @@ int RegistryIniFile::ReadInteger(const QByteArray& section, const QByteArray& id
     }
     case RegistryType::DWord:
         return value->data.size() == 4 ? int(qFromLittleEndian<quint32>(value->data.constData())) : defaultValue;
-    case RegistryType::Binary:
-    case RegistryType::Other:
+    default: // binary data and the other types hold no integer for this reader
         break;
     }
     return defaultValue;

@@ -1,9 +1,9 @@
 #include "platform/ElfSection.h"
 
+#include <QByteArray>
 #include <QtEndian>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 namespace vestrel {
@@ -11,30 +11,13 @@ namespace vestrel {
 namespace {
 
 constexpr std::uint32_t kNoBits = 8; // SHT_NOBITS: the section takes no room in the file
+constexpr std::uint64_t kHeaderSize = 0x40;
+// A section header table up to this size is read in one go; a larger (crafted) one entry by entry.
+constexpr std::uint64_t kTableReadAtOnce = 256 * 1024;
 
-class ElfReader {
-public:
-    ElfReader(QByteArrayView image, bool bigEndian)
-        : m_image(image)
-        , m_bigEndian(bigEndian) {}
-
-    bool has(std::uint64_t offset, std::uint64_t length) const {
-        const auto size = std::uint64_t(m_image.size());
-        return offset <= size && length <= size - offset;
-    }
-    std::uint64_t u16(std::uint64_t at) const { return read<std::uint16_t>(at); }
-    std::uint64_t u32(std::uint64_t at) const { return read<std::uint32_t>(at); }
-    std::uint64_t u64(std::uint64_t at) const { return read<std::uint64_t>(at); }
-
-private:
-    // The caller has checked the range.
-    template <typename T> T read(std::uint64_t at) const {
-        const char* p = m_image.data() + at;
-        return m_bigEndian ? qFromBigEndian<T>(p) : qFromLittleEndian<T>(p);
-    }
-    QByteArrayView m_image;
-    bool m_bigEndian;
-};
+template <typename T> std::uint64_t field(const char* at, bool bigEndian) {
+    return bigEndian ? qFromBigEndian<T>(at) : qFromLittleEndian<T>(at);
+}
 
 } // namespace
 
@@ -45,63 +28,105 @@ bool isElfImage(QByteArrayView image) {
                                             4) == 0;
 }
 
-std::optional<QByteArrayView> elfSection(QByteArrayView image, QByteArrayView name) {
-    if (!isElfImage(image) || image.size() < 0x40)
+std::optional<ElfSectionPlace> findElfSection(const ElfRead& read, std::uint64_t fileSize, QByteArrayView name) {
+    char elf[kHeaderSize];
+    if (fileSize < kHeaderSize || !read(0, kHeaderSize, elf) || !isElfImage(QByteArrayView(elf, kHeaderSize)))
         return std::nullopt;
-    const char elfClass = image[4];
-    const char byteOrder = image[5];
+    const char elfClass = elf[4];
+    const char byteOrder = elf[5];
     if ((elfClass != 1 && elfClass != 2) || (byteOrder != 1 && byteOrder != 2))
         return std::nullopt;
     const bool wide = elfClass == 2;
-    const ElfReader r(image, byteOrder == 2);
+    const bool big = byteOrder == 2;
+    const auto u16 = [&](const char* at) {
+        return field<std::uint16_t>(at, big);
+    };
+    const auto u32 = [&](const char* at) {
+        return field<std::uint32_t>(at, big);
+    };
+    const auto u64 = [&](const char* at) {
+        return field<std::uint64_t>(at, big);
+    };
 
-    const std::uint64_t tableOffset = wide ? r.u64(0x28) : r.u32(0x20);
-    const std::uint64_t entrySize = r.u16(wide ? 0x3A : 0x2E);
-    const std::uint64_t count = r.u16(wide ? 0x3C : 0x30);
-    const std::uint64_t namesIndex = r.u16(wide ? 0x3E : 0x32);
+    const std::uint64_t tableOffset = wide ? u64(elf + 0x28) : u32(elf + 0x20);
+    const std::uint64_t entrySize = u16(elf + (wide ? 0x3A : 0x2E));
+    const std::uint64_t count = u16(elf + (wide ? 0x3C : 0x30));
+    const std::uint64_t namesIndex = u16(elf + (wide ? 0x3E : 0x32));
     const std::uint64_t minimumEntry = wide ? 64 : 40;
     if (entrySize < minimumEntry || namesIndex >= count)
         return std::nullopt;
+    const auto within = [&](std::uint64_t offset, std::uint64_t length) {
+        return offset <= fileSize && length <= fileSize - offset;
+    };
 
+    // The table in one read when it is of a sane size and all in the file.
+    QByteArray table;
+    const std::uint64_t tableSize = count * entrySize;
+    if (tableSize <= kTableReadAtOnce && within(tableOffset, tableSize)) {
+        table.resize(qsizetype(tableSize));
+        if (!read(tableOffset, tableSize, table.data()))
+            table.clear();
+    }
     struct Header {
         std::uint64_t name, type, offset, size;
     };
     const auto header = [&](std::uint64_t index) -> std::optional<Header> {
-        const std::uint64_t at = tableOffset + index * entrySize;
-        if (!r.has(at, minimumEntry))
-            return std::nullopt;
+        char entry[64];
+        const char* at = entry;
+        if (!table.isEmpty()) {
+            at = table.constData() + index * entrySize;
+        } else {
+            const std::uint64_t offset = tableOffset + index * entrySize;
+            if (!within(offset, minimumEntry) || !read(offset, minimumEntry, entry))
+                return std::nullopt;
+        }
         if (wide)
-            return Header{r.u32(at), r.u32(at + 4), r.u64(at + 24), r.u64(at + 32)};
-        return Header{r.u32(at), r.u32(at + 4), r.u32(at + 16), r.u32(at + 20)};
+            return Header{u32(at), u32(at + 4), u64(at + 24), u64(at + 32)};
+        return Header{u32(at), u32(at + 4), u32(at + 16), u32(at + 20)};
     };
     // The part of the file a section holds, clamped to the file.
-    const auto contents = [&](const Header& h) -> QByteArrayView {
-        if (h.type == kNoBits || h.offset >= std::uint64_t(image.size()))
+    const auto contents = [&](const Header& h) -> ElfSectionPlace {
+        if (h.type == kNoBits || h.offset >= fileSize)
             return {};
-        const std::uint64_t length = std::min<std::uint64_t>(h.size, std::uint64_t(image.size()) - h.offset);
-        return image.sliced(qsizetype(h.offset), qsizetype(length));
+        return ElfSectionPlace{h.offset, std::min(h.size, fileSize - h.offset)};
     };
 
     const auto names = header(namesIndex);
     if (!names)
         return std::nullopt;
-    const QByteArrayView nameTable = contents(*names);
+    const ElfSectionPlace nameTable = contents(*names);
+    // A section's name matches when the table holds `name` and its NUL at the section's name offset.
+    QByteArray wanted(name.data(), name.size());
+    wanted.append('\0');
+    QByteArray candidate(wanted.size(), Qt::Uninitialized);
     for (std::uint64_t i = 0; i < count; ++i) {
         const auto h = header(i);
         if (!h)
             break;
-        if (h->name >= std::uint64_t(nameTable.size()))
+        if (h->name >= nameTable.size || std::uint64_t(wanted.size()) > nameTable.size - h->name)
             continue;
-        const QByteArrayView rest = nameTable.sliced(qsizetype(h->name));
-        const qsizetype nul = rest.indexOf('\0');
-        if (nul < 0 || rest.first(nul) != name)
+        if (!read(nameTable.offset + h->name, std::uint64_t(wanted.size()), candidate.data()) || candidate != wanted)
             continue;
-        const QByteArrayView data = contents(*h);
-        if (data.isEmpty())
+        const ElfSectionPlace data = contents(*h);
+        if (data.size == 0)
             return std::nullopt;
         return data;
     }
     return std::nullopt;
+}
+
+std::optional<QByteArrayView> elfSection(QByteArrayView image, QByteArrayView name) {
+    const auto read = [image](std::uint64_t offset, std::uint64_t length, char* out) {
+        const auto size = std::uint64_t(image.size());
+        if (offset > size || length > size - offset)
+            return false;
+        std::memcpy(out, image.data() + offset, length);
+        return true;
+    };
+    const auto place = findElfSection(read, std::uint64_t(image.size()), name);
+    if (!place)
+        return std::nullopt;
+    return image.sliced(qsizetype(place->offset), qsizetype(place->size));
 }
 
 } // namespace vestrel

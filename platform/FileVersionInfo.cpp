@@ -3,18 +3,18 @@
 #include "platform/Cp1252.h"
 #include "platform/ElfSection.h"
 #include "platform/FileDescriptor.h"
+#include "platform/FileName.h"
 #include "platform/ProgramDir.h"
+#include "platform/ResourceLanguage.h"
 #include "platform/ResourceLibrary.h"
 #include "platform/VersionBlock.h"
 
-#include <QFile>
 #include <QLoggingCategory>
 #include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
@@ -23,9 +23,13 @@ namespace vestrel {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcVersionInfo, "vestrel.platform.versioninfo")
+// Files without version information are common and no fault: their reasons show only when asked for
+// (QT_LOGGING_RULES="vestrel.platform.versioninfo.debug=true").
+Q_LOGGING_CATEGORY(lcVersionInfo, "vestrel.platform.versioninfo", QtInfoMsg)
 
 constexpr std::uint16_t kVersionResourceId = 1;
+// A version block says its length in 16 bits: no more of a section is ever read.
+constexpr std::uint64_t kMaxVersionBlock = 0xFFFF;
 
 VersionResourceRead failed(VersionResourceRead::Status status, QString error) {
     VersionResourceRead result;
@@ -50,21 +54,55 @@ VersionResourceRead found(QByteArrayView block) {
 
 namespace {
 
-VersionResourceRead fromElf(QByteArrayView image) {
-    QByteArrayView section = elfSection(image, kElfVersionSection).value_or(QByteArrayView());
-    // The section may be padded (sanitizers add room after globals); the block says its length.
+// The version block at the start of an ELF section: the section may be padded (sanitizers add room after
+// globals), and the block says its length.
+QByteArrayView versionBlockOfSection(QByteArrayView section) {
+    section.truncate(qsizetype(std::min<std::uint64_t>(std::uint64_t(section.size()), kMaxVersionBlock)));
     if (section.size() >= 2) {
         const auto length = qFromLittleEndian<std::uint16_t>(section.data());
         if (length > 0 && length < section.size())
             section.truncate(length);
     }
-    return found(section);
+    return section;
 }
 
-VersionResourceRead fromPe(const std::optional<PeResources>& pe) {
+VersionResourceRead fromElf(QByteArrayView image) {
+    return found(versionBlockOfSection(elfSection(image, kElfVersionSection).value_or(QByteArrayView())));
+}
+
+// Reads the section's first bytes only: the block, never the rest of the file.
+VersionResourceRead fromElfFile(const FileDescriptor& file, std::uint64_t size) {
+    int readError = 0;
+    const ElfRead read = [&](std::uint64_t offset, std::uint64_t length, char* out) {
+        const std::int64_t got = file.readAt(offset, out, std::size_t(length));
+        if (got < 0)
+            readError = errno;
+        return got == std::int64_t(length);
+    };
+    const auto place = findElfSection(read, size, kElfVersionSection);
+    if (readError != 0)
+        return failed(VersionResourceRead::Status::Unreadable, qt_error_string(readError));
+    if (!place)
+        return found(QByteArrayView());
+    QByteArray section(qsizetype(std::min(place->size, kMaxVersionBlock)), Qt::Uninitialized);
+    if (!read(place->offset, std::uint64_t(section.size()), section.data()))
+        return failed(VersionResourceRead::Status::Unreadable, qt_error_string(readError ? readError : EIO));
+    return found(versionBlockOfSection(section));
+}
+
+VersionResourceRead fromPe(const std::optional<PeResources>& pe, const QString& why, const QLocale& locale) {
     if (!pe)
-        return failed(VersionResourceRead::Status::NotAProgram, u"not a PE or ELF program file"_s);
-    auto block = pe->find(RT_VERSION_TYPE, kVersionResourceId);
+        return failed(VersionResourceRead::Status::NotAProgram,
+                      why.isEmpty() ? u"not a PE or ELF program file"_s : why);
+    // Of several languages, the one the Windows loader would give this user.
+    const std::vector<std::uint16_t> languages = pe->languages(RT_VERSION_TYPE, kVersionResourceId);
+    std::optional<QByteArray> block;
+    if (languages.size() > 1) {
+        const auto chosen = loaderLanguageChoice(languages, windowsLanguageId(locale));
+        block = pe->find(RT_VERSION_TYPE, kVersionResourceId, languages[*chosen]);
+    } else {
+        block = pe->find(RT_VERSION_TYPE, kVersionResourceId);
+    }
     if (!block)
         block = pe->first(RT_VERSION_TYPE);
     return found(block ? QByteArrayView(*block) : QByteArrayView());
@@ -72,16 +110,21 @@ VersionResourceRead fromPe(const std::optional<PeResources>& pe) {
 
 } // namespace
 
-VersionResourceRead readVersionResourceFromImage(QByteArrayView image) {
+VersionResourceRead readVersionResourceFromImage(QByteArrayView image, const QLocale& locale) {
     if (isElfImage(image))
         return fromElf(image);
     // The PE reader works on a QByteArray; this one borrows the bytes and lives only here.
-    return fromPe(PeResources::fromBytes(QByteArray::fromRawData(image.data(), image.size())));
+    QString why;
+    const auto pe = PeResources::fromBytes(QByteArray::fromRawData(image.data(), image.size()), &why);
+    return fromPe(pe, why, locale);
 }
 
-VersionResourceRead readVersionResource(const QString& path) {
+VersionResourceRead readVersionResource(const QString& path, const QLocale& locale) {
+    return readVersionResource(encodeFileName(path), locale);
+}
+
+VersionResourceRead readVersionResource(const QByteArray& nativePath, const QLocale& locale) {
     // Only regular files are opened: a pipe or a device would block or never end.
-    const QByteArray nativePath = QFile::encodeName(path);
     struct stat info {};
     if (::stat(nativePath.constData(), &info) != 0)
         return failed(VersionResourceRead::Status::Unreadable, u"no such file"_s);
@@ -95,27 +138,19 @@ VersionResourceRead readVersionResource(const QString& path) {
         return failed(VersionResourceRead::Status::Unreadable, error);
     const auto size = std::uint64_t(info.st_size);
     // PE files of others can be large: only the pages the lookup needs are read.
-    if (const auto pe = PeResources::fromFileOnDemand(file, size, RT_VERSION_TYPE))
-        return fromPe(pe);
+    QString why;
+    const auto pe = PeResources::fromFileOnDemand(file, size, RT_VERSION_TYPE, &why);
+    if (pe)
+        return fromPe(pe, why, locale);
 
     char magic[4] = {};
     const std::int64_t got = file->readAt(0, magic, sizeof magic);
     if (got < 0)
         return failed(VersionResourceRead::Status::Unreadable, qt_error_string(errno));
-    if (!isElfImage(QByteArrayView(magic, got)))
-        return fromPe(std::nullopt);
-    // Our own programs: the section table lies at the end, so the file is mapped.
-    if (void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, file->get(), 0); mapped != MAP_FAILED) {
-        VersionResourceRead result = fromElf(QByteArrayView(static_cast<const char*>(mapped), qsizetype(size)));
-        ::munmap(mapped, size);
-        return result;
-    }
-    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
-    const std::int64_t read = file->readAt(0, bytes.data(), std::size_t(size));
-    if (read < 0)
-        return failed(VersionResourceRead::Status::Unreadable, qt_error_string(errno));
-    bytes.truncate(qsizetype(read));
-    return fromElf(bytes);
+    // Our own programs: the header, the section table and the block are read, nothing else.
+    if (isElfImage(QByteArrayView(magic, got)))
+        return fromElfFile(*file, size);
+    return fromPe(pe, why, locale);
 }
 
 std::uint32_t GetFileVersionInfoSizeA(const QString& fileName) {

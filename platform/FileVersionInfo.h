@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QLocale>
 #include <QString>
 
 #include <cstdint>
@@ -18,7 +19,7 @@ struct VersionResourceRead {
     enum class Status {
         Found,         // `block` holds the version block
         NoVersionInfo, // a program file (PE or ELF) without one
-        NotAProgram,   // readable, but neither a PE nor an ELF file
+        NotAProgram,   // readable, but neither a PE nor an ELF file, or a PE file Windows would not load
         Unreadable,    // missing, a directory or another special file, or not readable
     };
     Status status = Status::Unreadable;
@@ -28,13 +29,17 @@ struct VersionResourceRead {
 
 // Reads the version block of `path` as given (no Windows path conversion): RT_VERSION resource 1
 // of a PE32 or PE32+ file, else its first version resource; the version section of an ELF file.
-// The file is mapped, not read whole, and only the block is copied out.
-VersionResourceRead readVersionResource(const QString& path);
+// Of a resource held in several languages, the one the Windows loader gives a user of `locale`'s
+// language (see loaderLanguageChoice). Only the parts of the file the lookup needs are read, never
+// the whole file. The path is a file name as decodeFileName gives it, or the file system's bytes.
+VersionResourceRead readVersionResource(const QString& path, const QLocale& locale = QLocale());
+VersionResourceRead readVersionResource(const QByteArray& nativePath, const QLocale& locale = QLocale());
 // The same for the bytes of a whole file.
-VersionResourceRead readVersionResourceFromImage(QByteArrayView image);
+VersionResourceRead readVersionResourceFromImage(QByteArrayView image, const QLocale& locale = QLocale());
 
 // The version-query functions of the platform, for our own programs and PE files of any origin.
-// File names may be written Windows-style ("\" separators).
+// File names may be written Windows-style ("\" separators). The language is the user's: QLocale()'s,
+// which QLocale::setDefault changes.
 //
 // The size of the file's version information in bytes; 0 when it has none or cannot be read.
 std::uint32_t GetFileVersionInfoSizeA(const QString& fileName);

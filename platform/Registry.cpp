@@ -215,24 +215,7 @@ std::optional<RegistryValue> Registry::ReadValue(const QByteArray& name) const {
     if (index < 0)
         return std::nullopt;
     const regfile::Value& stored = hive->keys[key].values[index];
-    RegistryValue value;
-    value.data = stored.data;
-    switch (stored.type) {
-    case regfile::kRegSz:
-    case regfile::kRegExpandSz: // reads as a string, as the programs' registry class does
-        value.type = RegistryType::String;
-        break;
-    case regfile::kRegDword:
-        value.type = RegistryType::DWord;
-        break;
-    case regfile::kRegBinary:
-        value.type = RegistryType::Binary;
-        break;
-    default:
-        value.type = RegistryType::Other;
-        break;
-    }
-    return value;
+    return RegistryValue{static_cast<RegistryType>(stored.type), stored.data};
 }
 
 bool Registry::ValueExists(const QByteArray& name) const {
@@ -243,7 +226,8 @@ QByteArray Registry::ReadString(const QByteArray& name) const {
     const auto value = ReadValue(name);
     if (!value)
         return QByteArray();
-    if (value->type != RegistryType::String)
+    // REG_EXPAND_SZ reads as a string, unexpanded, as the programs' registry class reads it.
+    if (value->type != RegistryType::String && value->type != RegistryType::ExpandString)
         throw RegistryError("Invalid data type for '" + nameOf(name) + "'");
     return value->data;
 }
@@ -257,7 +241,8 @@ int Registry::ReadInteger(const QByteArray& name) const {
 
 QByteArray Registry::ReadBinaryData(const QByteArray& name) const {
     const auto value = ReadValue(name);
-    if (!value || (value->type != RegistryType::Binary && value->type != RegistryType::Other))
+    if (!value || value->type == RegistryType::String || value->type == RegistryType::ExpandString ||
+        value->type == RegistryType::DWord)
         throw RegistryError("Invalid data type for '" + nameOf(name) + "'");
     return value->data;
 }
@@ -272,8 +257,9 @@ void Registry::WriteValues(const RegistryValueList& values) {
     for (const auto& entry : values) {
         if (hasLineBreak(entry.first))
             throw RegistryError("Failed to set data for '" + nameOf(entry.first) + "': the name holds a line break");
-        if (entry.second.type == RegistryType::Other)
-            throw RegistryError("Failed to set data for '" + nameOf(entry.first) + "': no type given");
+        const int type = static_cast<int>(entry.second.type);
+        if (type < 0 || type > regfile::kMaxType)
+            throw RegistryError("Failed to set data for '" + nameOf(entry.first) + "': no such type");
     }
     if (values.isEmpty())
         return;

@@ -21,13 +21,25 @@ public:
 
 enum class RegistryHive { CurrentUser, LocalMachine };
 
-// REG_SZ, REG_BINARY, REG_DWORD; Other is any type this store does not interpret (REG_NONE, REG_QWORD,
-// REG_MULTI_SZ, ...), whose data reads as raw bytes.
-enum class RegistryType { String = 1, Binary = 3, DWord = 4, Other = -1 };
+// The Windows value types, by their numbers. A value of a type not named here (a number a .reg file
+// gives as "hex(N):") keeps that number: RegistryType(N).
+enum class RegistryType {
+    None = 0,           // REG_NONE: bytes without a meaning
+    String = 1,         // REG_SZ
+    ExpandString = 2,   // REG_EXPAND_SZ: a string with %VARIABLES%
+    Binary = 3,         // REG_BINARY
+    DWord = 4,          // REG_DWORD, little-endian
+    DWordBigEndian = 5, // REG_DWORD_BIG_ENDIAN
+    MultiString = 7,    // REG_MULTI_SZ: strings, each ended by a NUL, and a NUL after the last
+    QWord = 11,         // REG_QWORD, little-endian
+};
 
 struct RegistryValue {
     RegistryType type = RegistryType::String;
-    QByteArray data; // REG_SZ: cp1252 bytes without terminator; REG_DWORD: 4 bytes little-endian
+    // REG_SZ and REG_EXPAND_SZ: cp1252 bytes without terminator; REG_MULTI_SZ: cp1252 strings with their
+    // NULs; REG_DWORD and REG_DWORD_BIG_ENDIAN: 4 bytes, REG_QWORD 8, in the type's byte order; any other
+    // type: the bytes as stored.
+    QByteArray data;
 
     static RegistryValue fromString(const QByteArray& text) { return {RegistryType::String, text}; }
     static RegistryValue fromInteger(int value);
@@ -69,14 +81,15 @@ public:
 
     // Values of the current key. Reads see the store as it is on disk at the time of the call.
     bool ValueExists(const QByteArray& name) const;
-    // REG_EXPAND_SZ reads as a string; other types this store does not interpret read as Other.
+    // The value with its type and data as stored; writing it back with WriteValues keeps both.
     std::optional<RegistryValue> ReadValue(const QByteArray& name) const;
-    // A missing value reads as an empty string; a value of another type raises RegistryError.
+    // A REG_SZ or REG_EXPAND_SZ value (unexpanded); a missing value reads as an empty string; a value of
+    // another type raises RegistryError.
     QByteArray ReadString(const QByteArray& name) const;
-    // A missing value or one of another type raises RegistryError.
+    // A missing value or one of another type than REG_DWORD raises RegistryError.
     int ReadInteger(const QByteArray& name) const;
-    // The data of a REG_BINARY value or of a type the store does not interpret; a missing value or a
-    // string or DWORD raises RegistryError.
+    // The data of a value of any type but REG_SZ, REG_EXPAND_SZ and REG_DWORD (those raise RegistryError,
+    // as a missing value does).
     QByteArray ReadBinaryData(const QByteArray& name) const;
 
     // Writes raise RegistryError when no key is open or the store cannot be written.
@@ -85,7 +98,8 @@ public:
     void WriteBinaryData(const QByteArray& name, const QByteArray& data);
     // Writes all `values` into the current key in one locked read-modify-write: other programs see
     // none or all of them, and the file is rewritten once. A later entry of the same name wins.
-    // Nothing is written when one of the names cannot be stored.
+    // Nothing is written when one of the names cannot be stored, or a type number is not one (below 0
+    // or above 0xFFFF).
     void WriteValues(const RegistryValueList& values);
     bool DeleteValue(const QByteArray& name);
 

@@ -197,7 +197,7 @@ std::optional<Value> parseValue(const QByteArray& text, bool wide) {
             if (kind.size() < 3 || !kind.startsWith('(') || !kind.endsWith(')'))
                 return std::nullopt;
             const auto number = readHexNumber(kind.mid(1, kind.size() - 2).trimmed());
-            if (!number || *number > 0xFFFF)
+            if (!number || *number > quint32(kMaxType))
                 return std::nullopt;
             value.type = int(*number);
         }

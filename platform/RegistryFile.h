@@ -17,6 +17,8 @@ inline constexpr int kRegExpandSz = 2;
 inline constexpr int kRegBinary = 3;
 inline constexpr int kRegDword = 4;
 inline constexpr int kRegMultiSz = 7;
+// "hex(N):" gives type numbers up to this.
+inline constexpr int kMaxType = 0xFFFF;
 
 struct Value {
     QByteArray name; // empty for the default value ("@")

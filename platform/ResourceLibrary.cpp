@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include <set>
+#include <unordered_map>
 
 using namespace Qt::StringLiterals;
 
@@ -148,6 +149,9 @@ private:
 
 // Larger files are not read: no resource library comes near this.
 constexpr qint64 kMaxImageSize = 512 * 1024 * 1024;
+// The Windows loader refuses images with more sections than this; so do we, since a crafted count of
+// 65 535 would otherwise be walked for every address the resources name.
+constexpr std::uint16_t kMaxSections = 96;
 // A directory walk reads at most this many entries, so crafted counts cannot make it crawl.
 constexpr std::uint32_t kEntryBudget = 1u << 20;
 constexpr std::uint32_t kHighBit = 0x80000000u;
@@ -201,18 +205,28 @@ struct Layout {
 };
 
 // DOS header → PE signature → file header → optional header → section table. nullopt when the
-// signatures are missing: the file is no PE file at all.
-std::optional<Layout> readLayout(const Reader& r) {
-    if (r.u16(0) != 0x5A4D) // "MZ"
+// signatures are missing (the file is no PE file at all) or the loader would refuse the image; `why`
+// then says which.
+std::optional<Layout> readLayout(const Reader& r, QString* why) {
+    const auto refuse = [&](QString reason) -> std::optional<Layout> {
+        if (why)
+            *why = std::move(reason);
         return std::nullopt;
+    };
+    const QString notPe = u"not a PE or ELF program file"_s;
+    if (r.u16(0) != 0x5A4D) // "MZ"
+        return refuse(notPe);
     const auto peOffset = r.u32(0x3C);
     if (!peOffset || r.u32(*peOffset) != 0x00004550) // "PE\0\0"
-        return std::nullopt;
+        return refuse(notPe);
     const std::uint64_t fileHeader = std::uint64_t(*peOffset) + 4;
     const auto sectionCount = r.u16(fileHeader + 2);
     const auto optionalSize = r.u16(fileHeader + 16);
     if (!sectionCount || !optionalSize)
-        return std::nullopt;
+        return refuse(notPe);
+    if (*sectionCount > kMaxSections)
+        return refuse(
+            u"a PE file with %1 sections, more than the %2 Windows loads"_s.arg(*sectionCount).arg(kMaxSections));
     const std::uint64_t optional = fileHeader + 20;
 
     Layout layout;
@@ -245,14 +259,15 @@ std::optional<Layout> readLayout(const Reader& r) {
 }
 
 // The file range [offset, offset + length) that holds `rva` onwards within its section, clamped to
-// the section's raw data and the file. nullopt when no section holds the address.
+// the section's raw data and the file (length 0 past its end). nullopt when no section holds the
+// address in the file's part of it.
 struct FileRange {
     std::uint64_t offset;
     std::uint64_t length;
 };
 
-std::optional<FileRange> mapRva(const Layout& layout, const Reader& r, std::uint32_t rva) {
-    for (const Section& s : layout.sections) {
+std::optional<FileRange> mapRva(const std::vector<Section>& sections, const Reader& r, std::uint32_t rva) {
+    for (const Section& s : sections) {
         const std::uint64_t span = std::max(s.virtualSize, s.rawSize);
         if (rva < s.virtualAddress || rva - s.virtualAddress >= span)
             continue;
@@ -260,8 +275,10 @@ std::optional<FileRange> mapRva(const Layout& layout, const Reader& r, std::uint
         if (delta >= s.rawSize)
             return std::nullopt; // zero-filled memory that the file does not hold
         const std::uint64_t offset = std::uint64_t(s.rawOffset) + delta;
+        // A file cut short keeps its entry, so that what the directory says (which languages there
+        // are) does not change with the cut; the data is what the file still holds of it.
         if (offset >= r.size())
-            return std::nullopt;
+            return FileRange{offset, 0};
         const std::uint64_t length = std::min<std::uint64_t>(s.rawSize - delta, r.size() - offset);
         return FileRange{offset, length};
     }
@@ -281,31 +298,32 @@ std::optional<PeResources> PeResources::fromFile(const QString& path) {
 }
 
 std::optional<PeResources> PeResources::fromFileOnDemand(std::shared_ptr<const FileDescriptor> file, std::uint64_t size,
-                                                         std::optional<std::uint16_t> onlyType) {
+                                                         std::optional<std::uint16_t> onlyType, QString* why) {
     if (!file || !file->isOpen())
         return std::nullopt;
     PeResources resources(std::make_shared<PagedFileSource>(std::move(file), size));
     resources.m_onlyType = onlyType;
-    if (!resources.parse())
+    if (!resources.parse(why))
         return std::nullopt;
     return resources;
 }
 
-std::optional<PeResources> PeResources::fromBytes(QByteArray image) {
+std::optional<PeResources> PeResources::fromBytes(QByteArray image, QString* why) {
     PeResources resources(std::make_shared<MemorySource>(std::move(image)));
-    if (!resources.parse())
+    if (!resources.parse(why))
         return std::nullopt;
     return resources;
 }
 
-bool PeResources::parse() {
+bool PeResources::parse(QString* why) {
     const Reader r(*m_source);
-    const auto layout = readLayout(r);
+    auto layout = readLayout(r, why);
     if (!layout)
         return false;
+    const std::vector<Section>& sections = layout->sections;
     if (layout->resourceRva == 0)
         return true;
-    const auto root = mapRva(*layout, r, layout->resourceRva);
+    const auto root = mapRva(sections, r, layout->resourceRva);
     if (!root)
         return true;
     // Every directory offset is relative to the root and must stay within the root's section.
@@ -314,6 +332,7 @@ bool PeResources::parse() {
     // A small resource section holds the directories and the data: one read instead of several.
     m_source->prefetch(base, std::min<std::uint64_t>(limit, layout->resourceSize));
     std::set<std::uint32_t> visited;
+    std::unordered_map<std::uint32_t, std::optional<FileRange>> mappedRvas;
     std::uint32_t budget = kEntryBudget;
 
     struct Path {
@@ -360,7 +379,11 @@ bool PeResources::parse() {
             const auto dataSize = r.u32(base + target + 4);
             if (!dataRva || !dataSize)
                 continue;
-            const auto data = mapRva(*layout, r, *dataRva);
+            // Crafted files point many entries at one address: each is looked up in the sections once.
+            auto mapped = mappedRvas.find(*dataRva);
+            if (mapped == mappedRvas.end())
+                mapped = mappedRvas.emplace(*dataRva, mapRva(sections, r, *dataRva)).first;
+            const std::optional<FileRange>& data = mapped->second;
             if (!data)
                 continue;
             const auto size = std::uint32_t(std::min<std::uint64_t>(*dataSize, data->length));

@@ -24,13 +24,16 @@ class FileDescriptor;
 class PeResources {
 public:
     static std::optional<PeResources> fromFile(const QString& path);
-    static std::optional<PeResources> fromBytes(QByteArray image);
+    // `why` (when given) receives the reason for std::nullopt: no PE file, or one the Windows loader
+    // would refuse (more than 96 sections).
+    static std::optional<PeResources> fromBytes(QByteArray image, QString* why = nullptr);
     // Reads only what the lookups need (headers, the resource directory, the data asked for), page by
     // page, instead of the whole file: for reading one resource out of many large files. `file` is
     // open for reading, `size` its size in bytes; it stays open while the object (or a copy) lives.
     // With `onlyType`, the resources of other types are skipped.
     static std::optional<PeResources> fromFileOnDemand(std::shared_ptr<const FileDescriptor> file, std::uint64_t size,
-                                                       std::optional<std::uint16_t> onlyType = {});
+                                                       std::optional<std::uint16_t> onlyType = {},
+                                                       QString* why = nullptr);
 
     // Raw data of resource (type, id) in `language`; when the file has no entry in that language,
     // the first language it has. std::nullopt when missing.
@@ -59,7 +62,7 @@ private:
     std::vector<Entry> m_entries;
     std::optional<std::uint16_t> m_onlyType;
     // Collects the resource entries; false when the image is no PE file at all.
-    bool parse();
+    bool parse(QString* why);
     QByteArray data(const Entry& e) const;
 };
 

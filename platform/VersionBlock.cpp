@@ -57,7 +57,9 @@ struct NodeReader {
         node.isText = word(block, offset + 4) == 1;
         qsizetype keyEnd = 0;
         node.key = utf16Until(block, offset + kNodeHeader, end, &keyEnd);
-        const qsizetype valueStart = std::min(align4(keyEnd), end);
+        // A key without its NUL takes the node: no value or children follow (an odd last byte is no value).
+        const bool keyEnded = keyEnd >= offset + kNodeHeader + 2 && word(block, keyEnd - 2) == 0;
+        const qsizetype valueStart = keyEnded ? std::min(align4(keyEnd), end) : end;
         // A text value runs to its NUL within the node, whatever unit wValueLength counts in.
         const qsizetype storedBytes = qsizetype(node.valueLength) * (node.isText ? 2 : 1);
         const qsizetype valueEnd = node.valueLength == 0 ? valueStart

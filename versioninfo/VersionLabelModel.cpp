@@ -1,16 +1,20 @@
 #include "versioninfo/VersionLabelModel.h"
 
 #include "platform/Cp1252.h"
+#include "platform/FileDescriptor.h"
+#include "platform/FileName.h"
 #include "platform/FileVersionInfo.h"
 #include "platform/ProgramDir.h"
 #include "platform/VersionBlock.h"
 #include "versioninfo/RunningProgram.h"
 #include "versioninfo/VersionInfoReader.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <QDateTime>
 
 #include <cmath>
+#include <optional>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -45,6 +49,16 @@ const char* const kNoTranslation = "< Error retrieving translation info >";
 const char* const kNoStringInfo = "< Error retrieving string version info >";
 const char* const kNoValue = "< No Version Info >";
 const char* const kNoFileHandle = "<Error getting file handle>";
+
+// The status of the file opened for reading, or nullopt when it cannot be opened. The name goes to the
+// file system as its bytes, so names that are not UTF-8 open too.
+std::optional<struct stat> openedFileStatus(const QString& file) {
+    const FileDescriptor fd = FileDescriptor::openForReading(encodeFileName(file).constData());
+    struct stat info {};
+    if (!fd.isOpen() || ::fstat(fd.get(), &info) != 0)
+        return std::nullopt;
+    return info;
+}
 
 struct FlagText {
     std::uint32_t bit;
@@ -276,19 +290,19 @@ QString VersionLabelModel::GetStringFileInfo(const QByteArray& block) {
 }
 
 QString VersionLabelModel::GetDateTimeInfo(const QString& file) const {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    const auto info = openedFileStatus(file);
+    if (!info)
         return QString::fromLatin1(kNoFileHandle);
-    const QDateTime stamp = f.fileTime(QFileDevice::FileModificationTime).toLocalTime();
-    return QLocale().toString(stamp, m_dateTimeFormat);
+    const qint64 ms = qint64(info->st_mtim.tv_sec) * 1000 + info->st_mtim.tv_nsec / 1000000;
+    return QLocale().toString(QDateTime::fromMSecsSinceEpoch(ms).toLocalTime(), m_dateTimeFormat);
 }
 
 QString VersionLabelModel::GetFileSizeInfo(const QString& file) const {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    const auto info = openedFileStatus(file);
+    if (!info)
         return QString::fromLatin1(kNoFileHandle);
     // The whole size: files past 4 GiB are not cut to 32 bits.
-    return formatNumber(double(f.size()), m_fileSizeFormat);
+    return formatNumber(double(info->st_size), m_fileSizeFormat);
 }
 
 } // namespace vestrel::versioninfo

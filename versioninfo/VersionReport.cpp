@@ -1,5 +1,6 @@
 #include "versioninfo/VersionReport.h"
 
+#include "platform/FileName.h"
 #include "platform/FileVersionInfo.h"
 #include "versioninfo/VersionInfoTypes.h"
 
@@ -186,7 +187,7 @@ void appendReportJson(QByteArray& out, const FileVersionReport& report) {
 }
 
 QByteArray reportText(const FileVersionReport& report) {
-    QString text = report.file + u":\n"_s;
+    QString text;
     const auto line = [&](const QString& label, const QString& value) {
         text += u"  "_s + label.leftJustified(17) + value + u'\n';
     };
@@ -217,7 +218,8 @@ QByteArray reportText(const FileVersionReport& report) {
         for (const auto& [key, value] : table.values)
             text += u"    "_s + key + u": "_s + value + u'\n';
     }
-    return text.toUtf8();
+    // The name as the file system holds it, also when it is not UTF-8.
+    return encodeFileName(report.file) + ":\n" + text.toUtf8();
 }
 
 } // namespace vestrel::versioninfo

@@ -1,6 +1,7 @@
 // verinfo [--json] FILE...: prints the version information of program files (PE files of any
 // origin and our own programs) for administrators. Exit status: 0 when every file was read, 1 when
 // any could not be, 2 for a wrong command line.
+#include "platform/FileName.h"
 #include "versioninfo/VersionReport.h"
 
 #include <QCommandLineParser>
@@ -15,9 +16,10 @@ using namespace vestrel::versioninfo;
 int main(int argc, char* argv[]) {
     // No application object: nothing here needs an event loop, and a run over hundreds of files
     // should not pay for setting one up.
+    // File names keep their bytes, also those that are not UTF-8 (cp1252 names copied from Windows).
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(decodeFileName(argv[i]));
     QCoreApplication::setApplicationName(u"verinfo"_s);
 
     QCommandLineParser parser;
@@ -56,7 +58,7 @@ int main(int argc, char* argv[]) {
             line += '\n';
             std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
         } else if (!report.error.isEmpty()) {
-            std::fprintf(stderr, "verinfo: %s: %s\n", qPrintable(file), qPrintable(report.error));
+            std::fprintf(stderr, "verinfo: %s: %s\n", encodeFileName(file).constData(), qPrintable(report.error));
         } else {
             const QByteArray text = (first ? QByteArray() : QByteArray("\n")) + reportText(report);
             first = false;

@@ -257,6 +257,85 @@ private slots:
         QCOMPARE(registry.ReadValue("Locale")->type, RegistryType::DWord);
     }
 
+    void everyValueTypeKeepsItsTypeAndData_data() {
+        QTest::addColumn<bool>("wide");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("rewritten"); // the line a REGEDIT4 rewrite holds
+        for (const bool wide : {false, true}) {
+            const char* format = wide ? "5.00" : "REGEDIT4";
+            const auto row = [&](const char* name) {
+                return &QTest::addRow("%s %s", name, format);
+            };
+            *row("REG_EXPAND_SZ") << wide
+                                  << (wide ? u"hex(2):25,00,50,00,25,00,e8,00,00,00"_s : u"hex(2):25,50,25,e8,00"_s)
+                                  << int(RegistryType::ExpandString) << QByteArray("%P%\xE8")
+                                  << QByteArray("hex(2):25,50,25,e8,00");
+            *row("REG_MULTI_SZ") << wide
+                                 << (wide ? u"hex(7):61,00,00,00,62,00,63,00,00,00,00,00"_s
+                                          : u"hex(7):61,00,62,63,00,00"_s)
+                                 << int(RegistryType::MultiString) << QByteArray("a\0bc\0\0", 6)
+                                 << QByteArray("hex(7):61,00,62,63,00,00");
+            *row("REG_QWORD") << wide << u"hex(b):01,02,03,04,05,06,07,08"_s << int(RegistryType::QWord)
+                              << QByteArray("\1\2\3\4\5\6\7\x08") << QByteArray("hex(b):01,02,03,04,05,06,07,08");
+            *row("REG_DWORD_BIG_ENDIAN") << wide << u"hex(5):00,00,00,2a"_s << int(RegistryType::DWordBigEndian)
+                                         << QByteArray("\0\0\0\x2a", 4) << QByteArray("hex(5):00,00,00,2a");
+            *row("REG_NONE") << wide << u"hex(0):"_s << int(RegistryType::None) << QByteArray()
+                             << QByteArray("hex(0):");
+            *row("REG_NONE with bytes") << wide << u"hex(0):ff,00"_s << int(RegistryType::None)
+                                        << QByteArray("\xFF\0", 2) << QByteArray("hex(0):ff,00");
+            *row("unnamed type") << wide << u"hex(1234):01"_s << 0x1234 << QByteArray("\1")
+                                 << QByteArray("hex(1234):01");
+        }
+    }
+    void everyValueTypeKeepsItsTypeAndData() {
+        QFETCH(bool, wide);
+        QFETCH(QString, line);
+        QFETCH(int, type);
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, rewritten);
+        const QString header = wide ? u"Windows Registry Editor Version 5.00"_s : u"REGEDIT4"_s;
+        const QString text =
+            header + u"\r\n\r\n[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n\"V\"="_s + line + u"\r\n"_s;
+        writeHive(wide ? utf16(text) : text.toLatin1());
+
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, false));
+        const auto value = registry.ReadValue("V");
+        QVERIFY(value);
+        QCOMPARE(int(value->type), type);
+        QCOMPARE(value->data, data);
+        // A change of another value rewrites the file (in REGEDIT4): the value keeps type and data.
+        registry.WriteString("Other", "x");
+        QVERIFY2(hiveText().contains(QByteArray(QByteArray("\r\n\"V\"=") + rewritten + "\r\n")),
+                 hiveText().constData());
+        QCOMPARE(int(registry.ReadValue("V")->type), type);
+        QCOMPARE(registry.ReadValue("V")->data, data);
+        // Written back through the store under another name, it reads the same.
+        registry.WriteValues({{"Copy", *value}});
+        QCOMPARE(int(registry.ReadValue("Copy")->type), type);
+        QCOMPARE(registry.ReadValue("Copy")->data, data);
+        QVERIFY(hiveText().contains(QByteArray(QByteArray("\r\n\"Copy\"=") + rewritten + "\r\n")));
+    }
+
+    void readsOfOtherTypes() {
+        writeHive("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\software\\Pelk Software\\Vestrel]\r\n"
+                  "\"E\"=hex(2):25,50,25,00\r\n\"Q\"=hex(b):01,00,00,00,00,00,00,00\r\n\"B\"=hex(5):00,00,00,01\r\n");
+        Registry registry;
+        QVERIFY(registry.OpenKey(kKey, false));
+        // REG_EXPAND_SZ reads as its text, unexpanded; the numbers of other types are not integers.
+        QCOMPARE(registry.ReadString("E"), QByteArray("%P%"));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.ReadInteger("Q"));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.ReadInteger("B"));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.ReadString("Q"));
+        QCOMPARE(registry.ReadBinaryData("B"), QByteArray("\0\0\0\1", 4));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.ReadBinaryData("E"));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.WriteValues({{"X", {RegistryType(0x10000), "a"}}}));
+        QVERIFY_THROWS_EXCEPTION(RegistryError, registry.WriteValues({{"X", {RegistryType(-1), "a"}}}));
+        QVERIFY(!registry.ValueExists("X"));
+    }
+
     void damagedFilesReadAsFarAsTheyMakeSense() {
         writeHive("REGEDIT4\r\n\r\n"
                   "\"Orphan\"=\"no key\"\r\n"

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 using namespace vestrel;
 using testing::readFile;
@@ -232,8 +234,10 @@ private slots:
             b.truncate(ResourceSection::Data + 10);
         }) << u"Hi"_s;
         QByteArray manySections = peImage(ResourceSection(block).bytes);
-        put16(manySections, 0x46, 0xFFFF);
+        put16(manySections, 0x46, 96);
         QTest::newRow("section count beyond the file") << manySections << u"Hi"_s;
+        put16(manySections, 0x46, 97);
+        QTest::newRow("more sections than Windows loads") << manySections << u"<not PE>"_s;
     }
     void hostileImagesGiveEmptyResults() {
         QFETCH(QByteArray, image);
@@ -241,21 +245,54 @@ private slots:
         QCOMPARE(stringOf(image, 1), expected);
     }
 
-    void everyTruncationIsSafe() {
+    void truncatedImagesReadAsPrefixesOfTheWhole() {
+        // Each cut of a file reads as no PE file (while its headers are cut), or as the resources the
+        // whole file has, each string the whole string or a beginning of it that grows with the cut.
         const QList<QByteArray> images = {peImage(ResourceSection(stringBlock({u"A"_s, u"Hi"_s})).bytes),
-                                          readFile(kFixtures + u"/twolang.dll"_s)};
+                                          readFile(kFixtures + u"/twolang.dll"_s),
+                                          readFile(kFixtures + u"/strings.dll"_s)};
+        const QList<std::uint32_t> ids = {0, 1, 15, 16, 17, 100, 4000};
         for (const QByteArray& image : images) {
-            QVERIFY(!image.isEmpty());
+            const auto whole = PeResources::fromBytes(image);
+            QVERIFY(whole);
+            QVERIFY(!whole->string(1).isEmpty());
+            QList<qsizetype> longest(ids.size(), 0);
+            bool readAsPe = false;
             for (qsizetype length = 0; length <= image.size(); ++length) {
-                const auto resources = PeResources::fromBytes(image.left(length));
-                if (resources) {
-                    resources->string(1);
-                    resources->string(17);
-                    resources->languages(RT_STRING_TYPE, 2);
+                const auto cut = PeResources::fromBytes(image.left(length)); // own allocation: overreads show
+                if (!cut) {
+                    QVERIFY2(!readAsPe, qPrintable(u"a longer cut is no PE file: %1 bytes"_s.arg(length)));
+                    continue;
+                }
+                readAsPe = true;
+                for (qsizetype i = 0; i < ids.size(); ++i) {
+                    const QString text = cut->string(ids[i]);
+                    const QString full = whole->string(ids[i]);
+                    QVERIFY2(full.startsWith(text) && text.size() >= longest[i],
+                             qPrintable(u"string %1 at %2 bytes: \"%3\" of \"%4\""_s.arg(ids[i]).arg(length).arg(
+                                 text.left(40), full.left(40))));
+                    longest[i] = text.size();
+                }
+                // Entries the cut still holds, in the whole file's order.
+                const auto cutLanguages = cut->languages(RT_STRING_TYPE, 2);
+                const auto wholeLanguages = whole->languages(RT_STRING_TYPE, 2);
+                auto next = wholeLanguages.begin();
+                for (const std::uint16_t language : cutLanguages) {
+                    next = std::find(next, wholeLanguages.end(), language);
+                    QVERIFY(next != wholeLanguages.end());
+                    ++next;
                 }
             }
-            QCOMPARE(PeResources::fromBytes(image)->string(1).isEmpty(), false);
+            for (qsizetype i = 0; i < ids.size(); ++i)
+                QCOMPARE(longest[i], whole->string(ids[i]).size());
         }
+        // The synthetic image ends with its one string block: its headers need the first 0x200 bytes
+        // (the section table), and "Hi" is whole only with its last byte.
+        const QByteArray image = peImage(ResourceSection(stringBlock({u"A"_s, u"Hi"_s})).bytes);
+        const qsizetype hiEnd = kSectionFileOffset + ResourceSection::Data + 2 + 2 + 2 + 4;
+        QCOMPARE(stringOf(image.left(hiEnd), 1), u"Hi"_s);
+        QCOMPARE(stringOf(image.left(hiEnd - 1), 1), u"H"_s);
+        QCOMPARE(stringOf(image.left(kSectionFileOffset - 1), 1), QString());
     }
 };
 

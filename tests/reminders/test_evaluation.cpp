@@ -302,7 +302,7 @@ void TestEvaluation::dismissalsOfOtherTypesSkipTheRow() {
     hive.close();
     Registry registry;
     QVERIFY(registry.OpenKey(AlertKey, false));
-    QCOMPARE(registry.ReadValue("1")->type, RegistryType::Other);
+    QCOMPARE(registry.ReadValue("1")->type, RegistryType::QWord);
     QVERIFY_THROWS_EXCEPTION(DismissalError, DecodeDismissalDate(*registry.ReadValue("1")));
 
     QList<QByteArray> skipped;

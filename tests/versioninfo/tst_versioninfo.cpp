@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
 #include "platform/FileVersionInfo.h"
 
 using namespace Qt::StringLiterals;
@@ -485,6 +487,62 @@ private slots:
         QCOMPARE(run({u"/"_s}), 1);
         QCOMPARE(run({}), 2);
         QCOMPARE(run({u"--bogus"_s, fixture(u"app.exe"_s)}), 2);
+    }
+
+    void componentsReadTheUsersLanguage_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("translation");
+        // threelang.dll: German (first), English (US), Italian.
+        QTest::newRow("Italian") << QLocale(QLocale::Italian, QLocale::Italy) << u"Prova di versione"_s
+                                 << u"041004E4"_s;
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Austria) << u"Versionspr\u00fcfung"_s
+                                << u"040704E4"_s;
+        QTest::newRow("French: English (US)")
+            << QLocale(QLocale::French, QLocale::France) << u"Version check"_s << u"040904E4"_s;
+    }
+    void componentsReadTheUsersLanguage() {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, description);
+        QFETCH(QString, translation);
+        const QLocale before;
+        QLocale::setDefault(locale);
+        TVersionInfoResource component;
+        component.SetFilename(fixture(u"threelang.dll"_s));
+        QCOMPARE(component.FileDescription(), description);
+        QCOMPARE(component.GetTranslationIDs(), QStringList{translation});
+        TVersionLabel label;
+        label.SetFilename(fixture(u"threelang.dll"_s));
+        label.SetVersionResource(vrFileDescription);
+        QCOMPARE(label.text(), u"File Description: "_s + description);
+        QCOMPARE(label.LangCharset(), translation);
+        QLocale::setDefault(before);
+    }
+
+    void verinfoReadsTheUsersLanguageAndAnyName() {
+        // The locale comes from the environment, as for any program; the file's name is not UTF-8.
+        QTemporaryDir folder;
+        const QByteArray name = QFile::encodeName(folder.path()) + "/trois langues \xE9t\xE9.dll";
+        QVERIFY(QFile::copy(fixture(u"threelang.dll"_s), folder.filePath(u"plain.dll"_s)));
+        QCOMPARE(std::rename(QFile::encodeName(folder.filePath(u"plain.dll"_s)).constData(), name.constData()), 0);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(u"LANGUAGE"_s);
+        environment.remove(u"LC_MESSAGES"_s);
+        environment.insert(u"LC_ALL"_s, u"it_IT.UTF-8"_s);
+        process.setProcessEnvironment(environment);
+        // Through the shell, so that the name reaches verinfo as its bytes.
+        process.start(u"/bin/sh"_s,
+                      {u"-c"_s, u"exec \"$0\" --json \"$(printf '%s/trois langues \\351t\\351.dll' \"$1\")\""_s,
+                       binFile(u"verinfo"_s), folder.path()});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        const QJsonObject line = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        QCOMPARE(line[u"translations"_s].toArray(), QJsonArray{u"041004E4"_s});
+        QCOMPARE(line[u"strings"_s][u"041004E4"_s][u"FileDescription"_s].toString(), u"Prova di versione"_s);
+        // Each byte that is not UTF-8 stays the character that stands for it.
+        const QString escaped(QChar(char16_t(0xDCE9)));
+        QVERIFY(line[u"file"_s].toString().endsWith(u"/trois langues "_s + escaped + u't' + escaped + u".dll"_s));
     }
 };
 

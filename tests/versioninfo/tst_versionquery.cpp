@@ -1,5 +1,8 @@
+#include "platform/Cp1252.h"
 #include "platform/ElfSection.h"
+#include "platform/FileName.h"
 #include "platform/FileVersionInfo.h"
+#include "platform/ResourceLanguage.h"
 #include "platform/VersionBlock.h"
 #include "tests/support/TestFiles.h"
 #include "tests/versioninfo/VersionBlockWriter.h"
@@ -10,7 +13,12 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace vestrel;
@@ -215,39 +223,259 @@ private slots:
 
     void hostileBlocks_data() {
         QTest::addColumn<QByteArray>("block");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("too short for a node") << QByteArray("\x10\x00\x00", 3);
-        QTest::newRow("wLength below a header") << QByteArray("\x04\x00\x00\x00\x00\x00\x00\x00", 8);
-        QTest::newRow("root of zero length") << QByteArray(64, '\0');
-        QTest::newRow("all ones") << QByteArray(512, '\xFF');
+        QTest::addColumn<bool>("hasRoot");
+        QTest::addColumn<int>("depth"); // of the deepest chain of nodes
+        QTest::newRow("empty") << QByteArray() << false << 0;
+        QTest::newRow("too short for a node") << QByteArray("\x10\x00\x00", 3) << false << 0;
+        QTest::newRow("wLength below a header") << QByteArray("\x04\x00\x00\x00\x00\x00\x00\x00", 8) << false << 0;
+        QTest::newRow("root of zero length") << QByteArray(64, '\0') << false << 0;
+        // wLength 0xFFFF clamped to the 512 bytes; a key without NUL takes them all.
+        QTest::newRow("all ones") << QByteArray(512, '\xFF') << true << 1;
         QByteArray selfNested(256, '\0');
         for (int at = 0; at < 256; at += 8) // a node whose every child is again such a node
             selfNested.replace(at, 8, QByteArray("\xF8\x00\x00\x00\x01\x00\x00\x00", 8));
-        QTest::newRow("nested nodes") << selfNested;
+        // Each node starts 8 bytes into its parent and ends where the root ends: 248 / 8 of them.
+        QTest::newRow("nested nodes") << selfNested << true << 31;
     }
     void hostileBlocks() {
         QFETCH(QByteArray, block);
-        // Whatever comes back, nothing is read outside the block (the sanitizer builds check that).
-        VerQueryValueA(block, "\\");
-        VerQueryValueA(block, "\\StringFileInfo\\040904E4\\CompanyName");
-        versionTranslations(block);
-        if (const auto root = readVersionBlock(block)) {
-            for (const VersionNode& child : root->children())
-                child.children();
+        QFETCH(bool, hasRoot);
+        QFETCH(int, depth);
+        const auto root = readVersionBlock(block);
+        QCOMPARE(root.has_value(), hasRoot);
+        QCOMPARE(VerQueryValueA(block, "\\").has_value(), hasRoot);
+        QVERIFY(!VerQueryValueA(block, "\\StringFileInfo\\040904E4\\CompanyName"));
+        QVERIFY(versionTranslations(block).empty());
+        if (!root)
+            return;
+        QCOMPARE(VerQueryValueA(block, "\\")->length, 0u); // no fixed info in any of them
+        // Every node lies within its parent, and the chains end.
+        int deepest = 0;
+        const auto within = [&](QByteArrayView inner, qsizetype begin, qsizetype end) {
+            const qsizetype at = inner.data() - block.constData();
+            return inner.isEmpty() || (at >= begin && at + inner.size() <= end);
+        };
+        const auto walk = [&](auto&& self, const VersionNode& node, int level) -> void {
+            QVERIFY(level <= block.size() / 6); // a node takes at least its 6-byte header
+            deepest = std::max(deepest, level);
+            QVERIFY(node.childBegin <= node.childEnd && node.childEnd <= block.size());
+            QVERIFY(within(node.value, 0, node.childEnd));
+            for (const VersionNode& child : node.children()) {
+                QVERIFY(within(child.value, node.childBegin, node.childEnd));
+                QVERIFY(child.childBegin >= node.childBegin && child.childEnd <= node.childEnd);
+                self(self, child, level + 1);
+            }
+        };
+        walk(walk, *root, 1);
+        QCOMPARE(deepest, depth);
+    }
+
+    void truncatedBlocksReadAsPrefixesOfTheWhole() {
+        // A block cut anywhere gives, for every value of the whole block, nothing or a beginning of the
+        // value, and the whole value once the cut lies past its end; its translations are the first
+        // ones of the whole block's. Nothing is ever read that the whole block does not hold.
+        const QList<QByteArray> blocks = {blockOf(kFixtures + u"/quirks.dll"_s), blockOf(kFixtures + u"/app.exe"_s),
+                                          blockOf(binFile(u"chatserver"_s))};
+        for (const QByteArray& whole : blocks) {
+            QVERIFY(!whole.isEmpty());
+            struct Leaf {
+                QByteArray path;
+                QByteArray value;
+                qsizetype end; // where the value ends in the block
+            };
+            std::vector<Leaf> leaves;
+            const auto root = readVersionBlock(whole);
+            QVERIFY(root);
+            leaves.push_back({"\\", QByteArray(root->value.data(), root->value.size()),
+                              root->value.data() + root->value.size() - whole.constData()});
+            const auto collect = [&](auto&& self, const VersionNode& node, const QByteArray& path) -> void {
+                for (const VersionNode& child : node.children()) {
+                    const QByteArray childPath = path + '\\' + cp1252::fromUnicode(child.key);
+                    const auto value = VerQueryValueA(whole, childPath);
+                    QVERIFY(value);
+                    leaves.push_back({childPath, value->data, child.childEnd});
+                    self(self, child, childPath);
+                }
+            };
+            collect(collect, *root, QByteArray());
+            QVERIFY(leaves.size() > 8);
+            const auto translations = versionTranslations(whole);
+            QVERIFY(!translations.empty());
+
+            for (qsizetype length = 0; length <= whole.size(); ++length) {
+                const QByteArray cut = whole.left(length); // its own allocation, so overreads show
+                for (const Leaf& leaf : leaves) {
+                    const auto value = VerQueryValueA(cut, leaf.path);
+                    if (length >= leaf.end) {
+                        QVERIFY2(value && value->data == leaf.value,
+                                 qPrintable(u"%1 cut at %2"_s.arg(QString::fromLatin1(leaf.path)).arg(length)));
+                    } else if (value) {
+                        QVERIFY2(leaf.value.startsWith(value->data),
+                                 qPrintable(u"%1 cut at %2"_s.arg(QString::fromLatin1(leaf.path)).arg(length)));
+                    }
+                }
+                const auto cutTranslations = versionTranslations(cut);
+                QVERIFY(cutTranslations.size() <= translations.size());
+                QVERIFY(std::equal(cutTranslations.begin(), cutTranslations.end(), translations.begin()));
+            }
         }
     }
 
-    void everyTruncationIsSafe() {
-        const QList<QByteArray> blocks = {blockOf(kFixtures + u"/quirks.dll"_s), blockOf(binFile(u"chatserver"_s))};
-        for (const QByteArray& whole : blocks) {
-            QVERIFY(!whole.isEmpty());
-            for (qsizetype length = 0; length <= whole.size(); ++length) {
-                const QByteArray cut = whole.left(length); // its own allocation, so overreads show
-                VerQueryValueA(cut, "\\StringFileInfo\\041004E4\\CompanyName");
-                VerQueryValueA(cut, "\\StringFileInfo\\040904E4\\ProductName");
-                versionTranslations(cut);
+    void refusesMoreSectionsThanWindowsLoads() {
+        // A PE file with 65 535 section headers, each mapping the resource section: a reader that walks
+        // them all for every address it maps does not come back for minutes.
+        const QByteArray app = readFile(kFixtures + u"/app.exe"_s);
+        const auto u16 = [](const QByteArray& b, qsizetype at) {
+            return qFromLittleEndian<std::uint16_t>(b.constData() + at);
+        };
+        const auto u32 = [](const QByteArray& b, qsizetype at) {
+            return qFromLittleEndian<std::uint32_t>(b.constData() + at);
+        };
+        const qsizetype fileHeader = u32(app, 0x3C) + 4;
+        const int count = u16(app, fileHeader + 2);
+        const qsizetype table = fileHeader + 20 + u16(app, fileHeader + 16);
+        const auto withSections = [&](int sections) -> QByteArray {
+            const qsizetype shift = ((qsizetype(sections - count) * 40 + 511) / 512) * 512;
+            QByteArray image = app.left(table);
+            qToLittleEndian<std::uint16_t>(std::uint16_t(sections), image.data() + fileHeader + 2);
+            QByteArray headers = app.mid(table, count * 40);
+            for (int i = count; i < sections; ++i) // copies of the last one, at addresses of their own
+                headers += app.mid(table + (count - 1) * 40, 40);
+            for (int i = 0; i < sections; ++i) {
+                char* header = headers.data() + i * 40;
+                if (qFromLittleEndian<std::uint32_t>(header + 20) != 0)
+                    qToLittleEndian<std::uint32_t>(qFromLittleEndian<std::uint32_t>(header + 20) + std::uint32_t(shift),
+                                                   header + 20);
+                if (i >= count)
+                    qToLittleEndian<std::uint32_t>(0x10000000u + std::uint32_t(i) * 0x1000, header + 12);
+            }
+            image += headers;
+            image += QByteArray(qsizetype(table + count * 40 + shift) - image.size(), '\0');
+            return image + app.mid(table + count * 40);
+        };
+        const QByteArray expected = readVersionResourceFromImage(app).block;
+        QVERIFY(!expected.isEmpty());
+        const QString path = m_scratch.filePath(u"sections.dll"_s);
+        for (const int sections : {96, 97, 65535}) {
+            writeFile(path, withSections(sections));
+            const VersionResourceRead read = readVersionResource(path);
+            if (sections <= 96) {
+                QCOMPARE(read.status, VersionResourceRead::Status::Found);
+                QCOMPARE(read.block, expected);
+            } else {
+                QCOMPARE(read.status, VersionResourceRead::Status::NotAProgram);
+                QVERIFY2(read.error.contains(u"%1 sections"_s.arg(sections)), qPrintable(read.error));
+                QCOMPARE(GetFileVersionInfoSizeA(path), 0u);
             }
         }
+    }
+
+    void namesThatAreNotUtf8Open() {
+        const QList<QByteArray> names = {"caf\xE9.exe",          "\xC3\xA8 gi\xE0.dll",   "cut\xE2\x82.exe",
+                                         "\xF0\x9F\x98\x80.exe", "\xED\xB2\x80 lone.exe", "\xC0\xAF over.exe"};
+        const QByteArray folder = QFile::encodeName(m_scratch.path());
+        const QByteArray app = readFile(kFixtures + u"/app.exe"_s);
+        for (const QByteArray& name : names) {
+            // The name as the file system holds it comes back from its decoded form byte for byte.
+            QCOMPARE(encodeFileName(decodeFileName(name)), name);
+            const QByteArray native = folder + '/' + name;
+            const QString temporary = m_scratch.filePath(u"plain.exe"_s);
+            writeFile(temporary, app);
+            QCOMPARE(std::rename(QFile::encodeName(temporary).constData(), native.constData()), 0);
+            const QString path = decodeFileName(native);
+            QCOMPARE(readVersionResource(path).status, VersionResourceRead::Status::Found);
+            QVERIFY(GetFileVersionInfoSizeA(path) > 0);
+            QVERIFY(::unlink(native.constData()) == 0);
+        }
+        // Valid UTF-8 stays as Qt reads it; a real character beyond 16 bits keeps both its halves.
+        QCOMPARE(decodeFileName("\xC3\xA8"), u"\u00E8"_s);
+        QCOMPARE(encodeFileName(QString::fromUcs4(U"\U00010080")), QByteArray("\xF0\x90\x82\x80"));
+    }
+
+    void elfFilesAreReadOnlyWhereTheirSectionsLie() {
+        const QString path = binFile(u"chatserver"_s);
+        const QByteArray whole = readFile(path);
+        QVERIFY(whole.size() > 100000);
+        std::uint64_t asked = 0;
+        const auto read = [&](std::uint64_t offset, std::uint64_t length, char* out) {
+            asked += length;
+            if (offset > std::uint64_t(whole.size()) || length > std::uint64_t(whole.size()) - offset)
+                return false;
+            std::memcpy(out, whole.constData() + offset, length);
+            return true;
+        };
+        const auto place = findElfSection(read, std::uint64_t(whole.size()), kElfVersionSection);
+        QVERIFY(place);
+        QCOMPARE(whole.mid(qsizetype(place->offset), qsizetype(place->size)),
+                 elfSection(whole, kElfVersionSection)->toByteArray());
+        // The header, the section headers and the names compared: a few KiB of a file of megabytes.
+        QVERIFY2(asked < 16 * 1024, qPrintable(QString::number(asked)));
+        QCOMPARE(readVersionResource(path).block, readVersionResourceFromImage(whole).block);
+    }
+
+    void filesWithoutVersionInformationLogNothing() {
+        static QStringList messages;
+        messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { messages.append(text); });
+        for (const QString& path : {m_textFile, binFile(u"VE_ita.dll"_s), u"/nonexistent/file.exe"_s})
+            QCOMPARE(GetFileVersionInfoSizeA(path), 0u);
+        qInstallMessageHandler(previous);
+        QCOMPARE(messages, QStringList());
+    }
+
+    void takesTheLanguageWindowsWouldTake_data() {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QByteArray>("translation");
+        // The fixture holds German (first), English (US) and Italian.
+        QTest::newRow("the user's language") << QLocale(QLocale::Italian, QLocale::Italy) << QByteArray("041004E4");
+        QTest::newRow("the first one") << QLocale(QLocale::German, QLocale::Germany) << QByteArray("040704E4");
+        QTest::newRow("the user's language elsewhere")
+            << QLocale(QLocale::Italian, QLocale::Switzerland) << QByteArray("041004E4");
+        QTest::newRow("another language: English (US)")
+            << QLocale(QLocale::French, QLocale::France) << QByteArray("040904E4");
+        QTest::newRow("no language: English (US)") << QLocale::c() << QByteArray("040904E4");
+    }
+    void takesTheLanguageWindowsWouldTake() {
+        QFETCH(QLocale, locale);
+        QFETCH(QByteArray, translation);
+        const QString path = kFixtures + u"/threelang.dll"_s;
+        const VersionResourceRead read = readVersionResource(path, locale);
+        QCOMPARE(read.status, VersionResourceRead::Status::Found);
+        QCOMPARE(versionTranslations(read.block).front().id().toLatin1(), translation);
+        QCOMPARE(readVersionResourceFromImage(readFile(path), locale).block, read.block);
+        // The platform's query functions take the user's language from the default locale.
+        const QLocale before;
+        QLocale::setDefault(locale);
+        QCOMPARE(blockOf(path), read.block);
+        QLocale::setDefault(before);
+    }
+
+    void languageOrderOfTheLoader_data() {
+        QTest::addColumn<std::vector<std::uint16_t>>("available");
+        QTest::addColumn<int>("user"); // -1: none
+        QTest::addColumn<int>("chosen");
+        using L = std::vector<std::uint16_t>;
+        QTest::newRow("user's exact language") << L{0x401, 0x409, 0x410, 0x810} << 0x810 << 3;
+        QTest::newRow("primary language, neutral sublanguage") << L{0x401, 0x10, 0x410} << 0x810 << 1;
+        QTest::newRow("primary language, default sublanguage") << L{0x401, 0x409, 0x410} << 0x810 << 2;
+        QTest::newRow("neutral before English") << L{0x401, 0x409, 0x0} << 0x407 << 2;
+        QTest::newRow("English (US)") << L{0x401, 0x809, 0x409} << 0x407 << 2;
+        QTest::newRow("else the first") << L{0x401, 0x809} << 0x407 << 0;
+        QTest::newRow("no user language") << L{0x401, 0x409, 0x410} << -1 << 1;
+        QTest::newRow("nothing") << L{} << 0x410 << -1;
+    }
+    void languageOrderOfTheLoader() {
+        QFETCH(std::vector<std::uint16_t>, available);
+        QFETCH(int, user);
+        QFETCH(int, chosen);
+        const auto choice = loaderLanguageChoice(
+            available, user < 0 ? std::nullopt : std::optional<std::uint16_t>(std::uint16_t(user)));
+        QCOMPARE(choice ? int(*choice) : -1, chosen);
+        QCOMPARE(windowsLanguageId(QLocale(QLocale::Italian, QLocale::Italy)), std::optional<std::uint16_t>(0x410));
+        QCOMPARE(windowsLanguageId(QLocale(QLocale::Arabic, QLocale::SaudiArabia)),
+                 std::optional<std::uint16_t>(0x401));
+        QCOMPARE(windowsLanguageId(QLocale::c()), std::nullopt);
     }
 
     void filesReadPageByPageAsWhole() {
