@@ -26,6 +26,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace vestrel::reminders {
@@ -417,6 +419,16 @@ void TRicorrImpDlg::ShowCriterionPanel() {
     if (m_editor->UpdatingGuard() || !ricorr.Active() || ricorr.RecordCount() == 0)
         return;
     m_editor->EnterGuard();
+    // An unreadable detail is logged; the panel then keeps its last selection (a yearly one shows the
+    // first day of the first month).
+    const auto detail = [&ricorr](int count) -> std::optional<DetailNumbers> {
+        try {
+            return ScanDetail(ricorr.FieldByName("SOTTOCRITERIO").asText(), count);
+        } catch (const std::exception& e) {
+            qCWarning(lcReminders).noquote() << "cannot read the detail of the current reminder:" << e.what();
+            return std::nullopt;
+        }
+    };
     try {
         switch (ricorr.FieldByName("CRITERIO").asInt64()) {
         case CriterioOnce:
@@ -427,30 +439,19 @@ void TRicorrImpDlg::ShowCriterionPanel() {
             break;
         case CriterioWeekly:
             HideAllPanels();
-            try {
-                selectIfValid(ComboDay, ScanDetail(ricorr.FieldByName("SOTTOCRITERIO").asText(), 1).first);
-            } catch (const std::exception&) {
-                // An unreadable detail leaves the last selection.
-            }
+            if (const auto numbers = detail(1))
+                selectIfValid(ComboDay, numbers->first);
             PanelSett->show();
             break;
         case CriterioMonthly:
             HideAllPanels();
-            try {
-                selectIfValid(ComboGiornoMensile, ScanDetail(ricorr.FieldByName("SOTTOCRITERIO").asText(), 1).first);
-            } catch (const std::exception&) {
-                // An unreadable detail leaves the last selection.
-            }
+            if (const auto numbers = detail(1))
+                selectIfValid(ComboGiornoMensile, numbers->first);
             PanelMese->show();
             break;
         case CriterioYearly: {
             HideAllPanels();
-            DetailNumbers numbers;
-            try {
-                numbers = ScanDetail(ricorr.FieldByName("SOTTOCRITERIO").asText(), 2);
-            } catch (const std::exception&) {
-                // An unreadable detail shows the first day of the first month.
-            }
+            const DetailNumbers numbers = detail(2).value_or(DetailNumbers{});
             selectIfValid(ComboMesi, numbers.second);
             selectIfValid(ComboGiorno, numbers.first);
             PanelAnno->show();
