@@ -1,6 +1,8 @@
 #include "chat/ui/SettingsDialog.h"
 
 #include "chat/ChatLog.h"
+#include "chat/HistoryLine.h"
+#include "chat/ui/HistoryTexts.h"
 #include "chat/ui/LocalTexts.h"
 #include "chat/ui/ShellLook.h"
 #include "platform/Cp1252.h"
@@ -81,6 +83,14 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     grid->addWidget(SpeedButton2, 4, 2);
     layout->addSpacing(8);
     layout->addLayout(grid);
+    auto* history = new QHBoxLayout;
+    m_historyLabel = new QLabel;
+    HistoryDays = new QSpinBox;
+    HistoryDays->setRange(0, HistoryRetention::MaximumDays);
+    history->addWidget(m_historyLabel);
+    history->addWidget(HistoryDays);
+    history->addStretch();
+    layout->addLayout(history);
     layout->addStretch();
 
     auto* buttons = new QHBoxLayout;
@@ -125,6 +135,12 @@ void TForm1::FormShow() {
         applyText(m_labels[i], 49834 + i);
     applyText(SpeedButton2, 49839);
     applyHint(SpeedButton2, 49840);
+    // One text with the number's place in it: the words before go in the label, those after follow
+    // the number in the box.
+    const QString keep = localText(HistoryText::KeepDays, u"Conserva la cronologia per %1 giorni"_s);
+    m_historyLabel->setText(keep.section(u"%1"_s, 0, 0).trimmed());
+    HistoryDays->setSuffix(keep.section(u"%1"_s, 1).trimmed().prepend(u' '));
+    HistoryDays->setValue(HistoryRetention::load());
 
     Edit1->setText(cp1252::toUnicode(m_config.Server));
     Edit2->setText(cp1252::toUnicode(m_config.Porta));
@@ -158,6 +174,8 @@ void TForm1::accept() {
     m_config.Notifica = flag(CheckBox3);
     m_config.Popup = flag(CheckBox4);
     m_config.Suono = flag(CheckBox5);
+    // A registry that cannot be written is logged here and reported by the save below.
+    HistoryRetention::save(HistoryDays->value());
     try {
         UserConfigStore::save(m_config);
     } catch (const std::exception& failure) {
