@@ -322,6 +322,8 @@ void HistoryStore::writerLoop() {
         lock.unlock();
         ok = writeBatch(lines, clear, purge, &error);
         lock.lock();
+        if (!ok)
+            break; // still "writing" for waiters until the failure has been told
         m_writing = false;
         m_written.notify_all();
     }
@@ -331,7 +333,6 @@ void HistoryStore::writerLoop() {
         m_queue.clear();
         m_clearQueued = false;
         m_purgeQueued.reset();
-        m_written.notify_all();
     }
     lock.unlock();
     QSqlDatabase::database(m_writerName, false).close();
@@ -340,8 +341,8 @@ void HistoryStore::writerLoop() {
         qCWarning(lcChat) << "history no longer written:" << error;
         emit writeFailed(error);
     }
-    // Wakes a waitUntilWritten that began after the failure was known.
     std::lock_guard last(m_mutex);
+    m_writing = false;
     m_stop = true;
     m_written.notify_all();
 }
