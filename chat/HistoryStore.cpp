@@ -184,6 +184,8 @@ bool HistoryStore::tryOpen(QString* error, QString* nativeCode) {
     if (!db.open()) {
         *error = db.lastError().text();
         *nativeCode = db.lastError().nativeErrorCode();
+        db = QSqlDatabase();
+        closeReader();
         return false;
     }
     QSqlQuery query(db);
@@ -204,7 +206,7 @@ bool HistoryStore::tryOpen(QString* error, QString* nativeCode) {
 
 bool HistoryStore::moveAside() {
     closeReader();
-    const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
+    const QString stamp = clock().now().toString(u"yyyyMMdd-HHmmss"_s);
     const QString& path = m_options.path;
     m_movedTo = path + u".danneggiato-"_s + stamp;
     if (!QFile::rename(path, m_movedTo)) {

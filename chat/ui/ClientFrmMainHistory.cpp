@@ -42,6 +42,12 @@ void TClientFrmMain::applyHistoryTexts() {
 }
 
 void TClientFrmMain::openHistory(bool showEarlier) {
+    if (m_history && m_history->openResult() != HistoryStore::OpenResult::Off)
+        return; // the history of this run is already open
+    // A history turned on again in the settings replaces the one that kept nothing, with its window.
+    delete m_historySearch;
+    m_historySearch = nullptr;
+    delete m_history;
     HistoryStore::Options options;
     options.keepDays = HistoryRetention::load();
     m_history = new HistoryStore(options, this);
@@ -88,10 +94,8 @@ void TClientFrmMain::applyHistoryRetention() {
         m_history->setKeepDays(days);
         return;
     }
-    if (days > 0 && m_history && m_history->openResult() == HistoryStore::OpenResult::Off) {
-        delete m_history;
+    if (days > 0 && m_history && m_history->openResult() == HistoryStore::OpenResult::Off)
         openHistory(false);
-    }
 }
 
 void TClientFrmMain::keepReceivedLine(const TChatRecord& record) {
@@ -110,7 +114,6 @@ void TClientFrmMain::CercaCronologia1Click() {
         return;
     if (!m_historySearch)
         m_historySearch = new HistorySearchDialog(*m_history, this);
-    m_history->waitUntilWritten(); // what was just said can be found at once
     m_historySearch->show();
     m_historySearch->raise();
     m_historySearch->activateWindow();
@@ -139,8 +142,10 @@ void TClientFrmMain::SvuotaCronologia1Click() {
     if (!m_boxes.question(localText(HistoryText::ClearQuestion, u"Cancellare tutta la cronologia dei messaggi?"_s)))
         return;
     m_history->clearAll();
-    if (m_historySearch)
+    if (m_historySearch && m_historySearch->isVisible()) {
+        m_history->waitUntilWritten(); // the open results must not show what was just cleared
         m_historySearch->runSearch();
+    }
 }
 
 } // namespace vestrel::chat

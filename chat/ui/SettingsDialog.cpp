@@ -26,6 +26,8 @@ namespace {
 constexpr int timerMinimum = 0;
 constexpr int timerMaximum = 100;
 
+const QString keepDaysText = u"Conserva la cronologia per %1 giorni"_s;
+
 QByteArray flag(const QCheckBox* box) {
     return box->isChecked() ? "1" : "0";
 }
@@ -91,6 +93,7 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     history->addWidget(HistoryDays);
     history->addStretch();
     layout->addLayout(history);
+    showHistoryDaysText(keepDaysText);
     layout->addStretch();
 
     auto* buttons = new QHBoxLayout;
@@ -135,11 +138,7 @@ void TForm1::FormShow() {
         applyText(m_labels[i], 49834 + i);
     applyText(SpeedButton2, 49839);
     applyHint(SpeedButton2, 49840);
-    // One text with the number's place in it: the words before go in the label, those after follow
-    // the number in the box.
-    const QString keep = localText(HistoryText::KeepDays, u"Conserva la cronologia per %1 giorni"_s);
-    m_historyLabel->setText(keep.section(u"%1"_s, 0, 0).trimmed());
-    HistoryDays->setSuffix(keep.section(u"%1"_s, 1).trimmed().prepend(u' '));
+    showHistoryDaysText(localText(HistoryText::KeepDays, keepDaysText));
     HistoryDays->setValue(HistoryRetention::load());
 
     Edit1->setText(cp1252::toUnicode(m_config.Server));
@@ -153,6 +152,13 @@ void TForm1::FormShow() {
     CheckBox5->setChecked(isOn(m_config.Suono));
     Edit5->setValue(m_config.Timer);
     CheckBox4Click();
+}
+
+void TForm1::showHistoryDaysText(const QString& text) {
+    // One text with the number's place in it: the words before go in the label, those after follow
+    // the number in the box.
+    m_historyLabel->setText(text.section(u"%1"_s, 0, 0).trimmed());
+    HistoryDays->setSuffix(text.section(u"%1"_s, 1).trimmed().prepend(u' '));
 }
 
 void TForm1::CheckBox4Click() {

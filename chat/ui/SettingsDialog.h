@@ -51,6 +51,7 @@ protected:
 
 private:
     void FormShow();
+    void showHistoryDaysText(const QString& text);
 
     TUserConfig& m_config;
     std::function<QByteArray()> m_hostName;

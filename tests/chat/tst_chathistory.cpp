@@ -4,13 +4,18 @@
 
 #include "chat/HistoryExport.h"
 #include "chat/HistoryStore.h"
+#include "chat/ui/HistoryExportDialog.h"
 #include "chat/ui/HistorySearchDialog.h"
+#include "chat/ui/SettingsDialog.h"
 #include "platform/Clock.h"
 
+#include <QDateEdit>
 #include <QFile>
 #include <QLabel>
+#include <QRadioButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTreeWidget>
@@ -331,6 +336,42 @@ private slots:
         anna.window->history()->waitUntilWritten();
         QVERIFY(!QFile::exists(historyFilePath()));
         QVERIFY(anna.boxes.shown.isEmpty());
+    }
+
+    void settingsDialogEditsTheRetention() {
+        QVERIFY(HistoryRetention::save(90));
+        TUserConfig config;
+        TForm1 dialog(config, {});
+        dialog.show();
+        QCOMPARE(dialog.HistoryDays->value(), 90);
+        QCOMPARE(dialog.HistoryDays->suffix(), u" giorni"_s);
+        dialog.HistoryDays->setValue(0);
+        dialog.accept();
+        QCOMPARE(HistoryRetention::load(), 0);
+    }
+
+    void exportDialogWritesTheChosenDays() {
+        HistoryStore store({});
+        QCOMPARE(store.open(), HistoryStore::OpenResult::Opened);
+        store.keep(line(u"anna"_s, u"fuori"_s, QDateTime(QDate(2026, 11, 30), QTime(18, 0))));
+        store.keep(line(u"bob"_s, u"dentro"_s, QDateTime(QDate(2026, 12, 1), QTime(8, 5))));
+        RecordingBoxes boxes;
+        const QString path = m_dir->filePath(u"export.csv"_s);
+        bool askedCsv = false;
+        HistoryExportDialog dialog(store, boxes, [&](QWidget*, bool csv) {
+            askedCsv = csv;
+            return path;
+        });
+        dialog.From->setDate(QDate(2026, 12, 2)); // the ends given the wrong way round still make a range
+        dialog.To->setDate(QDate(2026, 12, 1));
+        dialog.Csv->setChecked(true);
+        dialog.accept(); // the lines still queued are written first
+        QVERIFY(askedCsv);
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll().split('\n').size(), 3); // header, one line, the end
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].kind, u"information"_s);
     }
 
 private:
