@@ -2,8 +2,10 @@
 // whose conversation pane already holds 10 000 lines: a feeder on loopback sends MESSAGE records as fast
 // as the client takes them; each one goes through the receiving thread, the hand-over to the window's
 // thread, the dispatch into the conversation pane and the new-line notification (whose popups stop
-// once the screen is full).
+// once the screen is full). It runs with the history off and on: keeping the lines must cost the
+// window little. The history's search runs over a million stored lines.
 #include "chat/ChatRecord.h"
+#include "chat/HistoryStore.h"
 #include "chat/ui/ChatShell.h"
 #include "chat/ui/ClientFrmMain.h"
 #include "chat/ui/NotifySound.h"
@@ -14,6 +16,9 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QPlainTextEdit>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -110,9 +115,12 @@ private:
 
 void BM_ClientDispatch(benchmark::State& state) {
     const int records = int(state.range(0));
+    const bool history = state.range(1) != 0;
     QTemporaryDir dir;
     qputenv("VESTREL_PROGRAM_DIR", dir.path().toLocal8Bit());
     qputenv("VESTREL_REGISTRY_DIR", dir.path().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
+    HistoryRetention::save(history ? HistoryRetention::DefaultDays : 0);
 
     Feeder feeder;
     TUserConfig config;
@@ -163,9 +171,15 @@ void BM_ClientDispatch(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * records);
+    state.SetLabel(history ? "history on" : "history off");
     window.Disconnect(config.Nick);
 }
-BENCHMARK(BM_ClientDispatch)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ClientDispatch)
+    ->ArgNames({"records", "history"})
+    ->Args({20000, 0})
+    ->Args({20000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The window's share of the work: the lines alone, added to the hidden window's pane of 10 000 lines,
 // with the new-line notification listening.
@@ -201,6 +215,67 @@ void BM_PaneAppend(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * lines);
 }
 BENCHMARK(BM_PaneAppend)->Arg(20000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A history of a million lines, made once for the search benchmarks: a day's worth of office talk
+// repeated, with the supplier's number said once in every 10 000 lines.
+constexpr int storedLines = 1000000;
+
+HistoryStore& millionLineHistory() {
+    static QTemporaryDir dir;
+    static HistoryStore* store = [] {
+        HistoryStore::Options options;
+        options.path = dir.filePath(QStringLiteral("chat-history.sqlite"));
+        auto* made = new HistoryStore(options);
+        made->open();
+        made->waitUntilWritten();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-fill"));
+            db.setDatabaseName(options.path);
+            db.open();
+            QSqlQuery fill(db);
+            const bool ok = fill.exec(
+                QStringLiteral(
+                    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
+                    " INSERT INTO lines(at, sender, recipient, private, outgoing, body)"
+                    " SELECT 1700000000000 + i * 60000,"
+                    "  CASE i % 5 WHEN 0 THEN 'anna' WHEN 1 THEN 'bob' WHEN 2 THEN 'carlo' WHEN 3 THEN 'dora' ELSE "
+                    "'ezio' END,"
+                    "  '', 0, 0,"
+                    "  'messaggio ' || i || CASE i % 6 WHEN 0 THEN ' la fattura di marzo' WHEN 1 THEN ' pranzo alle "
+                    "tredici'"
+                    "   WHEN 2 THEN ' chiamo il cliente' WHEN 3 THEN ' riunione spostata' WHEN 4 THEN ' ordine spedito'"
+                    "   ELSE ' ok grazie' END"
+                    "  || CASE WHEN i % 10000 = 0 THEN ' il numero del Fornitore di Citt\u00E0 \u00E8 0444 123456' "
+                    "ELSE '' END"
+                    " FROM n")
+                    .arg(storedLines));
+            if (!ok)
+                qFatal("history not filled: %s", qPrintable(fill.lastError().text()));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("bench-fill"));
+        return made;
+    }();
+    return *store;
+}
+
+void BM_HistorySearch(benchmark::State& state, const QString& words, int expected) {
+    HistoryStore& store = millionLineHistory();
+    qsizetype found = 0;
+    for (auto _ : state) {
+        found = store.search(words).size();
+        benchmark::DoNotOptimize(found);
+    }
+    if (found != expected)
+        state.SkipWithError("unexpected number of lines found");
+    state.counters["found"] = double(found);
+}
+// A word said rarely, typed without its accent and in another case: 100 lines.
+BENCHMARK_CAPTURE(BM_HistorySearch, rare_word, QStringLiteral("CITTA"), 100)->Unit(benchmark::kMillisecond);
+// Two words, the second the start of a word.
+BENCHMARK_CAPTURE(BM_HistorySearch, two_words_prefix, QStringLiteral("numero forn"), 100)
+    ->Unit(benchmark::kMillisecond);
+// A word in every sixth line: the newest 500 of 166 666.
+BENCHMARK_CAPTURE(BM_HistorySearch, common_word, QStringLiteral("fattura"), 500)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

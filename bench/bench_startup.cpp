@@ -25,6 +25,7 @@ Run startOnce(const QString& program, const QTemporaryDir& dir) {
     env.insert(QStringLiteral("VESTREL_BENCH_STARTUP"), QStringLiteral("1"));
     env.insert(QStringLiteral("VESTREL_PROGRAM_DIR"), dir.path());
     env.insert(QStringLiteral("VESTREL_REGISTRY_DIR"), dir.path());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path());
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
     QProcess process;
     process.setProcessEnvironment(env);

@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libicu-dev
+    libqt6sql6-sqlite
     qt6-translations-l10n
     libbenchmark-dev
     binutils-mingw-w64-x86-64

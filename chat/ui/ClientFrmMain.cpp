@@ -141,6 +141,7 @@ void TClientFrmMain::buildMenu() {
     GestioneGruppi1 = file->addAction(u"&Gestione Gruppi"_s, this, &TClientFrmMain::GestioneGruppi1Click);
     GestioneGruppi1->setShortcut(QKeySequence(u"Ctrl+G"_s));
     GestioneGruppi1->setEnabled(bool(m_dialogs.groups));
+    buildHistoryMenu(file);
     file->addSeparator();
     Connetti1 = file->addAction(u"&Connetti"_s, this, &TClientFrmMain::Connetti1Click);
     Connetti1->setShortcut(QKeySequence(u"Ctrl+S"_s));
@@ -351,6 +352,7 @@ void TClientFrmMain::FormCreate() {
         m_clientList.clear();
         m_config = UserConfigStore::load();
         reloadGroups();
+        openHistory();
         if (isOn(m_config.Mostra))
             Connect();
         DisconnettiEdEsci1->setEnabled(m_client.Connected());
@@ -502,6 +504,7 @@ void TClientFrmMain::Impostazioni1Click() {
         const QByteArray previousNick = m_config.Nick;
         if (!m_dialogs.settings(m_config, this))
             return;
+        applyHistoryRetention();
         if (m_config.Nick == previousNick && m_config.Server == previousServer)
             return;
         Disconnect(previousNick);
@@ -567,6 +570,7 @@ void TClientFrmMain::ClientHandleDispatch(const TChatRecord& record) {
         break;
     case DispatchOutcome::Line:
         addLine(outcome.text);
+        keepReceivedLine(record);
         if (outcome.askReceipt)
             m_notices.add({ChatNotice::ReceiptQuestion,
                            "Il mittente richiede la notifica di lettura del messaggio,inviarla?", record, 0});
@@ -638,8 +642,10 @@ void TClientFrmMain::SendMessage() {
     if (plan.commandTextAfter)
         EditCommand->setCurrentIndex(EditCommand->findData(*plan.commandTextAfter));
     for (const SendPlan::Step& step : plan.steps) {
-        if (step.localLine)
+        if (step.localLine) {
             addLine(*step.localLine);
+            keepSentLine(state);
+        }
         writeRecord(step.record);
     }
     if (plan.clearInput) {

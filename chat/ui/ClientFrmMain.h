@@ -30,7 +30,10 @@ class MessageBoxes;
 
 namespace vestrel::chat {
 
+class HistorySearchDialog;
+class HistoryStore;
 class TClientHandleThread;
+struct ComposerState;
 
 // The chat client's main window: the conversation pane, the list of connected clients, the composer,
 // the File menu and the status bar, and the connection they drive. The rules it follows live in plain
@@ -44,6 +47,9 @@ public:
         std::function<bool(TUserConfig& config, QWidget* owner)> settings;
         // Lets the user edit the groups in "gruppi.ini" modally.
         std::function<void(QWidget* owner)> groups;
+        // Asks for the file a history export goes to (`csv` says which kind); empty when given up.
+        // A save-file dialog when not set.
+        std::function<QString(QWidget* owner, bool csv)> historyExportFile;
     };
 
     // The conversation pane keeps this many lines; older ones give way, so a day-long flood cannot
@@ -73,6 +79,10 @@ public:
     void Impostazioni1Click();
     void GestioneGruppi1Click();
     void Pulisci1Click();
+    // File > Cronologia: search (Ctrl+F), export, clearing.
+    void CercaCronologia1Click();
+    void EsportaCronologia1Click();
+    void SvuotaCronologia1Click();
 
     // Composer.
     void SendMessage();
@@ -86,6 +96,9 @@ public:
 
     TcpClient& Client() { return m_client; }
     const ClientList& clientList() const { return m_clientList; }
+    // The history of this run; null before the start-up steps.
+    HistoryStore* history() const { return m_history; }
+    HistorySearchDialog* historySearch() const { return m_historySearch; }
 
     // The widgets by the names the rest of the program and the tests use.
     QPlainTextEdit* IncomingMessages = nullptr;
@@ -119,6 +132,10 @@ public:
     QLabel* LabelMessaggio = nullptr;
     QLabel* LabelInviaA = nullptr;
     QMenu* File1 = nullptr;
+    QMenu* Cronologia1 = nullptr;
+    QAction* CercaCronologia1 = nullptr;
+    QAction* EsportaCronologia1 = nullptr;
+    QAction* SvuotaCronologia1 = nullptr;
 
 signals:
     // The conversation pane's text changed (new-message notification hooks in here).
@@ -163,6 +180,14 @@ private:
     ChatSender sender(const QByteArray& nick) const;
     void stopReceiving();
 
+    // The history (ClientFrmMainHistory.cpp): every message line the pane shows is kept.
+    void buildHistoryMenu(QMenu* file);
+    void applyHistoryTexts();
+    void openHistory(bool showEarlier = true);
+    void applyHistoryRetention();
+    void keepReceivedLine(const TChatRecord& record);
+    void keepSentLine(const ComposerState& state);
+
     void ListBox1Click();
     void CheckBox1Click();
     void ComboBox1Click();
@@ -182,6 +207,8 @@ private:
     QPointer<TClientHandleThread> ReceiverThread;
     bool m_busy = false; // a connect or disconnect is in progress
     bool m_closing = false;
+    HistoryStore* m_history = nullptr;              // a child of the window
+    HistorySearchDialog* m_historySearch = nullptr; // made on first use, a child of the window
 };
 
 } // namespace vestrel::chat

@@ -50,6 +50,7 @@ void TClientFrmMain::FormShow() {
                                                   : localText(49789, u"Client connessi : 0"_s));
     applyHint(CheckBox1, 49790);
     applyHint(CheckBox2, 49791);
+    applyHistoryTexts();
     Memo1->setFocus();
     emit formShown();
 }

@@ -1,6 +1,8 @@
 #include "chat/ui/SettingsDialog.h"
 
 #include "chat/ChatLog.h"
+#include "chat/HistoryLine.h"
+#include "chat/ui/HistoryTexts.h"
 #include "chat/ui/LocalTexts.h"
 #include "chat/ui/ShellLook.h"
 #include "platform/Cp1252.h"
@@ -23,6 +25,8 @@ namespace vestrel::chat {
 namespace {
 constexpr int timerMinimum = 0;
 constexpr int timerMaximum = 100;
+
+const QString keepDaysText = u"Conserva la cronologia per %1 giorni"_s;
 
 QByteArray flag(const QCheckBox* box) {
     return box->isChecked() ? "1" : "0";
@@ -81,6 +85,15 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     grid->addWidget(SpeedButton2, 4, 2);
     layout->addSpacing(8);
     layout->addLayout(grid);
+    auto* history = new QHBoxLayout;
+    m_historyLabel = new QLabel;
+    HistoryDays = new QSpinBox;
+    HistoryDays->setRange(0, HistoryRetention::MaximumDays);
+    history->addWidget(m_historyLabel);
+    history->addWidget(HistoryDays);
+    history->addStretch();
+    layout->addLayout(history);
+    showHistoryDaysText(keepDaysText);
     layout->addStretch();
 
     auto* buttons = new QHBoxLayout;
@@ -125,6 +138,8 @@ void TForm1::FormShow() {
         applyText(m_labels[i], 49834 + i);
     applyText(SpeedButton2, 49839);
     applyHint(SpeedButton2, 49840);
+    showHistoryDaysText(localText(HistoryText::KeepDays, keepDaysText));
+    HistoryDays->setValue(HistoryRetention::load());
 
     Edit1->setText(cp1252::toUnicode(m_config.Server));
     Edit2->setText(cp1252::toUnicode(m_config.Porta));
@@ -137,6 +152,13 @@ void TForm1::FormShow() {
     CheckBox5->setChecked(isOn(m_config.Suono));
     Edit5->setValue(m_config.Timer);
     CheckBox4Click();
+}
+
+void TForm1::showHistoryDaysText(const QString& text) {
+    // One text with the number's place in it: the words before go in the label, those after follow
+    // the number in the box.
+    m_historyLabel->setText(text.section(u"%1"_s, 0, 0).trimmed());
+    HistoryDays->setSuffix(text.section(u"%1"_s, 1).trimmed().prepend(u' '));
 }
 
 void TForm1::CheckBox4Click() {
@@ -158,6 +180,8 @@ void TForm1::accept() {
     m_config.Notifica = flag(CheckBox3);
     m_config.Popup = flag(CheckBox4);
     m_config.Suono = flag(CheckBox5);
+    // A registry that cannot be written is logged here and reported by the save below.
+    HistoryRetention::save(HistoryDays->value());
     try {
         UserConfigStore::save(m_config);
     } catch (const std::exception& failure) {

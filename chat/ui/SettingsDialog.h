@@ -37,6 +37,7 @@ public:
     QLineEdit* Edit3 = nullptr;     // Nick
     QLineEdit* Edit4 = nullptr;     // Host
     QToolButton* SpeedButton2 = nullptr;
+    QSpinBox* HistoryDays = nullptr; // "Conserva la cronologia per N giorni"
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
 
@@ -50,11 +51,13 @@ protected:
 
 private:
     void FormShow();
+    void showHistoryDaysText(const QString& text);
 
     TUserConfig& m_config;
     std::function<QByteArray()> m_hostName;
     QLabel* m_labels[5] = {}; // "Host Server", "Porta Server", "Nick Client", "Host Client", "Timer PopUp"
     QString m_saveError;
+    QLabel* m_historyLabel = nullptr;
 };
 
 } // namespace vestrel::chat

@@ -57,6 +57,10 @@ private slots:
         QDir(m_dir.path()).mkpath(u"prog"_s);
         QDir(m_dir.path()).mkpath(u"reg"_s);
     }
+    void init() {
+        // Each test starts with no chat history of its own.
+        qputenv("XDG_DATA_HOME", m_dir.filePath(u"data%1"_s.arg(++m_dataDirs)).toLocal8Bit());
+    }
 
     void clientListsFollowLoginsAndLogouts() {
         RelayProcess relay;
@@ -501,6 +505,7 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"VESTREL_PROGRAM_DIR"_s, dir.filePath(u"prog"_s));
         env.insert(u"VESTREL_REGISTRY_DIR"_s, dir.filePath(u"reg"_s));
+        env.insert(u"XDG_DATA_HOME"_s, dir.filePath(u"data"_s));
         env.insert(u"VESTREL_HOSTNAME"_s, u"pcSig"_s);
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         qputenv("VESTREL_PROGRAM_DIR", env.value(u"VESTREL_PROGRAM_DIR"_s).toLocal8Bit());
@@ -558,6 +563,7 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
+    int m_dataDirs = 0;
 };
 
 QTEST_MAIN(TestChatClient)

@@ -404,6 +404,7 @@ private slots:
         QTemporaryDir dir;
         qputenv("VESTREL_PROGRAM_DIR", dir.path().toLocal8Bit());
         qputenv("VESTREL_REGISTRY_DIR", dir.path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
         SingleInstance first(QStringLiteral("tst_chat"));
         QVERIFY(first.tryAcquire());
         QSignalSpy asked(&first, &SingleInstance::activationRequested);
