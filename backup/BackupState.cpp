@@ -63,4 +63,17 @@ void BackupState::markScheduledRun(QDate day, const QString& period) {
     ini.WriteString(Schedule, "Period", period.toLatin1());
 }
 
+QByteArray BackupState::lockedDatabase() {
+    const IniFile ini(path());
+    return ini.ReadString(Run, "Locked", {});
+}
+
+void BackupState::setLockedDatabase(const QByteArray& connection) {
+    IniFile ini(path());
+    if (connection.isEmpty())
+        ini.DeleteKey(Run, "Locked");
+    else
+        ini.WriteString(Run, "Locked", connection);
+}
+
 } // namespace vestrel::backup

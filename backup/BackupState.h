@@ -22,6 +22,11 @@ public:
     static QDate lastScheduledDay();
     static QString lastScheduledPeriod();
     static void markScheduledRun(QDate day, const QString& period);
+
+    // The database (its connection string) whose backup lock a copy holds: a run killed meanwhile
+    // leaves it locked, and the next run ends the lock before anything else.
+    static QByteArray lockedDatabase();
+    static void setLockedDatabase(const QByteArray& connection);
 };
 
 } // namespace vestrel::backup

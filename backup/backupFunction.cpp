@@ -42,6 +42,14 @@ constexpr int BackupOptions = fb::ServiceManager::IgnoreLimbo | fb::ServiceManag
 // How long the fix-up of a copy may take; it only rewrites the header page.
 constexpr int FixUpTimeoutMs = 60000;
 
+void logQuietly(const QByteArray& text, LogLevel level) {
+    try {
+        WriteBackupLog(text, level);
+    } catch (const BackupLogError& e) {
+        qCCritical(lcBackup) << e.what();
+    }
+}
+
 // The pause follows every attached backup, also a failed one, as the server may still be busy.
 void pause(int ms) {
     if (ms > 0)
@@ -109,7 +117,15 @@ class PhysicalBackupLock {
 public:
     PhysicalBackupLock(const QByteArray& databaseName, const PlannedBackup& entry) {
         m_attachment = fb::Attachment::attach(databaseName, {"user_name=" + entry.user, "password=" + entry.password});
-        alter("ALTER DATABASE BEGIN BACKUP");
+        if (BackupState::lockedDatabase() == databaseName)
+            endLeftOverLock(databaseName);
+        BackupState::setLockedDatabase(databaseName);
+        try {
+            alter("ALTER DATABASE BEGIN BACKUP");
+        } catch (const std::exception&) {
+            BackupState::setLockedDatabase({});
+            throw;
+        }
         m_held = true;
     }
     ~PhysicalBackupLock() {
@@ -127,10 +143,22 @@ public:
     void release() {
         m_held = false;
         alter("ALTER DATABASE END BACKUP");
+        BackupState::setLockedDatabase({});
         m_attachment.detach();
     }
 
 private:
+    // A run killed while it held the lock left the database writing into its side file: end that first.
+    void endLeftOverLock(const QByteArray& databaseName) {
+        try {
+            alter("ALTER DATABASE END BACKUP");
+            logQuietly("Warning ended the backup lock that an interrupted run left on " + databaseName,
+                       LogLevel::Warning);
+        } catch (const fb::FbError& e) {
+            qCInfo(lcBackup) << "no backup lock left on" << databaseName << ":" << e.what();
+        }
+    }
+
     void alter(const QByteArray& sql) {
         fb::Transaction transaction(m_attachment);
         m_attachment.execute(transaction, sql);
@@ -226,14 +254,6 @@ QByteArray summaryLine(const BackupRunResult& result) {
     if (result.stopped)
         line += "; stopped before: " + (result.leftOut.isEmpty() ? QByteArray("none") : result.leftOut.join(", "));
     return line;
-}
-
-void logQuietly(const QByteArray& text, LogLevel level) {
-    try {
-        WriteBackupLog(text, level);
-    } catch (const BackupLogError& e) {
-        qCCritical(lcBackup) << e.what();
-    }
 }
 
 // The rotation folders under the backup root that exist on this machine ("1d" ... "12m").
