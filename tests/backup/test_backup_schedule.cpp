@@ -4,8 +4,8 @@
 #include "backup/BackupLog.h"
 #include "backup/BackupMainD.h"
 #include "backup/BackupPaths.h"
-#include "backup/BackupSchedule.h"
 #include "backup/BackupPlan.h"
+#include "backup/BackupSchedule.h"
 #include "backup/BackupSettings.h"
 #include "backup/BackupState.h"
 #include "backup/JournalPriority.h"
@@ -348,7 +348,8 @@ private slots:
     }
 
     void journalPriorities() {
-        QCOMPARE(JournalLines(QtCriticalMsg, "vestrel.backup", u"Error x"_s), QByteArray("<3>vestrel.backup: Error x\n"));
+        QCOMPARE(JournalLines(QtCriticalMsg, "vestrel.backup", u"Error x"_s),
+                 QByteArray("<3>vestrel.backup: Error x\n"));
         QCOMPARE(JournalLines(QtWarningMsg, "vestrel.backup", u"w"_s), QByteArray("<4>vestrel.backup: w\n"));
         QCOMPARE(JournalLines(QtInfoMsg, "default", u"a\nb"_s), QByteArray("<6>a\n<6>b\n"));
         QCOMPARE(JournalLines(QtDebugMsg, nullptr, u"d"_s), QByteArray("<7>d\n"));
