@@ -35,6 +35,7 @@ void TVEBackup::ServiceExecute() {
     m_backupTimer->SetEnabled(true);
     WriteServiceLog(true);
     qCInfo(lcBackup) << "service started";
+    ReportUnfinishedRun();
 
     QEventLoop loop;
     m_loop = &loop;

@@ -291,6 +291,11 @@ void reportUnfinishedRun() {
     const QDateTime started = BackupState::unfinishedRun();
     if (!started.isValid())
         return;
+    try {
+        BackupState::markRunEnded(QDateTime::currentDateTime()); // reported once
+    } catch (const std::exception& e) {
+        qCWarning(lcBackup) << "cannot note the end of the interrupted run:" << e.what();
+    }
     logQuietly("Error the run started " +
                    cp1252::fromUnicode(QLocale::system().toString(started, QLocale::ShortFormat)) +
                    " did not end (the service was killed or the machine stopped): its backups may be missing",
@@ -364,6 +369,13 @@ bool IsLocalHost(const QByteArray& host) {
         return true;
     const QHostAddress address(name);
     return !address.isNull() && address.isLoopback();
+}
+
+void ReportUnfinishedRun() {
+    // A run in progress (an administrator's --run-now) holds the lock and is not a killed one.
+    FileLock lock(programFile(u"backup.lock"_s), FileLock::Wait::No);
+    if (lock.isLocked())
+        reportUnfinishedRun();
 }
 
 qint64 BackupDatabase(const QByteArray& host, const QByteArray& path, const QByteArray& user,

@@ -49,6 +49,10 @@ struct BackupRunResult {
 // settings, no backup folder) is one "Error " line and the summary. Never raises.
 BackupRunResult RunBackupPlan(const BackupRunOptions& options);
 
+// Logs an "Error " line when the last run never wrote its summary (the process was killed, the power
+// failed) and no run is in progress; the service calls it when it starts, every run before it begins.
+void ReportUnfinishedRun();
+
 // Backs up one database into `folder` under its usual file name. `serverRoute` true: through the
 // services manager of `host` ("127.0.0.1" when empty) into a ".gbk" file, waiting for the server to
 // finish; false: a copy of the database file taken under the database's backup lock. A bare file

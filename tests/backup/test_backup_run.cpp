@@ -511,6 +511,28 @@ private slots:
         QVERIFY(lines.at(1).startsWith("Service stopped "));
     }
 
+    // The machine lost power during a run: the service reports it as it starts, once.
+    void daemonReportsARunThatDidNotEnd() {
+        writeIni(u"backup.ini"_s, "[Setup]\r\nFreq=9\r\n");
+        writeIni(u"backup.state"_s, "[Run]\r\nStarted=2026-12-07T09:00:00\r\nEnded=2026-12-06T09:00:40\r\n");
+        for (int start = 0; start < 2; ++start) {
+            QProcess daemon;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(u"VESTREL_PROGRAM_DIR"_s, m_dir.path());
+            daemon.setProcessEnvironment(env);
+            daemon.start(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/VEBackupd"_s, QStringList{});
+            QVERIFY(daemon.waitForStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(logLines().size() >= 2 + 2 * start, 10000);
+            daemon.terminate();
+            QVERIFY(daemon.waitForFinished(10000));
+        }
+        const QList<QByteArray> lines = logLines();
+        QCOMPARE(lines.size(), 5);
+        QVERIFY2(lines.at(1).contains(" Error the run started ") && lines.at(1).contains(" did not end"),
+                 lines.at(1).constData());
+        QVERIFY(lines.at(3).startsWith("Service started "));
+    }
+
     void commandLine() {
         QCOMPARE(runVEBackupd({u"--help"_s}), 0);
         QCOMPARE(runVEBackupd({u"--now"_s}), 2);
