@@ -483,6 +483,21 @@ private slots:
         QVERIFY(logLines().last().contains(" Warning the OnFailure command failed with status 7"));
     }
 
+    // A file the server cannot lock for a backup is never copied live: an "Error " line, no copy.
+    void copyWithoutTheLockIsRefused() {
+        testing::writeFile(dbPath(u"nonundb.fdb"_s), QByteArray(64 << 10, 'x'));
+        writeIni(u"backup.ini"_s, "[Setup]\r\nCompressed=1\r\nFile default=0\r\n[File]\r\nnonundb.fdb=\r\n");
+        QCOMPARE(runVEBackupd({u"--run-now"_s}), 1);
+        const QList<QByteArray> lines = logLines();
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(
+            lines.at(0).contains(QByteArray(" Error " + QFile::encodeName(dbPath(u"nonundb.fdb"_s)) +
+                                            ": the database's backup lock cannot be taken, so no copy was made: ")),
+            lines.at(0).constData());
+        QVERIFY(!QFile::exists(rotationFolder() + u"/nonundb.fdb"_s));
+        QFile::remove(dbPath(u"nonundb.fdb"_s));
+    }
+
     void copyFromAnotherHostIsRefused() {
         writeIni(u"backup.ini"_s, "[Setup]\r\nCompressed=1\r\nFile default=0\r\n[File]\r\nufficio2:/dati/a.fdb=\r\n");
         QCOMPARE(runVEBackupd({u"--run-now"_s}), 1);
