@@ -30,7 +30,9 @@
 #include <QSysInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -117,13 +119,13 @@ class PhysicalBackupLock {
 public:
     PhysicalBackupLock(const QByteArray& databaseName, const PlannedBackup& entry) {
         m_attachment = fb::Attachment::attach(databaseName, {"user_name=" + entry.user, "password=" + entry.password});
-        if (BackupState::lockedDatabase() == databaseName)
+        if (lockedDatabase() == databaseName)
             endLeftOverLock(databaseName);
-        BackupState::setLockedDatabase(databaseName);
+        rememberLocked(databaseName);
         try {
             alter("ALTER DATABASE BEGIN BACKUP");
         } catch (const std::exception&) {
-            BackupState::setLockedDatabase({});
+            rememberLocked({});
             throw;
         }
         m_held = true;
@@ -143,8 +145,27 @@ public:
     void release() {
         m_held = false;
         alter("ALTER DATABASE END BACKUP");
-        BackupState::setLockedDatabase({});
+        rememberLocked({});
         m_attachment.detach();
+    }
+
+    static QByteArray lockedDatabase() {
+        try {
+            return BackupState::lockedDatabase();
+        } catch (const std::exception& e) {
+            qCWarning(lcBackup) << "cannot read the record of backup locks:" << e.what();
+            return {};
+        }
+    }
+
+    // Noted so that a run killed while it holds the lock does not leave the database locked for good;
+    // a state file that cannot be written does not stop the backup.
+    static void rememberLocked(const QByteArray& databaseName) {
+        try {
+            BackupState::setLockedDatabase(databaseName);
+        } catch (const std::exception& e) {
+            qCWarning(lcBackup) << "cannot record the backup lock:" << e.what();
+        }
     }
 
 private:
@@ -317,6 +338,17 @@ void runPlan(const BackupRunOptions& options, BackupRunResult& result) {
 
     BackupPlan plan = CollectBackupPlan(*backupIni, *configIni, folder);
     AssignBackupFiles(plan);
+    const QByteArray leftLocked = PhysicalBackupLock::lockedDatabase();
+    const bool stillCopied =
+        !plan.serverRoute && std::any_of(plan.databases.begin(), plan.databases.end(), [&](const PlannedBackup& e) {
+            return serverOf(e.host) + ':' + e.path == leftLocked;
+        });
+    if (!leftLocked.isEmpty() && !stillCopied) {
+        logQuietly("Warning an interrupted run left " + leftLocked +
+                       " in backup mode and the plan no longer copies it: end it with ALTER DATABASE END BACKUP",
+                   LogLevel::Warning);
+        PhysicalBackupLock::rememberLocked({}); // said once
+    }
     const bool verify = ReadVerify(*backupIni);
 
     for (size_t i = 0; i < plan.databases.size(); ++i) {
