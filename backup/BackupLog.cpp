@@ -44,16 +44,28 @@ QString BackupLogPath() {
     return programFile(u"backup.log"_s);
 }
 
-void WriteBackupLog(const QByteArray& text) {
+void WriteBackupLog(const QByteArray& text, LogLevel level) {
     const QDateTime now = QDateTime::currentDateTime();
     // One event, one line: a server message of several lines is joined.
     QByteArray oneLine = text;
     oneLine.replace("\r\n", " ").replace('\n', ' ').replace('\r', ' ');
+    const QString shown = cp1252::toUnicode(oneLine);
+    switch (level) {
+    case LogLevel::Error:
+        qCCritical(lcBackup).noquote() << shown;
+        break;
+    case LogLevel::Warning:
+        qCWarning(lcBackup).noquote() << shown;
+        break;
+    case LogLevel::Info:
+        qCInfo(lcBackup).noquote() << shown;
+        break;
+    }
     appendLine(dateText(now) + ' ' + timeText(now) + ' ' + oneLine);
 }
 
-void WriteBackupLog(const QString& text) {
-    WriteBackupLog(cp1252::fromUnicode(text));
+void WriteBackupLog(const QString& text, LogLevel level) {
+    WriteBackupLog(cp1252::fromUnicode(text), level);
 }
 
 void WriteServiceLog(bool started) {

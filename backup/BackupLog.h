@@ -17,9 +17,14 @@ public:
 // flushed and closed each time, never held open) and ends with CR LF; text is cp1252.
 QString BackupLogPath();
 
-// A backup or error line: the locale's short date, its long time and `text`, separated by blanks.
-void WriteBackupLog(const QByteArray& text);
-void WriteBackupLog(const QString& text);
+// How a line also reaches the journal (and stderr): "Error " lines as errors, so that a filter on
+// errors shows every failure.
+enum class LogLevel { Info, Warning, Error };
+
+// A backup or error line: the locale's short date, its long time and `text`, separated by blanks. The
+// text also goes to the logging category at `level`.
+void WriteBackupLog(const QByteArray& text, LogLevel level = LogLevel::Info);
+void WriteBackupLog(const QString& text, LogLevel level = LogLevel::Info);
 
 // "Service started <date> <time>" (true) or "Service stopped <date> <time>" (false).
 void WriteServiceLog(bool started);

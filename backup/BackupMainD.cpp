@@ -3,13 +3,18 @@
 #include "backup/BackupLog.h"
 #include "backup/BackupLogging.h"
 #include "backup/BackupSettings.h"
+#include "backup/BackupState.h"
+
+#include <QLocale>
+#include <QStringList>
+
+using namespace Qt::StringLiterals;
 
 namespace vestrel::backup {
 
 void LogRunFailure(const QByteArray& message) {
-    qCWarning(lcBackup).noquote() << "backup run failed:" << QString::fromLatin1(message);
     try {
-        WriteBackupLog("Error " + message);
+        WriteBackupLog("Error " + message, LogLevel::Error);
     } catch (const BackupLogError& e) {
         qCCritical(lcBackup) << e.what();
     }
@@ -30,6 +35,7 @@ void TVEBackup::ServiceExecute() {
     m_backupTimer->SetEnabled(true);
     WriteServiceLog(true);
     qCInfo(lcBackup) << "service started";
+    ReportUnfinishedRun();
 
     QEventLoop loop;
     m_loop = &loop;
@@ -59,18 +65,50 @@ void TVEBackup::RequestStop() {
 void TVEBackup::BackupTimerTick() {
     try {
         const std::unique_ptr<IniFile> backupIni = OpenBackupIni();
-        if (IsBackupDay(*backupIni, m_clock.now().date()))
-            CheckBackupTime(*backupIni);
+        RequireReadable(backupIni->FileName());
+        m_lastTickError.clear();
+        CheckBackupTime(*backupIni);
     } catch (const std::exception& e) {
-        LogRunFailure(e.what());
+        if (m_lastTickError != e.what())
+            LogRunFailure(e.what());
+        m_lastTickError = e.what();
     }
 }
 
 void TVEBackup::CheckBackupTime(const IniFile& backupIni) {
     const QDateTime now = m_clock.now();
-    if (!m_gate->shouldRun(now, ReadOra(backupIni)))
+    QDate lastDue = m_lastDueDay;
+    try {
+        lastDue = std::max(lastDue, BackupState::lastScheduledDay());
+    } catch (const std::exception& e) {
+        qCWarning(lcBackup) << "cannot read the record of the last run:" << e.what();
+    }
+    const ScheduleDecision decision = m_gate->decide(backupIni, now, lastDue);
+    if (!decision.run)
         return;
-    m_gate->markRun(now.date());
+    m_lastDueDay = decision.dueDay;
+    try {
+        BackupState::markScheduledRun(decision.dueDay, decision.period);
+    } catch (const std::exception& e) {
+        qCWarning(lcBackup) << "cannot record the run:" << e.what();
+    }
+    try {
+        const QList<QDate> missed = MissedDueDays(backupIni, lastDue, decision.dueDay);
+        if (!missed.isEmpty()) {
+            QStringList days;
+            for (QDate day : missed)
+                days.append(QLocale::system().toString(day, QLocale::ShortFormat));
+            WriteBackupLog(u"Warning no backup was made on %1: the service was not running"_s.arg(days.join(u", "_s)),
+                           LogLevel::Warning);
+        }
+        if (decision.late)
+            WriteBackupLog(u"Late run: the backup due %1 at %2 runs now"_s.arg(
+                               QLocale::system().toString(decision.dueDay, QLocale::ShortFormat),
+                               ReadOra(backupIni).toString(u"HH:mm"_s)),
+                           LogLevel::Warning);
+    } catch (const BackupLogError& e) {
+        qCCritical(lcBackup) << e.what();
+    }
 
     if (m_backupTimer)
         m_backupTimer->SetEnabled(false);

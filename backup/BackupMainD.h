@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/Clock.h"
 #include "backup/BackupSchedule.h"
 #include "backup/backupFunction.h"
 #include "components/MessageTimer.h"
+#include "platform/Clock.h"
 #include "platform/IniFile.h"
 
 #include <QEventLoop>
@@ -45,7 +45,8 @@ public:
 
     // The timer's tick: on a backup day, CheckBackupTime. Failures are logged, never passed on.
     void BackupTimerTick();
-    // Runs the plan when the time has come (see BackupDayGate), with the timer stopped meanwhile.
+    // Runs the plan when the time has come (see BackupDayGate), with the timer stopped meanwhile. A late
+    // run and the periods that had no run are logged first.
     void CheckBackupTime(const IniFile& backupIni);
 
     TMessageTimer* BackupTimer() const { return m_backupTimer.get(); }
@@ -58,6 +59,8 @@ private:
     const Clock& m_clock;
     std::unique_ptr<TMessageTimer> m_backupTimer;
     std::unique_ptr<BackupDayGate> m_gate;
+    QDate m_lastDueDay;           // also kept here, should the state file not be writable
+    QByteArray m_lastTickError;   // a failing tick is logged once, not every five minutes
     QEventLoop* m_loop = nullptr; // the loop of ServiceExecute while it runs
     std::atomic<bool> m_stopRequested{false};
     bool m_terminated = false;

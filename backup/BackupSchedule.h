@@ -19,25 +19,38 @@ bool IsBackupDay(const IniFile& backupIni, QDate day);
 inline constexpr int BackupWindowMinutes = 5;
 QTime BackupWindowEnd(QTime start);
 
-// When a tick runs the plan: on a backup day, once the window has opened, and at most once that day.
-// A tick that comes late (the machine was busy or asleep) still runs the day's backup; a service that
-// was started after the day's window had closed leaves that day alone, so that restarting the service
-// does not repeat a backup already made.
+// The due day of the period that holds `day`: `day` itself when it is a backup day (Freq 0), the
+// day [Week] "Day" of its week, Monday to Sunday (Freq 1), the day [Month] "Day" of its month (Freq
+// 2). Invalid when the period has none (a day off, an unknown frequency, a day number out of range).
+QDate DueDayOfPeriod(const IniFile& backupIni, QDate day);
+// A name for the period that holds `day`: "2026-12-07" (daily), "2026-W50" (weekly), "2026-12" (monthly).
+QString PeriodName(int freq, QDate day);
+// Due days after `after` and before `before` (both excluded): periods that had no run at all.
+QList<QDate> MissedDueDays(const IniFile& backupIni, QDate after, QDate before);
+
+struct ScheduleDecision {
+    bool run = false;
+    // The run comes after its window: the machine was off or asleep, or busy.
+    bool late = false;
+    QDate dueDay;
+    QString period;
+};
+
+// When a tick runs the plan: once per period, from the due day's window on. A tick that comes late
+// (the machine was off, asleep or busy) still runs the period's backup, as long as the period lasts:
+// the same day for daily, the same week for weekly, the same month for monthly. `lastDueDay` is the due
+// day of the last scheduled run: a period already served is never run again, also when the clock goes
+// back. Without any record of a run (a new installation), a service started after a window leaves that
+// window's backup alone.
 class BackupDayGate {
 public:
     explicit BackupDayGate(QDateTime serviceStarted)
         : m_serviceStarted(std::move(serviceStarted)) {}
 
-    // True when a plan due today at `start` should run now; `now` must be on a backup day.
-    bool shouldRun(const QDateTime& now, QTime start) const;
-    // Records that the day's run has been made (also when it failed: a failing run is not repeated
-    // every five minutes).
-    void markRun(QDate day) { m_lastRun = day; }
-    QDate lastRun() const { return m_lastRun; }
+    ScheduleDecision decide(const IniFile& backupIni, const QDateTime& now, QDate lastDueDay) const;
 
 private:
     QDateTime m_serviceStarted;
-    QDate m_lastRun;
 };
 
 // The week of the month for the weekly rotation (1..5): weeks start on Monday, and a week belongs to

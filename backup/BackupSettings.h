@@ -3,6 +3,7 @@
 #include "platform/IniFile.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QTime>
 
 #include <memory>
@@ -31,6 +32,7 @@ inline constexpr int DefaultMonthDay = 0; // the 1st
 inline constexpr int LastDayOfMonth = 28;
 inline constexpr char DefaultUser[] = "SYSDBA";
 inline constexpr char DefaultPassword[] = "tavernfog";
+inline constexpr bool DefaultVerify = true;
 
 } // namespace backupini
 
@@ -40,12 +42,25 @@ std::unique_ptr<IniFile> OpenBackupIni();
 int ReadFreq(const IniFile& backupIni);
 // [Setup] "Ora": hours and minutes separated by "." or ":"; a value that does not read is 09:00.
 QTime ReadOra(const IniFile& backupIni);
-// [Setup] "Path" as written; the default is the program directory's "database\backup".
+// [Setup] "Path" as written; the default is the program directory's "database\backup". A Path that is
+// present but empty raises BackupError: it would put the backups at the top of the file system.
 QByteArray ReadBackupRoot(const IniFile& backupIni);
 // True when [Setup] "Compressed" is 0: back up through the server's backup service.
 bool ReadServerRoute(const IniFile& backupIni);
 bool ReadFileDefault(const IniFile& backupIni);
+// [Setup] "Verify": check every backup after it is written (default on).
+bool ReadVerify(const IniFile& backupIni);
+// [Setup] "OnFailure": the command to run after a run with failures; empty for none.
+QByteArray ReadOnFailure(const IniFile& backupIni);
 
+// Raises BackupError when the settings file `path` exists but cannot be read: the run must not fall
+// back to the defaults of a plan it could not see.
+void RequireReadable(const QString& path);
+
+// What in backup.ini the service does not take as written: a value that falls back to its default
+// ("backup.ini [Setup] Freq=abc: not a number, 0 is used"), a key or section it does not know, a line
+// it ignores. Empty for a clean file.
+QByteArrayList CheckBackupIni(const IniFile& backupIni);
 // The database settings in config.ini that the service reads, with the service's own defaults.
 struct ConfiguredDatabase {
     QByteArray host;

@@ -28,6 +28,8 @@ constexpr auto SuffixCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrs
 // Bytes per kernel copy call; see streamOut.
 constexpr ssize_t CopyChunk = ssize_t(32) << 20;
 constexpr size_t BufferSize = size_t(1) << 20;
+// The longest file name most file systems take (NAME_MAX).
+constexpr qsizetype MaxFileNameBytes = 255;
 
 QString systemText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -103,10 +105,26 @@ QByteArray randomSuffix() {
     return suffix;
 }
 
+// The temporary name for `destination`: its file name, shortened where needed so that the whole name
+// stays within the file system's limit, the marker and a random suffix.
+QByteArray shortenedName(const QString& fileName) {
+    QByteArray name = QFile::encodeName(fileName);
+    const qsizetype room = MaxFileNameBytes - TemporaryMarker.size() - TemporarySuffixLength;
+    if (name.size() > room)
+        name.truncate(room);
+    return name;
+}
+
+QByteArray temporaryName(const QString& destination) {
+    const QFileInfo target(destination);
+    return QFile::encodeName(target.dir().path()) + '/' + shortenedName(target.fileName()) + TemporaryMarker.latin1() +
+           randomSuffix();
+}
+
 // Creates a new temporary file beside `destination` and locks it. Returns 0 or the errno.
 int createTemporary(const QString& destination, FileHandle& file, QByteArray& path) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        path = QFile::encodeName(destination) + TemporaryMarker.latin1() + randomSuffix();
+        path = temporaryName(destination);
         file.reset(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (!file.isOpen()) {
             if (errno == EEXIST || errno == EINTR)
@@ -207,6 +225,10 @@ int fillTemporary(int in, const struct stat& sourceInfo, int out, const QByteArr
         return errno;
     if (const int error = copyBytes(in, out))
         return error;
+    // Run as the superuser, the copy keeps the database's owner, so that the database server may open
+    // it as it opens the database.
+    if (::geteuid() == 0 && ::fchown(out, sourceInfo.st_uid, sourceInfo.st_gid) != 0)
+        return errno;
     // The new backup gets the permissions the administrator gave the old one.
     struct stat previous {};
     if (::stat(destinationPath.constData(), &previous) == 0 && ::fchmod(out, previous.st_mode & 07777) != 0)
@@ -219,38 +241,90 @@ int fillTemporary(int in, const struct stat& sourceInfo, int out, const QByteArr
 } // namespace
 
 bool IsCopyTemporaryName(const QString& fileName, const QString& destinationName) {
-    const qsizetype stem = destinationName.size() + TemporaryMarker.size();
-    if (fileName.size() != stem + TemporarySuffixLength || !fileName.startsWith(destinationName) ||
-        QStringView(fileName).sliced(destinationName.size(), TemporaryMarker.size()) != TemporaryMarker)
+    const qsizetype stem = fileName.size() - TemporarySuffixLength - TemporaryMarker.size();
+    return IsTemporaryName(fileName) && QFile::encodeName(fileName.first(stem)) == shortenedName(destinationName);
+}
+
+bool IsTemporaryName(const QString& fileName) {
+    const qsizetype stem = fileName.size() - TemporarySuffixLength - TemporaryMarker.size();
+    if (stem <= 0 || QStringView(fileName).sliced(stem, TemporaryMarker.size()) != TemporaryMarker)
         return false;
-    const QStringView suffix = QStringView(fileName).sliced(stem);
+    const QStringView suffix = QStringView(fileName).sliced(stem + TemporaryMarker.size());
     return std::all_of(suffix.begin(), suffix.end(), [](QChar c) { return SuffixCharacters.contains(c); });
 }
 
-QString CopyFileAtomically(const QString& source, const QString& destination) {
-    FileHandle in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
-    struct stat sourceInfo {};
-    if (!in.isOpen() || ::fstat(in.get(), &sourceInfo) != 0)
-        return systemText(errno);
-    if (S_ISDIR(sourceInfo.st_mode))
-        return systemText(EISDIR);
+QString TemporaryNameFor(const QString& destination) {
+    return QFile::decodeName(temporaryName(destination));
+}
 
-    removeStaleTemporaries(destination);
+struct PendingCopy::Private {
     FileHandle out;
     QByteArray temporary;
-    if (const int error = createTemporary(destination, out, temporary))
-        return systemText(error);
-    const QByteArray destinationPath = QFile::encodeName(destination);
-    int error = fillTemporary(in.get(), sourceInfo, out.get(), destinationPath);
-    if (!error && std::rename(temporary.constData(), destinationPath.constData()) != 0)
-        error = errno;
-    if (error) {
-        ::unlink(temporary.constData());
-        return systemText(error);
+    QString destination;
+    QString error;
+    bool committed = false;
+};
+
+PendingCopy::PendingCopy(const QString& source, const QString& destination)
+    : d(std::make_unique<Private>()) {
+    d->destination = destination;
+    FileHandle in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat sourceInfo {};
+    if (!in.isOpen() || ::fstat(in.get(), &sourceInfo) != 0) {
+        d->error = systemText(errno);
+        return;
     }
-    if (const int folderError = syncFolderOf(destination))
+    if (S_ISDIR(sourceInfo.st_mode)) {
+        d->error = systemText(EISDIR);
+        return;
+    }
+    removeStaleTemporaries(destination);
+    if (const int error = createTemporary(destination, d->out, d->temporary)) {
+        d->temporary.clear();
+        d->error = systemText(error);
+        return;
+    }
+    if (const int error = fillTemporary(in.get(), sourceInfo, d->out.get(), QFile::encodeName(destination))) {
+        d->error = systemText(error);
+        ::unlink(d->temporary.constData());
+        d->temporary.clear();
+    }
+}
+
+PendingCopy::~PendingCopy() {
+    if (!d->committed && !d->temporary.isEmpty())
+        ::unlink(d->temporary.constData());
+}
+
+QString PendingCopy::error() const {
+    return d->error;
+}
+
+QString PendingCopy::temporaryPath() const {
+    return QFile::decodeName(d->temporary);
+}
+
+void PendingCopy::unlock() {
+    d->out.reset();
+}
+
+QString PendingCopy::commit() {
+    if (!d->error.isEmpty())
+        return d->error;
+    if (std::rename(d->temporary.constData(), QFile::encodeName(d->destination).constData()) != 0)
+        return systemText(errno);
+    d->committed = true;
+    d->out.reset();
+    if (const int folderError = syncFolderOf(d->destination))
         return systemText(folderError);
     return {};
+}
+
+QString CopyFileAtomically(const QString& source, const QString& destination) {
+    PendingCopy copy(source, destination);
+    if (!copy.error().isEmpty())
+        return copy.error();
+    return copy.commit();
 }
 
 } // namespace vestrel::backup

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 namespace vestrel::backup {
 
 // Copies `source` over `destination` without ever leaving a half-written destination: the bytes go to
@@ -16,8 +18,39 @@ namespace vestrel::backup {
 // whose process was killed. Files of other names are never touched.
 QString CopyFileAtomically(const QString& source, const QString& destination);
 
+// The same copy in two steps, for a caller that checks or mends the new file before it replaces the
+// old one: the constructor fills the temporary file (error() says why it could not), commit() renames
+// it over the destination. A copy never committed removes its temporary file when it goes.
+class PendingCopy {
+public:
+    PendingCopy(const QString& source, const QString& destination);
+    ~PendingCopy();
+    PendingCopy(const PendingCopy&) = delete;
+    PendingCopy& operator=(const PendingCopy&) = delete;
+
+    QString error() const;
+    QString temporaryPath() const;
+    // Closes the temporary file and gives up its lock, so that another program (the database server)
+    // may open it. Only a caller that alone writes the folder (it holds the plan's lock) may do so:
+    // an unlocked temporary file looks like a dead copy's.
+    void unlock();
+    // Empty on success, else the system's text for the failure.
+    QString commit();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// A temporary name beside `destination` ("<name>.part-XXXXXX", the name shortened to fit the file
+// system's limit), for files that another program (the database server) writes.
+QString TemporaryNameFor(const QString& destination);
+
+// Whether `fileName` has the form of any temporary file of a backup.
+bool IsTemporaryName(const QString& fileName);
+
 // Whether `fileName` (a name without folder) has the form of a temporary file of a copy to the file
-// named `destinationName` in the same folder.
+// named `destinationName` in the same folder (a long name is shortened in its temporary name).
 bool IsCopyTemporaryName(const QString& fileName, const QString& destinationName);
 
 } // namespace vestrel::backup

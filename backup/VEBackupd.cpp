@@ -4,6 +4,8 @@
 #include "backup/BackupLog.h"
 #include "backup/BackupLogging.h"
 #include "backup/BackupMainD.h"
+#include "backup/ConfigCheck.h"
+#include "backup/JournalPriority.h"
 #include "fb/LockFolder.h"
 #include "platform/ShutdownSignals.h"
 
@@ -24,19 +26,25 @@ namespace {
 
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
+constexpr int ExitBusy = 3;
 
-int runNow(int pauseMs) {
+int runNow(int pauseMs, bool wait) {
     BackupRunOptions options;
     options.pauseMs = pauseMs;
-    try {
-        const BackupRunResult result = RunBackupPlan(options);
-        std::printf("%d backed up, %d failed\n", result.backedUp, result.failed);
-        return result.failed == 0 ? 0 : ExitFailure;
-    } catch (const std::exception& e) {
-        LogRunFailure(e.what());
-        std::fprintf(stderr, "VEBackupd: %s\n", e.what());
-        return ExitFailure;
+    options.waitForOtherRun = wait;
+    const BackupRunResult result = RunBackupPlan(options);
+    if (result.busy) {
+        std::fprintf(stderr, "VEBackupd: another backup run is in progress; nothing was done\n");
+        return ExitBusy;
     }
+    std::printf("%s\n", result.summary.constData());
+    return result.failed == 0 ? 0 : ExitFailure;
+}
+
+int checkConfig() {
+    const PlanCheck check = CheckConfiguration();
+    std::fputs(check.text.constData(), stdout);
+    return check.ok ? 0 : ExitFailure;
 }
 
 // The service thread runs the service object; this (main) thread only turns signals into a stop
@@ -95,13 +103,22 @@ int main(int argc, char* argv[]) {
         u"Vestrel backup scheduler. Without options it runs as the backup service in the foreground until "
         "SIGTERM or SIGINT, checking backup.ini every five minutes."_s);
     const QCommandLineOption helpOption({u"h"_s, u"help"_s}, u"Show this help and exit."_s);
-    const QCommandLineOption runNowOption(u"run-now"_s,
-                                          u"Run the whole backup plan once now, whatever the day and time, then exit; "
-                                          "the status is 1 when a backup failed."_s);
+    const QCommandLineOption runNowOption(u"run-now"_s, u"Run the whole backup plan once now, whatever the day and "
+                                                        u"time (after a run in progress has ended), then exit; "
+                                                        "the status is 1 when a backup failed."_s);
+    const QCommandLineOption noWaitOption(
+        u"no-wait"_s, u"With --run-now: when another run is in progress, say so and exit with status 3 "
+                      "instead of waiting for it."_s);
+    const QCommandLineOption checkOption(u"check-config"_s,
+                                         u"Print the plan a run would carry out (each database, its route and "
+                                         "backup file) and the problems of backup.ini, then exit: 0 when the "
+                                         "plan can run, 1 when not. Nothing is backed up."_s);
     const QCommandLineOption pauseOption(u"pause-ms"_s, u"Pause after each backup through the server (default 5000)."_s,
                                          u"ms"_s, QString::number(vestrel::backup::ServiceBackupPauseMs));
     parser.addOption(helpOption);
     parser.addOption(runNowOption);
+    parser.addOption(noWaitOption);
+    parser.addOption(checkOption);
     parser.addOption(pauseOption);
 
     if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
@@ -119,7 +136,14 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "VEBackupd: --pause-ms takes a number of milliseconds\n");
         return vestrel::backup::ExitUsage;
     }
+    if (parser.isSet(checkOption))
+        return vestrel::backup::checkConfig();
+    if (parser.isSet(noWaitOption) && !parser.isSet(runNowOption)) {
+        std::fprintf(stderr, "VEBackupd: --no-wait goes with --run-now\n");
+        return vestrel::backup::ExitUsage;
+    }
+    vestrel::backup::RouteMessagesToJournal();
     if (parser.isSet(runNowOption))
-        return vestrel::backup::runNow(pauseMs);
+        return vestrel::backup::runNow(pauseMs, !parser.isSet(noWaitOption));
     return vestrel::backup::runService(pauseMs);
 }

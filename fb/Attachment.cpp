@@ -132,6 +132,15 @@ void Attachment::detach() {
     detail::callFbReleasing(m_handle, [&] { m_handle->detach(st.get()); });
 }
 
+void Attachment::drop() {
+    if (!m_handle)
+        throw FbError("database not attached");
+    Status st;
+    // On failure the database is still attached and the destructor detaches.
+    callFb([&] { m_handle->dropDatabase(st.get()); });
+    m_handle.take(); // dropDatabase() released it
+}
+
 void Attachment::execute(Transaction& transaction, const QByteArray& sql) {
     if (!m_handle)
         throw FbError("database not attached");

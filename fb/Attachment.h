@@ -39,6 +39,8 @@ public:
     int dialect() const { return m_dialect; }
     // Detaches; errors are raised. The destructor detaches quietly.
     void detach();
+    // Deletes the database and ends the attachment (it must be the only one).
+    void drop();
 
     // Runs one statement without parameters or results (DDL, simple DML) in `transaction`.
     void execute(Transaction& transaction, const QByteArray& sql);

@@ -15,6 +15,18 @@ DatabaseNameParts DecomposeDatabaseName(const QByteArray& name) {
     }
     for (qsizetype i = 0; i < name.size(); ++i) {
         const char c = name.at(i);
+        if (c == '/' && i > 0) {
+            // "host/port:path": a server on another port.
+            qsizetype end = i + 1;
+            while (end < name.size() && name.at(end) >= '0' && name.at(end) <= '9')
+                ++end;
+            if (end > i + 1 && end < name.size() && name.at(end) == ':') {
+                parts.server = name.left(end);
+                parts.protocol = DatabaseNameParts::Protocol::Tcp;
+                parts.path = name.mid(end + 1);
+                return parts;
+            }
+        }
         if (c == '/' || c == '\\')
             break;
         // A single letter before ':' is a drive.

@@ -12,7 +12,8 @@ struct DatabaseNameParts {
     QByteArray path; // the database path as the server sees it
 };
 
-// Splits a connection string: "host:path" (TCP), "\\host\path" (named pipes) and "host@path" (SPX) give
+// Splits a connection string: "host:path" (TCP), "host/port:path" (TCP to another port, the server
+// keeping "/port"), "\\host\path" (named pipes) and "host@path" (SPX) give
 // the host and the path; a bare path, also one that starts with a drive letter ("C:\data\x.gdb"), gives
 // no server. A host ends at the first ':' or '@' before any folder separator.
 DatabaseNameParts DecomposeDatabaseName(const QByteArray& name);

@@ -37,9 +37,7 @@ ServiceManager ServiceManager::attach(const QByteArray& host, const QByteArray& 
     spb.string(isc_spb_user_name, user);
     spb.string(isc_spb_password, password);
     const QByteArray bytes = spb.bytes();
-    // The "inet://" form goes over TCP whatever the host name looks like.
-    QByteArray name = "inet://";
-    name.append(host).append("/service_mgr");
+    const QByteArray name = serviceManagerName(host);
     Status st;
     ServiceManager result;
     result.m_handle.reset(callFb([&] {
@@ -47,6 +45,18 @@ ServiceManager ServiceManager::attach(const QByteArray& host, const QByteArray& 
                                                   reinterpret_cast<const unsigned char*>(bytes.constData()));
     }));
     return result;
+}
+
+QByteArray ServiceManager::serviceManagerName(const QByteArray& host) {
+    // The "inet://" form goes over TCP whatever the host name looks like; its port follows a ':', where
+    // a connection string puts it after a '/'.
+    QByteArray server = host;
+    const qsizetype slash = server.indexOf('/');
+    if (slash >= 0)
+        server[slash] = ':';
+    QByteArray name = "inet://";
+    name.append(server).append("/service_mgr");
+    return name;
 }
 
 void ServiceManager::detach() {
@@ -64,6 +74,35 @@ void ServiceManager::startBackup(const QByteArray& database, const QByteArray& b
     spb.string(isc_spb_dbname, database);
     spb.string(isc_spb_bkp_file, backupFile);
     spb.integer(isc_spb_options, options);
+    const QByteArray bytes = spb.bytes();
+    Status st;
+    callFb([&] {
+        m_handle->start(st.get(), unsigned(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.constData()));
+    });
+}
+
+void ServiceManager::startRestore(const QByteArray& backupFile, const QByteArray& database) {
+    if (!m_handle)
+        throw FbError("services manager not attached");
+    XpbBuilder spb(Firebird::IXpbBuilder::SPB_START);
+    spb.tag(isc_action_svc_restore);
+    spb.string(isc_spb_bkp_file, backupFile);
+    spb.string(isc_spb_dbname, database);
+    spb.integer(isc_spb_options, isc_spb_res_create);
+    const QByteArray bytes = spb.bytes();
+    Status st;
+    callFb([&] {
+        m_handle->start(st.get(), unsigned(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.constData()));
+    });
+}
+
+void ServiceManager::startValidation(const QByteArray& database) {
+    if (!m_handle)
+        throw FbError("services manager not attached");
+    XpbBuilder spb(Firebird::IXpbBuilder::SPB_START);
+    spb.tag(isc_action_svc_repair);
+    spb.string(isc_spb_dbname, database);
+    spb.integer(isc_spb_options, isc_spb_rpr_validate_db | isc_spb_rpr_full);
     const QByteArray bytes = spb.bytes();
     Status st;
     callFb([&] {

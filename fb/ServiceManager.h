@@ -20,8 +20,12 @@ public:
     ServiceManager(ServiceManager&&) noexcept = default;
     ServiceManager& operator=(ServiceManager&& other) noexcept;
 
-    // Attaches to the services manager of `host` ("127.0.0.1", "srv", "srv/3051") over TCP.
+    // Attaches to the services manager of `host` ("127.0.0.1", "srv", or "srv/3051" for a server on
+    // another port) over TCP.
     static ServiceManager attach(const QByteArray& host, const QByteArray& user, const QByteArray& password);
+    // The name the client library takes for the services manager of `host`: "inet://srv/service_mgr",
+    // "inet://srv:3051/service_mgr" for "srv/3051".
+    static QByteArray serviceManagerName(const QByteArray& host);
 
     bool isAttached() const { return bool(m_handle); }
     // Detaches; errors are raised. The destructor detaches quietly.
@@ -30,6 +34,11 @@ public:
     // Starts a backup of `database` (a path as the server sees it) into `backupFile` (written by the
     // server) with `options`, without verbose output.
     void startBackup(const QByteArray& database, const QByteArray& backupFile, int options);
+    // Starts a restore of `backupFile` into the new database `database` (both as the server sees them).
+    void startRestore(const QByteArray& backupFile, const QByteArray& database);
+    // Starts a full validation of `database` that changes nothing (the checks of "gfix -v -full").
+    // The database must not be in use.
+    void startValidation(const QByteArray& database);
     // Reads the running action's output until the action ends and returns it. A failure of the action
     // raises FbError with the server's message.
     QByteArray waitForEnd();

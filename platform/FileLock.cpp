@@ -11,7 +11,7 @@
 
 namespace vestrel {
 
-FileLock::FileLock(const QString& path)
+FileLock::FileLock(const QString& path, Wait wait)
     : m_path(path) {
     const QByteArray name = QFile::encodeName(path);
     for (;;) {
@@ -29,8 +29,13 @@ FileLock::FileLock(const QString& path)
         }
         int locked;
         do {
-            locked = ::flock(fd, LOCK_EX);
+            locked = ::flock(fd, wait == Wait::No ? LOCK_EX | LOCK_NB : LOCK_EX);
         } while (locked != 0 && errno == EINTR);
+        if (locked != 0 && errno == EWOULDBLOCK) {
+            m_heldElsewhere = true;
+            ::close(fd);
+            return;
+        }
         if (locked != 0) {
             m_error = QString::fromLocal8Bit(std::strerror(errno));
             ::close(fd);

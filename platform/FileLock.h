@@ -13,12 +13,17 @@ namespace vestrel {
 // Only processes that take this lock are held back; readers are not.
 class FileLock {
 public:
-    explicit FileLock(const QString& path);
+    enum class Wait { UntilFree, No };
+
+    // With Wait::No the constructor gives up at once when another process holds the lock: isLocked()
+    // is false and heldElsewhere() true.
+    explicit FileLock(const QString& path, Wait wait = Wait::UntilFree);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
     bool isLocked() const { return m_fd >= 0; }
+    bool heldElsewhere() const { return m_heldElsewhere; }
     QString errorString() const { return m_error; }
 
     // For a writer that ended up changing nothing: removes the empty file the lock created.
@@ -29,6 +34,7 @@ private:
     QString m_error;
     int m_fd = -1;
     bool m_created = false;
+    bool m_heldElsewhere = false;
 };
 
 } // namespace vestrel

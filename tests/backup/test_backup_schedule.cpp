@@ -4,8 +4,11 @@
 #include "backup/BackupLog.h"
 #include "backup/BackupMainD.h"
 #include "backup/BackupPaths.h"
+#include "backup/BackupPlan.h"
 #include "backup/BackupSchedule.h"
 #include "backup/BackupSettings.h"
+#include "backup/BackupState.h"
+#include "backup/JournalPriority.h"
 #include "fb/DatabaseName.h"
 #include "tests/support/TestFiles.h"
 
@@ -48,6 +51,7 @@ private slots:
     void init() {
         QFile::remove(m_dir.filePath(u"backup.ini"_s));
         QFile::remove(BackupLogPath());
+        QFile::remove(BackupState::path());
     }
 
     void backupDay_data() {
@@ -130,6 +134,11 @@ private slots:
         QTest::newRow("drive") << QByteArray("C:\\data\\x.gdb") << QByteArray() << QByteArray("C:\\data\\x.gdb");
         QTest::newRow("unix") << QByteArray("/var/db/x:1.fdb") << QByteArray() << QByteArray("/var/db/x:1.fdb");
         QTest::newRow("bare") << QByteArray("x.gdb") << QByteArray() << QByteArray("x.gdb");
+        QTest::newRow("port") << QByteArray("127.0.0.1/3050:/db/x.fdb") << QByteArray("127.0.0.1/3050")
+                              << QByteArray("/db/x.fdb");
+        QTest::newRow("port, drive") << QByteArray("srv/3051:C:\\x.gdb") << QByteArray("srv/3051")
+                                     << QByteArray("C:\\x.gdb");
+        QTest::newRow("folder, no port") << QByteArray("dati/x:1.fdb") << QByteArray() << QByteArray("dati/x:1.fdb");
     }
     void decomposer() {
         QFETCH(QByteArray, name);
@@ -182,7 +191,9 @@ private slots:
             service.BackupTimerTick();
         }
         QCOMPARE(made, runs);
-        QVERIFY(!QFile::exists(BackupLogPath())); // nothing failed, nothing to log here
+        // Nothing failed; only a run after its window says so.
+        for (const QByteArray& line : logLines())
+            QVERIFY2(line.contains(" Late run: the backup due "), line.constData());
     }
 
     void noRunOnDaysOff() {
@@ -201,6 +212,147 @@ private slots:
         clock.set(at(2026, 1, 31, 9, 0));
         service.BackupTimerTick();
         QCOMPARE(made, 1);
+    }
+
+    // A scheduled run missed while the machine was off runs late within its period, once; a period
+    // with no run is named; a clock that goes back does not run a served period again.
+    void missedRunsCatchUp_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QDate>("lastDue");
+        QTest::addColumn<QList<QDateTime>>("ticks");
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<int>("lateLines");
+        QTest::addColumn<int>("missedLines");
+        const QByteArray weekly("[Setup]\r\nFreq=1\r\n");
+        const QByteArray monthly("[Setup]\r\nFreq=2\r\n[Month]\r\nDay=4\r\n");
+        // 2026-12-07 is a Monday; the weekly plan is due on Mondays at 09:00.
+        QTest::newRow("weekly, off on Monday, Wednesday catches up")
+            << weekly << QDate(2026, 11, 30) << QList{at(2026, 12, 9, 8, 0), at(2026, 12, 9, 8, 5)} << 1 << 1 << 0;
+        QTest::newRow("weekly, next week's Sunday is still no second run")
+            << weekly << QDate(2026, 11, 30) << QList{at(2026, 12, 9, 8, 0), at(2026, 12, 13, 20, 0)} << 1 << 1 << 0;
+        QTest::newRow("weekly, two weeks off: one named")
+            << weekly << QDate(2026, 11, 23) << QList{at(2026, 12, 8, 8, 0)} << 1 << 1 << 1;
+        QTest::newRow("daily catches up the same day only")
+            << QByteArray() << QDate(2026, 12, 6) << QList{at(2026, 12, 7, 15, 0)} << 1 << 1 << 0;
+        QTest::newRow("monthly, due the 5th, runs the 20th")
+            << monthly << QDate(2026, 11, 5) << QList{at(2026, 12, 20, 9, 0)} << 1 << 1 << 0;
+        QTest::newRow("clock back a day after a daily run")
+            << QByteArray() << QDate(2026, 12, 9) << QList{at(2026, 12, 8, 9, 1), at(2026, 12, 8, 9, 30)} << 0 << 0
+            << 0;
+        QTest::newRow("clock back into a served week")
+            << weekly << QDate(2026, 12, 7) << QList{at(2026, 12, 7, 9, 2)} << 0 << 0 << 0;
+        QTest::newRow("no record: a new service leaves a past window alone")
+            << weekly << QDate() << QList{at(2026, 12, 9, 8, 0)} << 0 << 0 << 0;
+    }
+    void missedRunsCatchUp() {
+        QFETCH(QByteArray, ini);
+        QFETCH(QDate, lastDue);
+        QFETCH(QList<QDateTime>, ticks);
+        QFETCH(int, runs);
+        QFETCH(int, lateLines);
+        QFETCH(int, missedLines);
+        writeBackupIni(ini);
+        if (lastDue.isValid())
+            BackupState::markScheduledRun(lastDue, u"earlier"_s);
+        FixedClock clock(ticks.first().addSecs(-60)); // the service starts just before the first tick
+        TVEBackup service(clock);
+        int made = 0;
+        service.setRunPlan([&made](const BackupRunOptions&) {
+            ++made;
+            return BackupRunResult{};
+        });
+        for (const QDateTime& tick : ticks) {
+            clock.set(tick);
+            service.BackupTimerTick();
+        }
+        QCOMPARE(made, runs);
+        int late = 0;
+        int missed = 0;
+        for (const QByteArray& line : logLines()) {
+            late += line.contains(" Late run: ") ? 1 : 0;
+            missed += line.contains(" Warning no backup was made on ") ? 1 : 0;
+        }
+        QCOMPARE(late, lateLines);
+        QCOMPARE(missed, missedLines);
+        // A new service object (a restart) finds the run recorded.
+        if (runs > 0) {
+            TVEBackup restarted(clock);
+            restarted.setRunPlan([&made](const BackupRunOptions&) {
+                ++made;
+                return BackupRunResult{};
+            });
+            restarted.BackupTimerTick();
+            QCOMPARE(made, runs);
+        }
+    }
+
+    // Values that fall back to their default and lines that are ignored are named with file and key.
+    void settingsProblems_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QByteArrayList>("expected");
+        QTest::newRow("clean") << QByteArray("[Setup]\r\nFreq=1\r\nOra=21:30\r\nVerify=0\r\n[Week]\r\nDay=4\r\n"
+                                             "[File]\r\nsrv:/a.fdb=\r\n; a comment\r\n")
+                               << QByteArrayList{};
+        QTest::newRow("bad values") << QByteArray("[Setup]\r\nFreq=abc\r\nOra=25.00\r\n[Month]\r\nDay=31\r\n")
+                                    << QByteArrayList{"backup.ini [Setup] Freq=abc: not a number, 0 is used",
+                                                      "backup.ini [Setup] Ora=25.00: not a time of day, 09.00 is used",
+                                                      "backup.ini [Month] Day=31: outside 0 to 28, never due"};
+        QTest::newRow("ignored lines")
+            << QByteArray("stray=1\r\n[Setup]\r\nFrequenza=1\r\n[Files]\r\na=\r\n[File]\r\nsrv:/b.fdb\r\n")
+            << QByteArrayList{"backup.ini line \"stray=1\" is outside any section and is ignored",
+                              "backup.ini [Setup] Frequenza is not a known key and is ignored",
+                              "backup.ini section [Files] is not used and is ignored",
+                              "backup.ini [File] line \"srv:/b.fdb\" has no \"=\" and is ignored"};
+    }
+    void settingsProblems() {
+        QFETCH(QByteArray, ini);
+        QFETCH(QByteArrayList, expected);
+        writeBackupIni(ini);
+        QCOMPARE(CheckBackupIni(*OpenBackupIni()), expected);
+    }
+
+    void emptyPathIsRefused() {
+        writeBackupIni("[Setup]\r\nPath=\r\n");
+        QVERIFY_THROWS_EXCEPTION(BackupError, ReadBackupRoot(*OpenBackupIni()));
+        writeBackupIni("[Setup]\r\n");
+        QVERIFY(ReadBackupRoot(*OpenBackupIni()).endsWith("database/backup"));
+    }
+
+    // Databases whose backup files would collide get a distinguisher from their whole connection
+    // string; others keep their name; one named twice is backed up once.
+    void backupFileNames() {
+        BackupPlan plan;
+        plan.folder = "/bk/1d";
+        const auto add = [&plan](const QByteArray& host, const QByteArray& path) {
+            PlannedBackup entry;
+            entry.host = host;
+            entry.path = path;
+            plan.databases.push_back(entry);
+        };
+        add("", "/srv/a/ditta.fdb");
+        add("", "/srv/b/ditta.fdb");
+        add("ufficio2", "/srv/a/DITTA.fdb");
+        add("", "/srv/a/magazzino.fdb");
+        add("", "/srv/a/ditta.fdb");
+        AssignBackupFiles(plan);
+        const auto& db = plan.databases;
+        QCOMPARE(db[0].backupFile, "/bk/1d/ditta-" + Distinguisher("/srv/a/ditta.fdb") + ".gbk");
+        QCOMPARE(db[1].backupFile, "/bk/1d/ditta-" + Distinguisher("/srv/b/ditta.fdb") + ".gbk");
+        QCOMPARE(db[2].backupFile, "/bk/1d/DITTA-" + Distinguisher("ufficio2:/srv/a/DITTA.fdb") + ".gbk");
+        QVERIFY(db[0].backupFile != db[1].backupFile && db[1].backupFile != db[2].backupFile);
+        QCOMPARE(db[3].backupFile, QByteArray("/bk/1d/magazzino.gbk"));
+        QVERIFY(db[3].distinguisher.isEmpty());
+        QVERIFY(db[4].repeated);
+        QCOMPARE(Distinguisher("/srv/a/ditta.fdb").size(), 8);
+        QCOMPARE(Distinguisher("/srv/a/ditta.fdb"), Distinguisher("/srv/a/ditta.fdb"));
+    }
+
+    void journalPriorities() {
+        QCOMPARE(JournalLines(QtCriticalMsg, "vestrel.backup", u"Error x"_s),
+                 QByteArray("<3>vestrel.backup: Error x\n"));
+        QCOMPARE(JournalLines(QtWarningMsg, "vestrel.backup", u"w"_s), QByteArray("<4>vestrel.backup: w\n"));
+        QCOMPARE(JournalLines(QtInfoMsg, "default", u"a\nb"_s), QByteArray("<6>a\n<6>b\n"));
+        QCOMPARE(JournalLines(QtDebugMsg, nullptr, u"d"_s), QByteArray("<7>d\n"));
     }
 
     // The timer rests while the plan runs and ticks again afterwards, also when the run fails; the

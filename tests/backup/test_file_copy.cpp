@@ -5,6 +5,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -83,6 +84,35 @@ private slots:
         QVERIFY(!IsCopyTemporaryName(u"a.fdb.part-Ab3dE9"_s, u"b.fdb"_s));
         QVERIFY(!IsCopyTemporaryName(u"a.fdb.part-Ab3dÈ9"_s, u"a.fdb"_s));
         QVERIFY(!IsCopyTemporaryName(u"a.fdb"_s, u"a.fdb"_s));
+    }
+
+    // A destination whose name nearly fills the file system's limit still gets a temporary file: the
+    // name is shortened in it, and the leftovers of such a copy are still recognised.
+    void longNamesFitTheLimit() {
+        testing::writeFile(path(u"source.fdb"_s), "dati");
+        const QString longName = QString(250, u'd') + u".fdb"_s;
+        PendingCopy copy(path(u"source.fdb"_s), path(longName));
+        QCOMPARE(copy.error(), QString());
+        const QString temporary = QFileInfo(copy.temporaryPath()).fileName();
+        QVERIFY(QFile::encodeName(temporary).size() <= 255);
+        QVERIFY(IsCopyTemporaryName(temporary, longName));
+        QVERIFY(IsTemporaryName(temporary));
+        QCOMPARE(copy.commit(), QString());
+        QCOMPARE(testing::readFile(path(longName)), QByteArray("dati"));
+        // Two processes never choose the same temporary name.
+        QVERIFY(TemporaryNameFor(path(u"a.gbk"_s)) != TemporaryNameFor(path(u"a.gbk"_s)));
+    }
+
+    // A copy that is never committed leaves nothing behind and the previous file as it was.
+    void uncommittedCopyLeavesNothing() {
+        testing::writeFile(path(u"source.fdb"_s), "new");
+        testing::writeFile(path(u"copy.fdb"_s), "old");
+        {
+            PendingCopy copy(path(u"source.fdb"_s), path(u"copy.fdb"_s));
+            QVERIFY(QFile::exists(copy.temporaryPath()));
+        }
+        QCOMPARE(folderEntries(), QStringList({u"copy.fdb"_s, u"source.fdb"_s}));
+        QCOMPARE(testing::readFile(path(u"copy.fdb"_s)), QByteArray("old"));
     }
 };
 
