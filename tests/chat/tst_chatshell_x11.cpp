@@ -12,6 +12,7 @@
 #include "components/ui/SlidePopUp.h"
 #include "components/ui/TrayIcon.h"
 #include "platform/ProgramDir.h"
+#include "platform/Registry.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,6 +20,7 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace vestrel;
 using namespace vestrel::chat;
@@ -41,11 +43,53 @@ public:
     void play(const QString&) override { ++played; }
 };
 
+// Stored settings for a client of `port`; `check` as the close command reads it, null for never saved.
+void storeSettings(quint16 port, const char* check, const QByteArray& mostra = "0") {
+    TUserConfig stored;
+    stored.Nick = "anna";
+    stored.Host = "host-anna";
+    stored.Server = "127.0.0.1";
+    stored.Porta = QByteArray::number(port);
+    stored.Notifica = "0";
+    stored.Mostra = mostra;
+    stored.Check = check ? QByteArray(check) : QByteArray("0");
+    UserConfigStore::save(stored);
+    if (!check) {
+        Registry registry(RegistryHive::LocalMachine);
+        QVERIFY(registry.OpenKey(UserConfigStore::RegistryKey, false));
+        registry.DeleteValue("Check");
+    }
+}
+
+// Runs the program's event loop until an exit command ends it; 1 when it is still running after 10 s.
+int runUntilExit(const std::function<void()>& command) {
+    QTimer::singleShot(300, command);
+    QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
+    return QApplication::exec();
+}
+
+// Whether the window is on screen, in front and focused, and stays so for a while.
+bool cameBack(ChatShell& shell) {
+    const auto showing = [&shell] {
+        return shell.windowShowing() && QApplication::activeWindow() == &shell.window();
+    };
+    if (!QTest::qWaitFor(showing, 5000))
+        return false;
+    QTest::qWait(700); // a stale minimise from the window manager would hide it again by now
+    return showing();
+}
+
 } // namespace
 
 class TestChatShellX11 : public QObject {
     Q_OBJECT
 private slots:
+    void cleanup() {
+        // Each case starts without a kept layout or settings.
+        QFile::remove(registryHiveFile(RegistryHive::CurrentUser));
+        QFile::remove(registryHiveFile(RegistryHive::LocalMachine));
+    }
+
     void initTestCase() {
         if (QGuiApplication::platformName() != u"xcb"_s)
             QSKIP("needs a real X display (run under run-under-xvfb.sh)");
@@ -125,6 +169,135 @@ private slots:
         save(editor.grab(), u"chat-group-editor.png"_s);
         editor.reject();
         shell.window().FormCloseQuery();
+    }
+
+    // Every exit command ends the program, the window shown or hidden, and logs out when connected.
+    void exitCommandsEndTheProgram_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("hidden");
+        for (const bool hidden : {false, true}) {
+            const char* shown = hidden ? "hidden" : "shown";
+            for (const char* command : {"Esci dal programma", "Chiudi il programma", "Disconnetti ed Esci",
+                                        "Disconnetti ed Esci (icona)", "Annulla alla prima partenza"})
+                QTest::addRow("%s, %s", command, shown) << QString::fromLatin1(command) << hidden;
+        }
+    }
+    void exitCommandsEndTheProgram() {
+        QFETCH(QString, command);
+        QFETCH(bool, hidden);
+        const bool connects = command.startsWith(u"Disconnetti"_s);
+        const bool firstStart = command.startsWith(u"Annulla"_s);
+        FakeChatServer server;
+        server.setGreeting(makeChatRecord(ChatCommand::Login, {}, "anna=pc-anna\r\nbob=pc-bob\r\n").toByteArray());
+        QFile::remove(programFile(QString::fromLatin1(UserConfigStore::IniFileName)));
+        if (!firstStart)
+            storeSettings(server.port(), "0", connects ? "1" : "0");
+
+        TUserConfig config;
+        RecordingBoxes boxes;
+        ChatShell::Seams seams;
+        SilentSound sound;
+        seams.sound = &sound;
+        seams.runModal = [](QDialog&) {
+            return int(QDialog::Rejected);
+        };
+        ChatShell shell(config, boxes, seams);
+        shell.window().Client().setLocalName("pc-anna");
+        const QStringList arguments = hidden ? QStringList{u"chatclient"_s, u"/min"_s} : QStringList{u"chatclient"_s};
+        if (firstStart) {
+            // The prompt comes with the start-up steps, which run once the program's event loop does.
+            QCOMPARE(runUntilExit([&shell, arguments] { shell.start(arguments); }), 0);
+            QCOMPARE(boxes.texts(u"information"_s).first(), u"Inserire i valori per la connessione"_s);
+            return;
+        }
+        shell.start(arguments);
+        if (!hidden)
+            QVERIFY(QTest::qWaitForWindowExposed(&shell.window()));
+        if (connects)
+            QTRY_COMPARE(shell.window().ListBox1->count(), 2);
+
+        // While connected, the tray's "Chiudi il programma" is disabled, as "Esci dal programma" is.
+        emit shell.trayMenu().aboutToShow();
+        QCOMPARE(shell.ChiudiIlProgramma1->isEnabled(), !connects);
+
+        std::function<void()> run = [] {
+        };
+        if (command == u"Esci dal programma"_s)
+            run = [&shell] {
+                shell.window().EsciDalProgramma1->trigger();
+            };
+        else if (command == u"Chiudi il programma"_s)
+            run = [&shell] {
+                shell.ChiudiIlProgramma1->trigger();
+            };
+        else if (command == u"Disconnetti ed Esci"_s)
+            run = [&shell] {
+                shell.window().DisconnettiEdEsci1->trigger();
+            };
+        else if (command.startsWith(u"Disconnetti ed Esci"_s))
+            run = [&shell] {
+                shell.DisconnettiEdEsci2->trigger();
+            };
+        QCOMPARE(runUntilExit(run), 0);
+        if (connects)
+            QTRY_COMPARE(server.commands(0).mid(1), QByteArrayList{"Logout"});
+    }
+
+    // One double click on the icon (or "Visualizza", or a click on the balloon) brings the window back
+    // in front and focused, whatever "Check" holds and however the window went away.
+    void theWindowComesBackAtTheFirstRequest_data() {
+        QTest::addColumn<QString>("check");
+        QTest::addColumn<QString>("how");
+        for (const char* check : {"1", "0", "never saved", "minimised layout"})
+            for (const char* how : {"double click", "Visualizza", "balloon"})
+                QTest::addRow("%s, %s", check, how) << QString::fromLatin1(check) << QString::fromLatin1(how);
+    }
+    void theWindowComesBackAtTheFirstRequest() {
+        QFETCH(QString, check);
+        QFETCH(QString, how);
+        const bool layout = check == u"minimised layout"_s;
+        storeSettings(1, check == u"never saved"_s ? nullptr : layout ? "0" : qPrintable(check));
+
+        TUserConfig config;
+        RecordingBoxes boxes;
+        SilentSound sound;
+        ChatShell::Seams seams;
+        seams.sound = &sound;
+        int infoShown = 0;
+        seams.runModal = [&infoShown](QDialog&) {
+            ++infoShown;
+            return int(QDialog::Accepted);
+        };
+        if (layout) {
+            // A run that ended minimised in the tray keeps that layout; the next one starts hidden.
+            ChatShell before(config, boxes, seams);
+            before.start({u"chatclient"_s});
+            QVERIFY(QTest::qWaitForWindowExposed(&before.window()));
+            before.minimiseWindow();
+            QTRY_VERIFY(before.window().isHidden());
+            before.saveLayout();
+        }
+        ChatShell shell(config, boxes, seams);
+        shell.start(layout ? QStringList{u"chatclient"_s, u"/min"_s} : QStringList{u"chatclient"_s});
+        if (layout) {
+            QTest::qWait(300);
+            QVERIFY(shell.window().isHidden());
+        } else {
+            QVERIFY(QTest::qWaitForWindowExposed(&shell.window()));
+            QTRY_VERIFY(QApplication::activeWindow() == &shell.window());
+            shell.window().close(); // the title bar's close button
+            QTRY_VERIFY(shell.window().isHidden());
+            QCOMPARE(infoShown, check == u"1"_s ? 1 : 0);
+            QTest::qWait(300); // the window manager's answer to the minimise has arrived
+        }
+
+        if (how == u"double click"_s)
+            TTrayIconHandler::Deliver(shell.trayIcon().uID(), TrayMessage::LButtonDblClk);
+        else if (how == u"Visualizza"_s)
+            shell.Visualizza1->trigger();
+        else
+            TTrayIconHandler::Deliver(shell.trayIcon().uID(), TrayMessage::BalloonUserClick);
+        QVERIFY(cameBack(shell));
     }
 
 private:
