@@ -314,7 +314,8 @@ void ChatShell::IncomingMessagesChange() {
     SlidePopUp1->Text = line;
     if (action == ShellRules::NewLineAction::PopupWithSound)
         m_seams.sound->play(programFileToRead(QString::fromLatin1(notifySoundFile)));
-    SlidePopUp1->ShowPopUp(); // refused when the screen holds no more: the flood stops there
+    TrayIcon1->ClearBalloon(); // the balloon sits where the newest popup slides in: it must not cover it
+    SlidePopUp1->ShowPopUp();  // refused when the screen holds no more: the flood stops there
 }
 
 // Localised texts -----------------------------------------------------------------------------------

@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -78,6 +79,9 @@ QString shownAllClients() {
 }
 
 const QColor skyBlue(0xA6, 0xCA, 0xF0);
+
+// The group selector shows at least this many pixels of a long group name.
+constexpr int MinGroupTextWidth = 200;
 
 // Where the connection pictures sit in the last status panel.
 constexpr int pictureSize = 15;
@@ -300,6 +304,7 @@ void TClientFrmMain::fitToTexts() {
     // design width unless one of the texts it shows, in the language in force, needs more. Panel 3
     // holds only the connection picture and takes what is left.
     static constexpr int designWidths[3] = {80, 110, 110};
+    static constexpr int textPadding = 6; // a text never touches its panel's edge
     const QStringList texts[3] = {
         {localText(49787, u"Chat Vestrel"_s)},
         {connectionStateText(false), connectionStateText(true)},
@@ -310,13 +315,17 @@ void TClientFrmMain::fitToTexts() {
         const int frame = panel->sizeHint().width() - panel->fontMetrics().horizontalAdvance(panel->text());
         int width = designWidths[i];
         for (const QString& shown : texts[i])
-            width = std::max(width, frame + panel->fontMetrics().horizontalAdvance(shown));
+            width = std::max(width, frame + panel->fontMetrics().horizontalAdvance(shown) + textPadding);
         panel->setFixedWidth(width);
     }
     // The list of clients is as wide as its heading.
     const int listWidth = std::max(110, LabelClientConnessi->sizeHint().width());
     LabelClientConnessi->setFixedWidth(listWidth);
     ListBox1->setFixedWidth(listWidth);
+    // The window grows where the panels and the picture need more than it has.
+    statusBar()->updateGeometry();
+    if (const int needed = minimumSizeHint().width(); needed > width())
+        resize(needed, height());
 }
 
 void TClientFrmMain::showConnectionPicture(bool connected) {
@@ -370,9 +379,17 @@ void TClientFrmMain::FormCreate() {
 void TClientFrmMain::reloadGroups() {
     m_groups = std::make_unique<IniFile>(GroupStore::groupFilePath());
     ComboBox1->clear();
-    ComboBox1->addItem(shownAllClients());
-    for (const QByteArray& name : GroupStore::LoadGroupList(*m_groups))
-        ComboBox1->addItem(text(name));
+    ComboBox1->addItem(shownAllClients(), QByteArray(ChatText::AllClients));
+    // Each item carries its group's stored name; a long one shows shortened, whole in its hint, so
+    // that the selector's list never grows wider than the screen.
+    const int widest = std::max(MinGroupTextWidth, screen() ? screen()->availableGeometry().width() / 3 : 0);
+    for (const QByteArray& name : GroupStore::LoadGroupList(*m_groups)) {
+        const QString whole = text(name);
+        const QString shown = ComboBox1->fontMetrics().elidedText(whole, Qt::ElideMiddle, widest);
+        ComboBox1->addItem(shown, name);
+        if (shown != whole)
+            ComboBox1->setItemData(ComboBox1->count() - 1, whole, Qt::ToolTipRole);
+    }
 }
 
 void TClientFrmMain::bringToFront() {
@@ -698,6 +715,8 @@ QByteArray TClientFrmMain::recipientBytes() const {
 }
 
 QByteArray TClientFrmMain::groupBytes() const {
+    if (const QVariant stored = ComboBox1->currentData(); stored.isValid())
+        return stored.toByteArray();
     const QString shown = ComboBox1->currentText();
     return shown == shownAllClients() ? QByteArray(ChatText::AllClients) : bytes(shown);
 }

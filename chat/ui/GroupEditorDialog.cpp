@@ -16,6 +16,7 @@
 #include <QShowEvent>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -137,6 +138,12 @@ void TCreaGruppi::FormShow() {
     applyHint(SpeedButton1, 49815);
     applyText(SpeedButton2, 49816);
     applyHint(SpeedButton2, 49817);
+    // The two tool buttons end at the member list's right edge, each as wide as its text needs.
+    const int right = ListBox2->geometry().right() + 1;
+    const int width2 = std::max(57, SpeedButton2->sizeHint().width());
+    const int width1 = std::max(57, SpeedButton1->sizeHint().width());
+    SpeedButton2->setGeometry(right - width2, 256, width2, 22);
+    SpeedButton1->setGeometry(right - width2 - 7 - width1, 256, width1, 22);
     // "Tutti" addresses everybody in the main window's list; it is no client to put in a group.
     const auto everybody = ListBox1->findItems(cp1252::toUnicode(ChatText::Everybody), Qt::MatchExactly);
     if (!everybody.isEmpty())

@@ -3,19 +3,27 @@
 // right of the work area. With VESTREL_SCREENSHOT_DIR set, the windows are saved there as pictures.
 #include "ChatTestSupport.h"
 
+#include "chat/ui/AddClientDialog.h"
 #include "chat/ui/ChatShell.h"
 #include "chat/ui/GroupEditorDialog.h"
+#include "chat/ui/GroupListDialog.h"
+#include "chat/ui/InfoDialog.h"
 #include "chat/ui/NotifySound.h"
 #include "chat/ui/SettingsDialog.h"
 #include "components/DesktopScreen.h"
+#include "components/csLocale.h"
 #include "components/ui/QtDesktopScreen.h"
 #include "components/ui/SlidePopUp.h"
 #include "components/ui/TrayIcon.h"
 #include "platform/ProgramDir.h"
 #include "platform/Registry.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QListWidget>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -66,6 +74,38 @@ int runUntilExit(const std::function<void()>& command) {
     QTimer::singleShot(300, command);
     QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
     return QApplication::exec();
+}
+
+// The texts `window` shows cut off: a label or button narrower than its text (a word-wrapped label
+// shorter than its lines), or reaching past its window's edge.
+QStringList clippedTexts(QWidget* window) {
+    QStringList clipped;
+    const auto check = [&](QWidget* widget, const QString& text, int needed) {
+        const QRect inWindow(widget->mapTo(window, QPoint(0, 0)), widget->size());
+        if (widget->width() < needed || !window->rect().contains(inWindow))
+            clipped.append(u"%1 (%2 < %3)"_s.arg(text).arg(widget->width()).arg(needed));
+    };
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(window) || label->text().isEmpty() || !label->pixmap().isNull())
+            continue;
+        const QString text = QString(label->text()).remove(u'&');
+        if (label->wordWrap()) {
+            if (label->height() < label->heightForWidth(label->width()))
+                clipped.append(text);
+            continue;
+        }
+        const int margins = label->contentsMargins().left() + label->contentsMargins().right() + 2 * label->margin();
+        check(label, text, label->fontMetrics().horizontalAdvance(text) + margins);
+    }
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(window) || button->text().isEmpty())
+            continue;
+        const QString text = QString(button->text()).remove(u'&');
+        // A push button's frame takes a few pixels each side; a check box needs its box besides.
+        const int extra = qobject_cast<QCheckBox*>(button) ? 20 : 6;
+        check(button, text, button->fontMetrics().horizontalAdvance(text) + extra);
+    }
+    return clipped;
 }
 
 // Whether the window is on screen, in front and focused, and stays so for a while.
@@ -298,6 +338,89 @@ private slots:
         else
             TTrayIconHandler::Deliver(shell.trayIcon().uID(), TrayMessage::BalloonUserClick);
         QVERIFY(cameBack(shell));
+    }
+
+    // Every window and dialog of the client, in Italian and in English: no text is cut off, and none
+    // is left in the other language. The pictures go to VESTREL_SCREENSHOT_DIR when it is set.
+    void everyDialogFitsItsTexts_data() {
+        QTest::addColumn<int>("language");
+        QTest::newRow("italiano") << 0;
+        QTest::newRow("english") << 1;
+    }
+    void everyDialogFitsItsTexts() {
+        QFETCH(int, language);
+        const QString suffix = language == 1 ? u"eng"_s : u"ita"_s;
+        const QString library = u"DAVerOdov_"_s + suffix + u".dll"_s;
+        QFile::remove(programFile(library));
+        QVERIFY(QFile::copy(qEnvironmentVariable("VESTREL_BIN_DIR") + u'/' + library, programFile(library)));
+        Registry user(RegistryHive::CurrentUser);
+        QVERIFY(user.OpenKey(csLocale::LocaleKey, true));
+        user.WriteInteger(csLocale::LocaleValue, language);
+        storeSettings(1, "1");
+
+        TUserConfig config;
+        RecordingBoxes boxes;
+        SilentSound sound;
+        ChatShell::Seams seams;
+        seams.sound = &sound;
+        // The information on closing shows modally: it is looked at from inside its run.
+        int infoShown = 0;
+        QStringList infoClipped;
+        seams.runModal = [&](QDialog& dialog) {
+            ++infoShown;
+            dialog.show();
+            if (QTest::qWaitForWindowExposed(&dialog)) {
+                QTest::qWait(100);
+                save(dialog.grab(), u"chat-info-"_s + suffix + u".png"_s);
+                infoClipped = clippedTexts(&dialog);
+            }
+            return int(QDialog::Accepted);
+        };
+        ChatShell shell(config, boxes, seams);
+        shell.start({u"chatclient"_s});
+        QVERIFY(QTest::qWaitForWindowExposed(&shell.window()));
+        QTest::qWait(200);
+        const auto checkWindow = [&](QWidget* window, const QString& name) {
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            QTest::qWait(100);
+            save(window->grab(), u"chat-"_s + name + u'-' + suffix + u".png"_s);
+            const QStringList clipped = clippedTexts(window);
+            QVERIFY2(clipped.isEmpty(), qPrintable(name + u": "_s + clipped.join(u", "_s)));
+        };
+        checkWindow(&shell.window(), u"window"_s);
+        QLabel* picturePanel = shell.window().StatusPanels[3];
+        QVERIFY(picturePanel->width() >= picturePanel->minimumWidth());
+        QVERIFY(picturePanel->geometry().right() < shell.window().width());
+        const QString everybody = language == 1 ? u"All Clients"_s : u"Tutti i Client"_s;
+        QCOMPARE(shell.window().ComboBox1->itemText(0), everybody);
+        const QString yes = QCoreApplication::translate("QPlatformTheme", "&Yes");
+        QCOMPARE(yes, language == 1 ? u"&Yes"_s : u"&S\u00ec"_s);
+
+        TForm1 settings(
+            config, [] { return QByteArray("pc-anna"); }, &shell.window());
+        settings.show();
+        checkWindow(&settings, u"settings"_s);
+        settings.reject();
+
+        TFrmGruppi::Context context;
+        TFrmGruppi groups(context, boxes, &shell.window());
+        groups.show();
+        checkWindow(&groups, u"groups"_s);
+        TCreaGruppi editor(boxes, &groups);
+        editor.show();
+        checkWindow(&editor, u"group-editor"_s);
+        Taggiungi add(&editor);
+        add.FormShow();
+        add.show();
+        checkWindow(&add, u"add-client"_s);
+        add.reject();
+        editor.reject();
+        groups.reject();
+
+        shell.window().close(); // "Check" is on: the information on closing
+        QTRY_COMPARE(infoShown, 1);
+        QVERIFY2(infoClipped.isEmpty(), qPrintable(infoClipped.join(u", "_s)));
+        user.DeleteValue(csLocale::LocaleValue);
     }
 
 private:
