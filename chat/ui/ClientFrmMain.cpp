@@ -41,6 +41,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace vestrel::chat {
@@ -322,9 +324,11 @@ void TClientFrmMain::fitToTexts() {
     const int listWidth = std::max(110, LabelClientConnessi->sizeHint().width());
     LabelClientConnessi->setFixedWidth(listWidth);
     ListBox1->setFixedWidth(listWidth);
-    // The window grows where the panels and the picture need more than it has.
-    statusBar()->updateGeometry();
-    if (const int needed = minimumSizeHint().width(); needed > width())
+    // The window grows where the panels and the picture need more than it has (the main window's own
+    // minimum leaves the status bar's width out).
+    const int needed = std::max(minimumSizeHint().width(), statusBar()->minimumSizeHint().width());
+    setMinimumWidth(needed);
+    if (needed > width())
         resize(needed, height());
 }
 
@@ -421,6 +425,12 @@ void TClientFrmMain::Connect() {
     }
     if (m_closing)
         return; // the program is ending: it must not log in any more
+    if (m_machine.attemptRunning()) {
+        // A connect given up a moment ago still runs on the client: the new one starts, with the
+        // settings as they are now, once that one has ended.
+        m_connectWhenIdle = true;
+        return;
+    }
     try {
         m_client->setHost(m_config.Server);
         m_client->setPort(portNumber(m_config.Porta));
@@ -472,6 +482,8 @@ void TClientFrmMain::connectAttemptFinished(bool ok, const QString& failure) {
         return;
     }
     perform(m_machine.connectFinished(ok), failure);
+    if (std::exchange(m_connectWhenIdle, false) && m_machine.state() == ConnectionMachine::State::Disconnected)
+        guarded([this] { Connect(); });
 }
 
 void TClientFrmMain::retryDue() {
@@ -506,6 +518,7 @@ void TClientFrmMain::stopReceiving() {
 }
 
 void TClientFrmMain::Disconnect(const QByteArray& nick) {
+    m_connectWhenIdle = false;
     const bool open = m_machine.disconnectRequested() == ConnectionMachine::Action::CloseConnection;
     // The clean-up steps run even when logging out fails or there was nothing to close: the user
     // asked to be disconnected.

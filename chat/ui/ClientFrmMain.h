@@ -207,7 +207,8 @@ private:
     QPointer<TClientHandleThread> ReceiverThread;
     bool m_busy = false; // the connect's settings prompt is open
     bool m_closing = false;
-    bool m_shownConnected = false; // the state connectionStateChanged() last announced
+    bool m_connectWhenIdle = false; // a connect asked for while a given-up attempt still ran
+    bool m_shownConnected = false;  // the state connectionStateChanged() last announced
 };
 
 } // namespace vestrel::chat

@@ -28,6 +28,10 @@ QString failureMessage(const std::exception& failure) {
         dynamic_cast<const UserConfigStore::SettingsSaveError*>(&failure))
         return localText(ChatMessage::CannotSave,
                          u"Impossibile salvare: il file o il registro non si pu\u00F2 scrivere."_s);
+    if (dynamic_cast<const ConversionError*>(&failure))
+        return localText(
+            ChatMessage::StoredNumberInvalid,
+            u"Un numero salvato non \u00E8 valido: il file dei gruppi o delle impostazioni va controllato."_s);
     if (dynamic_cast<const TcpError*>(&failure))
         return localText(ChatMessage::NotConnected, u"Il client non \u00E8 connesso al server."_s);
     return QString::fromUtf8(failure.what());

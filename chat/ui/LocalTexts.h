@@ -37,6 +37,7 @@ inline constexpr int NotConnected = 49907;
 inline constexpr int CharactersNotSendable = 49908;
 inline constexpr int NickForbiddenCharacters = 49909;
 inline constexpr int GroupNameTaken = 49910;
+inline constexpr int StoredNumberInvalid = 49911;
 } // namespace ChatMessage
 
 // The language library's text `ident`, or `builtIn` when no library is loaded or it lacks the number:
@@ -44,7 +45,8 @@ inline constexpr int GroupNameTaken = 49910;
 QString localText(int ident, const QString& builtIn);
 
 // What the user reads about a failure: the language library's text for failures to write files or the
-// registry and for a connection that is not open (their own messages are for the log); others as raised.
+// registry, for a stored number that cannot be read and for a connection that is not open (their own
+// messages are for the log); others as raised.
 QString failureMessage(const std::exception& failure);
 
 // The refusal of typed text cp1252 cannot hold, naming the characters; empty when all of it fits.

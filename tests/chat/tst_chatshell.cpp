@@ -521,7 +521,7 @@ private slots:
         {
             Shell s;
             s.start({u"chatclient"_s});
-            s.window().setGeometry(400, 200, 380, 600);
+            s.window().setGeometry(400, 200, 420, 600);
             QSplitter* splitter = s.window().Splitter1;
             QTRY_COMPARE(s.window().height(), 600);
             splitter->setSizes({330, splitter->height() - 330 - splitter->handleWidth()});
@@ -531,7 +531,7 @@ private slots:
         QVERIFY(user.OpenKey("Software\\Pelk Software\\Vestrel\\Chat\\ClientFrmMain\\Panel1", false));
         Shell s;
         s.start({u"chatclient"_s});
-        QCOMPARE(s.window().size(), QSize(380, 600));
+        QCOMPARE(s.window().size(), QSize(420, 600));
         QTRY_COMPARE(s.window().Splitter1->widget(0)->height(), 330);
     }
 
@@ -834,7 +834,10 @@ private slots:
         file.close();
         Shell s;
         s.start({u"chatclient"_s});
-        QCOMPARE(s.boxes.texts(u"error"_s).size(), 1);
+        QCOMPARE(
+            s.boxes.texts(u"error"_s),
+            QStringList{
+                u"Un numero salvato non \u00e8 valido: il file dei gruppi o delle impostazioni va controllato."_s});
         QVERIFY(s.shell->windowShowing());
         RecordingBoxes boxes;
         TFrmGruppi groups({}, boxes);
