@@ -5,7 +5,9 @@
 #include <QList>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 namespace vestrel {
 class TcpClient;
@@ -14,10 +16,12 @@ class TcpClient;
 namespace vestrel::chat {
 
 // The receiving thread of one connection: reads whole records from the window's TCP client and
-// hands each to `dispatch` on the thread of `context`, waiting until it has run. Records that have
-// already arrived together are handed over in one go and dispatched in order, so a burst costs one
-// hand-over instead of one per record. It ends when the connection is no longer open or when asked to
-// stop (no further record is dispatched then), and then deletes itself.
+// hands each to `dispatch` on the thread of `context`, waiting until they have run before it reads on
+// (a flood cannot pile up in memory). Records that have already arrived together are handed over in one
+// go and dispatched in order, so a burst costs one hand-over instead of one per record. It ends when
+// the connection is no longer open or when asked to stop (no further record is dispatched then), and
+// then deletes itself. Its wait for a dispatch ends too when it is asked to stop, so the owner may
+// stop it and wait for it without serving events.
 class TClientHandleThread : public QThread {
     Q_OBJECT
 public:
@@ -26,7 +30,7 @@ public:
     TClientHandleThread(TcpClient& client, QObject* context, Dispatch dispatch);
 
     // The stop request: the loop ends after the read or dispatch in progress returns.
-    void Terminate() { requestInterruption(); }
+    void Terminate();
 
 protected:
     void run() override;
@@ -36,9 +40,10 @@ private:
     QObject* m_context;
     Dispatch m_dispatch;
     quint64 m_generation;
-    void dispatchBatch();
+    // Set by Terminate(); shared with hand-overs still queued after this thread has gone.
+    std::shared_ptr<std::atomic<bool>> m_stopped = std::make_shared<std::atomic<bool>>(false);
 
-    QList<TChatRecord> m_batch; // written here only while no dispatch runs, read by the dispatch only
+    void handOver(QList<TChatRecord> batch);
 };
 
 } // namespace vestrel::chat

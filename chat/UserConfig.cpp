@@ -9,6 +9,20 @@
 
 using namespace Qt::StringLiterals;
 
+namespace vestrel::chat {
+
+QStringList nickForbiddenCharacters(const QString& nick) {
+    QStringList found;
+    for (const QChar c : nick) {
+        const bool forbidden = c == u'=' || c == u']' || c == u'\r' || c == u'\n' || c == QChar(0);
+        if (forbidden && !found.contains(QString(c)))
+            found.append(QString(c));
+    }
+    return found;
+}
+
+} // namespace vestrel::chat
+
 namespace vestrel::chat::UserConfigStore {
 
 namespace {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
+#include <QStringList>
 
 #include <stdexcept>
 
@@ -24,6 +26,11 @@ struct TUserConfig {
 inline bool isOn(const QByteArray& flag) {
     return flag == "1";
 }
+
+// The characters of a typed nickname the server's client list cannot carry: "=" splits its
+// "nick=key" lines, "]" breaks the group file's sections built from it, line breaks and NUL end a
+// line or a record field. Each once, in the order they first appear; empty when the nick can travel.
+QStringList nickForbiddenCharacters(const QString& nick);
 
 // Where the settings live: the server and port in "DovuziZez.ini" beside the program (the user's own
 // copy over it once the program is installed, see programIniFile), the rest in the registry key below; each

@@ -14,12 +14,14 @@
 #include "components/csLocale.h"
 #include "components/ui/FormSaver.h"
 #include "components/ui/MessageBoxes.h"
+#include "components/ui/QtItalianTranslations.h"
 #include "components/ui/SlidePopUp.h"
 #include "components/ui/TrayIcon.h"
 #include "platform/ProgramDir.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLayout>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -79,6 +81,12 @@ ChatShell::ChatShell(TUserConfig& config, MessageBoxes& boxes, Seams seams, QObj
     connect(m_window.get(), &TClientFrmMain::conversationChanged, this, &ChatShell::IncomingMessagesChange);
     connect(m_window.get(), &TClientFrmMain::closeCommand, this, &ChatShell::FormCloseCommand);
     connect(m_window.get(), &TClientFrmMain::formShown, this, &ChatShell::applyShellTexts);
+    connect(m_window.get(), &TClientFrmMain::connectionStateChanged, this, &ChatShell::showTrayConnectionState);
+    // Every exit command ends the event loop itself: quit() would first try to close the windows, and
+    // the main window refuses a close that does not come from an exit command.
+    connect(
+        m_window.get(), &TClientFrmMain::applicationTerminateRequested, this, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
 }
 
 ChatShell::~ChatShell() {
@@ -90,7 +98,10 @@ int ChatShell::runModal(QDialog& dialog) {
 }
 
 void ChatShell::start(const QStringList& arguments) {
-    SelectLanguage(u"DAVerOdov"_s);
+    const int language = SelectLanguage(u"DAVerOdov"_s);
+    // Qt's own texts (standard buttons, the text boxes' menus) in the same language as ours.
+    if (!installQtTranslations(*QCoreApplication::instance(), language == 1 ? QLocale::English : QLocale::Italian))
+        qCWarning(lcChat) << "Qt's own texts stay English: their Italian catalogue is missing";
     QSplitter* splitter = m_window->Splitter1;
     const QList<int> designHeights{splitter->widget(0)->height(), splitter->widget(1)->height()};
     FormSaver1->Loaded();
@@ -127,9 +138,11 @@ bool ChatShell::windowShowing() const {
 bool ChatShell::runSettingsDialog(TUserConfig& config, QWidget* owner) {
     TForm1 dialog(
         config, [this] { return m_window->Client().LocalName(); }, owner);
+    dialog.setMessageBoxes(&m_boxes);
     const bool ok = runModal(dialog) == QDialog::Accepted;
-    if (ok && !dialog.saveError().isEmpty())
-        m_boxes.error(dialog.saveError());
+    if (ok && !dialog.saveError().isEmpty()) // the reason is in the log
+        m_boxes.error(localText(ChatMessage::CannotSave,
+                                u"Impossibile salvare: il file o il registro non si pu\u00F2 scrivere."_s));
     return ok;
 }
 
@@ -170,8 +183,8 @@ void ChatShell::buildTrayMenu() {
 
 void ChatShell::buildTrayIcon() {
     TrayIcon1 = new TTrayIcon(m_window.get(), m_seams.tray);
-    TrayIcon1->SetIcon(chatWindowIcon());
-    TrayIcon1->SetHint(u"Chat Vestrel"_s);
+    TrayIcon1->SetIcon(disconnectedTrayIcon());
+    TrayIcon1->SetHint(trayHint(false));
     TrayIcon1->SetPopupMenu(PopupMenu1.get());
     TrayIcon1->MinimizeToTray = true;
     TrayIcon1->SetIconVisible(true);
@@ -187,14 +200,18 @@ void ChatShell::buildTrayIcon() {
 }
 
 void ChatShell::PopupMenu1Popup() {
-    const ShellRules::TrayMenuState state = ShellRules::trayMenuState(UserConfigStore::readRegistryString("Popup"),
-                                                                      m_window->Client().Connected(), windowShowing());
+    const bool connected = m_window->connection().connected();
+    const ShellRules::TrayMenuState state =
+        ShellRules::trayMenuState(UserConfigStore::readRegistryString("Popup"), connected, windowShowing());
     AttivaPopUp1->setChecked(state.popupTicked);
     Connetti2->setEnabled(state.connectEnabled);
     Disconnetti2->setEnabled(state.disconnectEnabled);
     DisconnettiEdEsci2->setEnabled(state.disconnectEnabled);
     Visualizza1->setEnabled(state.showEnabled);
     RiduciaIcona2->setEnabled(state.minimiseEnabled);
+    ChiudiIlProgramma1->setEnabled(!connected);
+    // Disconnecting also stops the calls to a lost server.
+    Disconnetti2->setEnabled(state.disconnectEnabled || m_window->connection().reconnecting());
 }
 
 void ChatShell::AttivaPopUp1Click() {
@@ -205,7 +222,7 @@ void ChatShell::AttivaPopUp1Click() {
         UserConfigStore::save(m_config);
     } catch (const std::exception& failure) {
         qCWarning(lcChat) << "popup switch not saved:" << failure.what();
-        m_boxes.error(QString::fromUtf8(failure.what()));
+        m_boxes.error(failureMessage(failure));
     }
 }
 
@@ -236,10 +253,21 @@ void ChatShell::minimiseWindow() {
 }
 
 void ChatShell::ChiudiIlProgramma1Click() {
-    if (m_window->Client().Connected())
+    if (m_window->connection().connected())
         return;
     TrayIcon1->SetIconVisible(false);
-    emit m_window->applicationTerminateRequested();
+    m_window->exitProgram();
+}
+
+void ChatShell::showTrayConnectionState(bool connected) {
+    TrayIcon1->SetIcon(connected ? chatWindowIcon() : disconnectedTrayIcon());
+    TrayIcon1->SetHint(trayHint(connected));
+}
+
+QString ChatShell::trayHint(bool connected) const {
+    const QString state = connected ? localText(ChatMessage::ClientConnected, u"Client Connesso"_s)
+                                    : localText(49788, u"Client Disconnesso"_s);
+    return localText(49751, u"Chat Vestrel"_s) + u" - "_s + state;
 }
 
 void ChatShell::FormCloseCommand() {
@@ -286,13 +314,14 @@ void ChatShell::IncomingMessagesChange() {
     SlidePopUp1->Text = line;
     if (action == ShellRules::NewLineAction::PopupWithSound)
         m_seams.sound->play(programFileToRead(QString::fromLatin1(notifySoundFile)));
-    SlidePopUp1->ShowPopUp(); // refused when the screen holds no more: the flood stops there
+    TrayIcon1->ClearBalloon(); // the balloon sits where the newest popup slides in: it must not cover it
+    SlidePopUp1->ShowPopUp();  // refused when the screen holds no more: the flood stops there
 }
 
 // Localised texts -----------------------------------------------------------------------------------
 
 void ChatShell::applyShellTexts() {
-    TrayIcon1->SetHint(localText(49751, TrayIcon1->Hint()));
+    TrayIcon1->SetHint(trayHint(m_window->connection().connected()));
     QAction* items[8] = {Impostazioni2, Connetti2,    Disconnetti2,       Visualizza1,
                          RiduciaIcona2, AttivaPopUp1, ChiudiIlProgramma1, DisconnettiEdEsci2};
     for (int i = 0; i < 8; ++i)

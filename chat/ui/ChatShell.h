@@ -80,12 +80,15 @@ public:
     void FormCloseCommand();
     void IncomingMessagesChange();
     void ChiudiIlProgramma1Click();
+    // The icon and its hint follow the connection: the hidden client shows that it is offline.
+    void showTrayConnectionState(bool connected);
 
 private:
     void buildTrayMenu();
     void buildTrayIcon();
     void buildPopup();
     void applyShellTexts();
+    QString trayHint(bool connected) const;
     bool runSettingsDialog(TUserConfig& config, QWidget* owner);
     void runGroupDialog(QWidget* owner);
     int runModal(QDialog& dialog);

@@ -4,6 +4,7 @@
 #include "chat/ChatTexts.h"
 #include "chat/ClientHandleThread.h"
 #include "chat/Composer.h"
+#include "chat/ConnectAttempt.h"
 #include "chat/Dispatch.h"
 #include "chat/GroupStore.h"
 #include "chat/ui/ConnectionPictures.h"
@@ -19,7 +20,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -29,6 +29,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -36,8 +37,11 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -51,10 +55,6 @@ QString text(const QByteArray& bytes) {
 
 QByteArray bytes(const QString& text) {
     return cp1252::fromUnicode(text);
-}
-
-QString failureText(const std::exception& failure) {
-    return QString::fromUtf8(failure.what());
 }
 
 // The port as the connect converts it: decimal text, blanks around it allowed; anything else fails.
@@ -72,12 +72,18 @@ QString localised(int ident, const QString& italian) {
     return text.isEmpty() ? italian : text;
 }
 
-// Texts of ours beside those of the window's tables, in the same language library.
-constexpr int NotConnectedRecipientText = 49900;
-constexpr int NotConnectedMembersText = 49901;
-constexpr int MoreNoticesText = 49902;
+// The client list's and the group selector's entries that address everybody, as the user reads them.
+QString shownEverybody() {
+    return localText(ChatMessage::Everybody, text(ChatText::Everybody));
+}
+QString shownAllClients() {
+    return localText(ChatMessage::AllClients, text(ChatText::AllClients));
+}
 
 const QColor skyBlue(0xA6, 0xCA, 0xF0);
+
+// The group selector shows at least this many pixels of a long group name.
+constexpr int MinGroupTextWidth = 200;
 
 // Where the connection pictures sit in the last status panel.
 constexpr int pictureSize = 15;
@@ -91,22 +97,24 @@ TClientFrmMain::TClientFrmMain(TUserConfig& config, MessageBoxes& boxes, Dialogs
     , m_boxes(boxes)
     , m_dialogs(std::move(dialogs)) {
     buildWindow();
-    // Both events may be raised on the receiving thread; menus and the status bar change here only.
-    connect(&m_client, &TcpClient::connected, this, &TClientFrmMain::ClientConnected, Qt::QueuedConnection);
-    connect(&m_client, &TcpClient::disconnected, this, &TClientFrmMain::ClientDisconnected, Qt::QueuedConnection);
+    // The event may be raised on the receiving thread; menus and the status bar change here only.
+    connect(m_client.get(), &TcpClient::disconnected, this, &TClientFrmMain::ClientDisconnected, Qt::QueuedConnection);
+    m_retryTimer = new QTimer(this);
+    m_retryTimer->setSingleShot(true);
+    connect(m_retryTimer, &QTimer::timeout, this, &TClientFrmMain::retryDue);
     m_groups = std::make_unique<IniFile>(GroupStore::openGroupFile());
 }
 
 TClientFrmMain::~TClientFrmMain() {
     m_closing = true;
     stopReceiving();
-    m_client.Disconnect();
+    m_client->Disconnect();
+    // Asked to stop, the receiving thread ends within moments even while it waits for a dispatch here,
+    // so waiting for it needs no events served. A connect attempt still running keeps the client alive
+    // by itself and is not waited for.
     if (ReceiverThread) {
-        // The thread may be waiting for a dispatch on this thread: keep serving events until it ends.
-        QPointer<TClientHandleThread> thread = ReceiverThread;
-        while (thread && !thread->wait(10))
-            QCoreApplication::processEvents();
-        delete thread.data();
+        ReceiverThread->wait();
+        delete ReceiverThread.data();
     }
 }
 
@@ -171,7 +179,6 @@ QWidget* TClientFrmMain::buildUpperPanel() {
     header->addWidget(Pulisci);
     header->addStretch();
     LabelClientConnessi = new QLabel(u"Client Connessi"_s);
-    LabelClientConnessi->setFixedWidth(110);
     header->addWidget(LabelClientConnessi);
     layout->addLayout(header);
 
@@ -269,30 +276,16 @@ QWidget* TClientFrmMain::buildComposer() {
 }
 
 void TClientFrmMain::buildStatusBar() {
-    // The panels were laid out for a narrower font than ours: each text panel keeps its design width
-    // unless one of the texts it shows needs more. Panel 3 holds only the connection picture and takes
-    // what is left, so that the four fit the window's design width.
-    static constexpr int designWidths[3] = {80, 110, 110};
-    const QStringList texts[3] = {
-        {u"Chat Vestrel"_s},
-        {u"Client Disconnesso"_s, u"Client Connesso"_s},
-        {u"Client connessi : 0"_s, u"Client connessi: 99"_s},
-    };
     for (int i = 0; i < 4; ++i) {
         StatusPanels[i] = new QLabel;
         StatusPanels[i]->setFrameShape(QFrame::Panel);
         StatusPanels[i]->setFrameShadow(QFrame::Sunken);
     }
-    for (int i = 0; i < 3; ++i) {
-        int width = designWidths[i];
-        for (const QString& shown : texts[i]) {
-            StatusPanels[i]->setText(shown);
-            width = std::max(width, StatusPanels[i]->sizeHint().width());
-        }
-        StatusPanels[i]->setText(texts[i].first());
-        StatusPanels[i]->setFixedWidth(width);
+    for (int i = 0; i < 3; ++i)
         statusBar()->addWidget(StatusPanels[i]);
-    }
+    fitToTexts();
+    StatusPanels[0]->setText(u"Chat Vestrel"_s);
+    StatusPanels[1]->setText(connectionStateText(false));
     StatusPanels[3]->setMinimumWidth(2 * pictureInset + pictureSize);
     statusBar()->addWidget(StatusPanels[3], 1);
     statusBar()->setSizeGripEnabled(false);
@@ -309,6 +302,37 @@ void TClientFrmMain::buildStatusBar() {
     showConnectionPicture(false);
 }
 
+void TClientFrmMain::fitToTexts() {
+    // The panels were laid out for a narrower font than ours and for Italian: each text panel keeps its
+    // design width unless one of the texts it shows, in the language in force, needs more. Panel 3
+    // holds only the connection picture and takes what is left.
+    static constexpr int designWidths[3] = {80, 110, 110};
+    static constexpr int textPadding = 6; // a text never touches its panel's edge
+    const QStringList texts[3] = {
+        {localText(49787, u"Chat Vestrel"_s)},
+        {connectionStateText(false), connectionStateText(true)},
+        {localText(49789, u"Client connessi : 0"_s), connectedClientsText(99)},
+    };
+    for (int i = 0; i < 3; ++i) {
+        QLabel* panel = StatusPanels[i];
+        const int frame = panel->sizeHint().width() - panel->fontMetrics().horizontalAdvance(panel->text());
+        int width = designWidths[i];
+        for (const QString& shown : texts[i])
+            width = std::max(width, frame + panel->fontMetrics().horizontalAdvance(shown) + textPadding);
+        panel->setFixedWidth(width);
+    }
+    // The list of clients is as wide as its heading.
+    const int listWidth = std::max(110, LabelClientConnessi->sizeHint().width());
+    LabelClientConnessi->setFixedWidth(listWidth);
+    ListBox1->setFixedWidth(listWidth);
+    // The window grows where the panels and the picture need more than it has (the main window's own
+    // minimum leaves the status bar's width out).
+    const int needed = std::max(minimumSizeHint().width(), statusBar()->minimumSizeHint().width());
+    setMinimumWidth(needed);
+    if (needed > width())
+        resize(needed, height());
+}
+
 void TClientFrmMain::showConnectionPicture(bool connected) {
     Image1->setVisible(!connected);
     Image2->setVisible(connected);
@@ -319,17 +343,17 @@ void TClientFrmMain::guarded(const std::function<void()>& handler) {
         handler();
     } catch (const std::exception& failure) {
         qCWarning(lcChat) << failure.what();
-        m_boxes.error(failureText(failure));
+        m_boxes.error(failureMessage(failure));
     }
 }
 
 ChatSender TClientFrmMain::sender(const QByteArray& nick) const {
-    return {nick, m_config.Host, m_client.LocalName()};
+    return {nick, m_config.Host, m_client->LocalName()};
 }
 
 void TClientFrmMain::writeRecord(const TChatRecord& record) {
-    m_client.WriteBuffer(record.data(), TChatRecord::Size,
-                         [](const std::function<void()>& job) { runKeepingUiResponsive(job); });
+    m_client->WriteBuffer(record.data(), TChatRecord::Size,
+                          [](const std::function<void()>& job) { runKeepingUiResponsive(job); });
 }
 
 void TClientFrmMain::addLine(const QByteArray& line) {
@@ -355,16 +379,23 @@ void TClientFrmMain::FormCreate() {
         openHistory();
         if (isOn(m_config.Mostra))
             Connect();
-        DisconnettiEdEsci1->setEnabled(m_client.Connected());
     });
 }
 
 void TClientFrmMain::reloadGroups() {
     m_groups = std::make_unique<IniFile>(GroupStore::openGroupFile());
     ComboBox1->clear();
-    ComboBox1->addItem(text(ChatText::AllClients));
-    for (const QByteArray& name : GroupStore::LoadGroupList(*m_groups))
-        ComboBox1->addItem(text(name));
+    ComboBox1->addItem(shownAllClients(), QByteArray(ChatText::AllClients));
+    // Each item carries its group's stored name; a long one shows shortened, whole in its hint, so
+    // that the selector's list never grows wider than the screen.
+    const int widest = std::max(MinGroupTextWidth, screen() ? screen()->availableGeometry().width() / 3 : 0);
+    for (const QByteArray& name : GroupStore::LoadGroupList(*m_groups)) {
+        const QString whole = text(name);
+        const QString shown = ComboBox1->fontMetrics().elidedText(whole, Qt::ElideMiddle, widest);
+        ComboBox1->addItem(shown, name);
+        if (shown != whole)
+            ComboBox1->setItemData(ComboBox1->count() - 1, whole, Qt::ToolTipRole);
+    }
 }
 
 void TClientFrmMain::bringToFront() {
@@ -379,55 +410,107 @@ void TClientFrmMain::bringToFront() {
 // Connection ----------------------------------------------------------------------------------------
 
 void TClientFrmMain::Connect() {
-    if (m_busy)
-        return; // a connect or disconnect is already running under a responsive wait
-    m_busy = true;
-    const auto done = qScopeGuard([this] { m_busy = false; });
+    if (m_busy || m_machine.state() != ConnectionMachine::State::Disconnected)
+        return; // a connect is already under way or open, or its settings prompt is open
 
     if (m_config.Nick.isEmpty() || m_config.Host.isEmpty() || m_config.Porta.isEmpty()) {
+        m_busy = true;
+        const auto done = qScopeGuard([this] { m_busy = false; });
         m_boxes.information(localText(ChatMessage::EnterConnectionValues, u"Inserire i valori per la connessione"_s));
         if (m_dialogs.settings && !m_dialogs.settings(m_config, this))
-            emit applicationTerminateRequested();
+            exitProgram();
     }
     if (m_config.Server.isEmpty() || m_config.Porta.isEmpty() || m_config.Nick.isEmpty()) {
         m_boxes.information(
             localText(ChatMessage::ConnectionValuesMissing, u"Parametri per la connessione non inseriti"_s));
         return;
     }
+    if (m_closing)
+        return; // the program is ending: it must not log in any more
+    if (m_machine.attemptRunning()) {
+        // A connect given up a moment ago still runs on the client: the new one starts, with the
+        // settings as they are now, once that one has ended.
+        m_connectWhenIdle = true;
+        return;
+    }
     try {
-        m_client.setHost(m_config.Server);
-        m_client.setPort(portNumber(m_config.Porta));
-        try {
-            runKeepingUiResponsive([this] { m_client.Connect(10000); });
-        } catch (const TcpError& failure) {
-            qCInfo(lcChat) << "cannot connect:" << failure.what();
-            m_boxes.warning(localText(ChatMessage::CannotConnect,
-                                      u"Impossibile connettersi, controllare che tutti i parametri siano corretti"_s));
-        }
-        if (m_closing) {
-            // The program began to end while the connect was waiting: it must not log in any more.
-            m_client.Disconnect();
-            return;
-        }
-        auto* thread = new TClientHandleThread(m_client, this,
-                                               [this](const TChatRecord& record) { ClientHandleDispatch(record); });
-        ReceiverThread = thread;
-        thread->start();
-        writeRecord(makeChatRecord(ChatCommand::Login, sender()));
-        if (isOn(m_config.Notifica)) {
-            // Addressed like a message to the client chosen in the recipient box: by that client's
-            // routing key, since a nickname in the recipient field would reach nobody.
-            const QByteArray recipient = bytes(Edit1->text());
-            const bool everybody = recipient.isEmpty() || recipient == ChatText::Everybody;
-            writeRecord(makeChatRecord(ChatCommand::Message, sender(), ChatText::EntryNotice,
-                                       everybody ? QByteArray() : m_clientList.keyFor(recipient)));
-        }
-        StatusPanels[1]->setText(connectionStateText(true));
-        showConnectionPicture(true);
+        m_client->setHost(m_config.Server);
+        m_client->setPort(portNumber(m_config.Porta));
     } catch (const std::exception& failure) {
         qCWarning(lcChat) << "connect failed:" << failure.what();
         m_boxes.warning(localText(ChatMessage::ServerDisconnected, u"Server disconnesso o Impostazioni errate"_s));
         addLine(m_config.Nick + ChatText::NotConnected);
+        return;
+    }
+    perform(m_machine.connectRequested());
+}
+
+void TClientFrmMain::perform(ConnectionMachine::Action action, const QString& failure) {
+    using Action = ConnectionMachine::Action;
+    switch (action) {
+    case Action::None:
+        break;
+    case Action::StartConnect:
+        m_retryTimer->stop();
+        startConnectAttempt(m_client, ConnectTimeoutMs, this,
+                            [this](bool ok, const QString& why) { connectAttemptFinished(ok, why); });
+        break;
+    case Action::LogIn:
+        logIn();
+        break;
+    case Action::CloseConnection:
+        m_client->Disconnect(); // a connect given up that succeeded after all
+        break;
+    case Action::ReportFailure:
+        qCInfo(lcChat) << "cannot connect:" << failure;
+        m_boxes.warning(localText(ChatMessage::CannotConnect,
+                                  u"Impossibile connettersi, controllare che tutti i parametri siano corretti"_s));
+        m_boxes.warning(localText(ChatMessage::ServerDisconnected, u"Server disconnesso o Impostazioni errate"_s));
+        addLine(m_config.Nick + ChatText::NotConnected);
+        break;
+    case Action::ScheduleRetry:
+        qCInfo(lcChat).nospace() << "server unreachable" << (failure.isEmpty() ? QString() : u" ("_s + failure + u')')
+                                 << ", calling again in " << m_machine.retryDelay().count() << " ms";
+        m_retryTimer->start(m_machine.retryDelay());
+        break;
+    }
+    showConnectionState();
+}
+
+void TClientFrmMain::connectAttemptFinished(bool ok, const QString& failure) {
+    if (m_closing) {
+        if (ok)
+            m_client->Disconnect(); // the program began to end while the connect was waiting
+        return;
+    }
+    perform(m_machine.connectFinished(ok), failure);
+    if (std::exchange(m_connectWhenIdle, false) && m_machine.state() == ConnectionMachine::State::Disconnected)
+        guarded([this] { Connect(); });
+}
+
+void TClientFrmMain::retryDue() {
+    if (!m_closing)
+        perform(m_machine.retryDue());
+}
+
+void TClientFrmMain::logIn() {
+    auto* thread =
+        new TClientHandleThread(*m_client, this, [this](const TChatRecord& record) { ClientHandleDispatch(record); });
+    ReceiverThread = thread;
+    thread->start();
+    try {
+        writeRecord(makeChatRecord(ChatCommand::Login, sender()));
+        if (isOn(m_config.Notifica)) {
+            // Addressed like a message to the client chosen in the recipient box: by that client's
+            // routing key, since a nickname in the recipient field would reach nobody.
+            const QByteArray recipient = recipientBytes();
+            const bool everybody = recipient.isEmpty() || recipient == ChatText::Everybody;
+            writeRecord(makeChatRecord(ChatCommand::Message, sender(), ChatText::EntryNotice,
+                                       everybody ? QByteArray() : m_clientList.keyFor(recipient)));
+        }
+    } catch (const std::exception& failure) {
+        // The server went away at once; its disconnected event follows and calls it again.
+        qCWarning(lcChat) << "login failed:" << failure.what();
     }
 }
 
@@ -437,42 +520,59 @@ void TClientFrmMain::stopReceiving() {
 }
 
 void TClientFrmMain::Disconnect(const QByteArray& nick) {
-    // The clean-up steps run even when logging out fails: the user asked to be disconnected.
+    m_connectWhenIdle = false;
+    const bool open = m_machine.disconnectRequested() == ConnectionMachine::Action::CloseConnection;
+    // The clean-up steps run even when logging out fails or there was nothing to close: the user
+    // asked to be disconnected.
     const auto cleanUp = qScopeGuard([this] {
+        m_retryTimer->stop();
         stopReceiving();
-        if (m_client.Connected())
-            m_client.Disconnect();
-        ListBox1->clear();
-        showConnectionPicture(false);
+        if (m_client->Connected())
+            m_client->Disconnect();
+        m_machine.disconnectFinished();
+        forgetClients();
+        showConnectionState();
     });
-    if (ListBox1->count() >= 1) {
+    if (open && ListBox1->count() >= 1) {
         writeRecord(makeChatRecord(ChatCommand::Logout, sender(nick)));
         if (isOn(m_config.Notifica))
             writeRecord(makeChatRecord(ChatCommand::Message, sender(nick), ChatText::ExitNotice));
     }
 }
 
-void TClientFrmMain::ClientConnected() {
-    if (!m_client.Connected())
-        return; // the connection this event announced is already gone
-    showConnectionState(true);
-}
-
-void TClientFrmMain::ClientDisconnected() {
-    if (m_client.Connected())
-        return; // a newer connection is open: this event belongs to the previous one
-    showConnectionState(false);
+void TClientFrmMain::forgetClients() {
+    ListBox1->clear();
+    m_clientList.clear();
     StatusPanels[2]->setText(connectedClientsText(0));
 }
 
-void TClientFrmMain::showConnectionState(bool connected) {
-    Disconnetti1->setEnabled(connected);
+void TClientFrmMain::ClientDisconnected() {
+    if (m_client->Connected())
+        return; // a newer connection is open: this event belongs to the previous one
+    const ConnectionMachine::Action action = m_machine.connectionLost();
+    if (action != ConnectionMachine::Action::None) {
+        qCWarning(lcChat) << "connection to the server lost";
+        stopReceiving();
+        forgetClients(); // the names are stale the moment the server is gone
+    }
+    perform(action);
+}
+
+void TClientFrmMain::showConnectionState() {
+    using State = ConnectionMachine::State;
+    const bool connected = m_machine.connected();
+    // Disconnecting also stops a connect under way and the calls to a lost server.
+    Disconnetti1->setEnabled(connected || m_machine.state() == State::Connecting || m_machine.reconnecting());
     DisconnettiEdEsci1->setEnabled(connected);
-    Connetti1->setEnabled(!connected);
+    Connetti1->setEnabled(m_machine.state() == State::Disconnected);
     EsciDalProgramma1->setEnabled(!connected);
     SpeedButton3->setEnabled(connected);
     StatusPanels[1]->setText(connectionStateText(connected));
     showConnectionPicture(connected);
+    if (connected != m_shownConnected) {
+        m_shownConnected = connected;
+        emit connectionStateChanged(connected);
+    }
 }
 
 void TClientFrmMain::Disconnetti1Click() {
@@ -480,19 +580,19 @@ void TClientFrmMain::Disconnetti1Click() {
 }
 
 void TClientFrmMain::DisconnettiEdEsci1Click() {
-    try {
-        Disconnect(m_config.Nick);
-    } catch (const std::exception& failure) {
-        qCWarning(lcChat) << "logout before exit failed:" << failure.what();
-    }
-    emit applicationTerminateRequested();
+    exitProgram();
 }
 
 void TClientFrmMain::EsciDalProgramma1Click() {
-    if (m_client.Connected()) {
+    if (m_machine.connected()) {
         EsciDalProgramma1->setEnabled(false);
         return;
     }
+    exitProgram();
+}
+
+void TClientFrmMain::exitProgram() {
+    FormCloseQuery();
     emit applicationTerminateRequested();
 }
 
@@ -508,8 +608,8 @@ void TClientFrmMain::Impostazioni1Click() {
         if (m_config.Nick == previousNick && m_config.Server == previousServer)
             return;
         Disconnect(previousNick);
-        waitKeepingUiResponsive(500);
-        Connect();
+        // The server gets a moment to take the logout before the new login.
+        QTimer::singleShot(500, this, [this] { guarded([this] { Connect(); }); });
     });
 }
 
@@ -566,6 +666,8 @@ void TClientFrmMain::ClientHandleDispatch(const TChatRecord& record) {
         ListBox1->clear();
         for (const QByteArray& name : outcome.listBoxNames)
             ListBox1->addItem(text(name));
+        if (QListWidgetItem* everybody = ListBox1->item(ListBox1->count() - 1))
+            everybody->setText(shownEverybody()); // the entry the dispatch adds last, in the user's language
         StatusPanels[2]->setText(connectedClientsText(int(outcome.clientCount)));
         break;
     case DispatchOutcome::Line:
@@ -616,12 +718,25 @@ void TClientFrmMain::showNextNotice() {
         break;
     case ChatNotice::Summary:
         m_boxes.notify(Kind::Information,
-                       localised(MoreNoticesText, u"\u2026 e altri %1 messaggi"_s).arg(notice->leftOut), closed);
+                       localised(ChatMessage::MoreNotices, u"\u2026 e altri %1 messaggi"_s).arg(notice->leftOut),
+                       closed);
         break;
     }
 }
 
 // Composer ------------------------------------------------------------------------------------------
+
+QByteArray TClientFrmMain::recipientBytes() const {
+    const QString shown = Edit1->text();
+    return shown == shownEverybody() ? QByteArray(ChatText::Everybody) : bytes(shown);
+}
+
+QByteArray TClientFrmMain::groupBytes() const {
+    if (const QVariant stored = ComboBox1->currentData(); stored.isValid())
+        return stored.toByteArray();
+    const QString shown = ComboBox1->currentText();
+    return shown == shownAllClients() ? QByteArray(ChatText::AllClients) : bytes(shown);
+}
 
 void TClientFrmMain::SendMessage() {
     QByteArrayList lines;
@@ -634,13 +749,24 @@ void TClientFrmMain::SendMessage() {
     state.commandText = EditCommand->currentData().toByteArray();
     state.requestReceipt = CheckBox2->isChecked();
     state.toGroup = CheckBox1->isChecked();
-    state.groupText = bytes(ComboBox1->currentText());
-    state.recipientText = bytes(Edit1->text());
+    state.groupText = groupBytes();
+    state.recipientText = recipientBytes();
     state.typedText = typedTextFromLines(lines);
 
     const SendPlan plan = planSend(state, m_clientList, *m_groups, sender());
     if (plan.commandTextAfter)
         EditCommand->setCurrentIndex(EditCommand->findData(*plan.commandTextAfter));
+    // What cannot go out as typed stays in the box, and the user is told why.
+    if (!m_machine.connected() && (!plan.steps.isEmpty() || !plan.unreachable.isEmpty())) {
+        m_boxes.warning(
+            localText(ChatMessage::NotSentOffline,
+                      u"Il messaggio non \u00E8 stato inviato: il client non \u00E8 connesso al server."_s));
+        return;
+    }
+    if (const QString refused = unsendableCharactersMessage(typed); !refused.isEmpty()) {
+        m_boxes.warning(refused);
+        return;
+    }
     for (const SendPlan::Step& step : plan.steps) {
         if (step.localLine) {
             addLine(*step.localLine);
@@ -661,13 +787,13 @@ void TClientFrmMain::reportUnreachable(const QByteArrayList& names, bool toGroup
     for (const QByteArray& name : names)
         shown.append(name.isEmpty() ? u"\"\""_s : text(name));
     if (toGroup)
-        m_boxes.warning(
-            localised(NotConnectedMembersText, u"Il messaggio non \u00E8 stato inviato a: %1 (non connessi)."_s)
-                .arg(shown.join(u", "_s)));
+        m_boxes.warning(localised(ChatMessage::NotConnectedMembers,
+                                  u"Il messaggio non \u00E8 stato inviato a: %1 (non connessi)."_s)
+                            .arg(shown.join(u", "_s)));
     else
-        m_boxes.warning(
-            localised(NotConnectedRecipientText, u"%1 non \u00E8 connesso: il messaggio non \u00E8 stato inviato."_s)
-                .arg(shown.first()));
+        m_boxes.warning(localised(ChatMessage::NotConnectedRecipient,
+                                  u"%1 non \u00E8 connesso: il messaggio non \u00E8 stato inviato."_s)
+                            .arg(shown.first()));
 }
 
 void TClientFrmMain::ListBox1Click() {
@@ -683,7 +809,7 @@ void TClientFrmMain::CheckBox1Click() {
 }
 
 void TClientFrmMain::ComboBox1Click() {
-    guarded([this] { ComboBox1->setToolTip(groupSelectorHint(bytes(ComboBox1->currentText()), *m_groups)); });
+    guarded([this] { ComboBox1->setToolTip(groupSelectorHint(groupBytes(), *m_groups)); });
 }
 
 void TClientFrmMain::memoEnterReleased(bool shift) {

@@ -2,6 +2,7 @@
 
 #include "chat/ChatRecord.h"
 #include "chat/ClientList.h"
+#include "chat/ConnectionMachine.h"
 #include "chat/NoticeQueue.h"
 #include "chat/UserConfig.h"
 #include "platform/TcpClient.h"
@@ -21,6 +22,7 @@ class QMenu;
 class QListWidget;
 class QPlainTextEdit;
 class QSplitter;
+class QTimer;
 class QToolButton;
 
 namespace vestrel {
@@ -66,8 +68,11 @@ public:
     void FormCreate();
     // What the window does before the program ends: logs out, ignoring any failure.
     void FormCloseQuery();
+    // Ends the program: logs out when connected and asks the event loop to end; the window may close.
+    void exitProgram();
 
-    // Connection operations and menu commands.
+    // Connection operations and menu commands. Connect() starts the connect and returns at once; the
+    // window follows the connection's states as the attempt ends, the server answers or goes away.
     void Connect();
     void Disconnect(const QByteArray& nick);
     void Connetti1Click() {
@@ -94,7 +99,10 @@ public:
     void reloadGroups();
     void bringToFront();
 
-    TcpClient& Client() { return m_client; }
+    TcpClient& Client() { return *m_client; }
+    const ConnectionMachine& connection() const { return m_machine; }
+    // The longest wait for the server to accept a connect.
+    static constexpr int ConnectTimeoutMs = 10000;
     const ClientList& clientList() const { return m_clientList; }
     // The history of this run; null before the start-up steps.
     HistoryStore* history() const { return m_history; }
@@ -148,6 +156,8 @@ signals:
     void closeCommand();
     // The window has been shown and has taken its localised texts.
     void formShown();
+    // The connection opened (true) or is gone (false), whatever the reason.
+    void connectionStateChanged(bool connected);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -165,16 +175,28 @@ private:
     QWidget* buildComposer();
     void buildMenu();
     void buildStatusBar();
+    // Widens the status panels and the client list where the texts of the language in force need it.
+    void fitToTexts();
 
-    void ClientConnected();
     void ClientDisconnected();
-    // Menus, send button, status panel 1 and picture as the connected and disconnected events set them.
-    void showConnectionState(bool connected);
+    // Carries out what the connection's state machine answered.
+    void perform(ConnectionMachine::Action action, const QString& failure = {});
+    void connectAttemptFinished(bool ok, const QString& failure);
+    void logIn();
+    void retryDue();
+    // Menus, send button, status panels and picture for the connection's present state.
+    void showConnectionState();
+    // Empties the client list and its count.
+    void forgetClients();
     void ClientHandleDispatch(const TChatRecord& record);
     void showConnectionPicture(bool connected);
     void writeRecord(const TChatRecord& record);
     void addLine(const QByteArray& line);
     void showNextNotice();
+    // The recipient field as the wire addresses it ("Tutti" whatever the language shows).
+    QByteArray recipientBytes() const;
+    // The chosen group as the group file names it ("Tutti i Client" whatever the language shows).
+    QByteArray groupBytes() const;
     void reportUnreachable(const QByteArrayList& names, bool toGroup);
     ChatSender sender() const { return sender(m_config.Nick); }
     ChatSender sender(const QByteArray& nick) const;
@@ -199,16 +221,21 @@ private:
     TUserConfig& m_config;
     MessageBoxes& m_boxes;
     Dialogs m_dialogs;
-    TcpClient m_client;
+    // Shared with a connect attempt's thread, which may outlive the window.
+    std::shared_ptr<TcpClient> m_client = std::make_shared<TcpClient>();
+    ConnectionMachine m_machine;
+    QTimer* m_retryTimer = nullptr;
     ClientList m_clientList;
     NoticeQueue m_notices;
     bool m_noticeOpen = false; // a box raised by a received record is open
     std::unique_ptr<IniFile> m_groups;
     QPointer<TClientHandleThread> ReceiverThread;
-    bool m_busy = false; // a connect or disconnect is in progress
+    bool m_busy = false; // the connect's settings prompt is open
     bool m_closing = false;
     HistoryStore* m_history = nullptr;              // a child of the window
     HistorySearchDialog* m_historySearch = nullptr; // made on first use, a child of the window
+    bool m_connectWhenIdle = false; // a connect asked for while a given-up attempt still ran
+    bool m_shownConnected = false;  // the state connectionStateChanged() last announced
 };
 
 } // namespace vestrel::chat

@@ -45,12 +45,13 @@ void TClientFrmMain::FormShow() {
     applyHint(SpeedButton3, 49778);
     // The status panels take the texts of the present state in the user's language.
     StatusPanels[0]->setText(localText(49787, u"Chat Vestrel"_s));
-    StatusPanels[1]->setText(connectionStateText(m_client.Connected()));
-    StatusPanels[2]->setText(m_client.Connected() ? connectedClientsText(int(m_clientList.count()))
-                                                  : localText(49789, u"Client connessi : 0"_s));
+    StatusPanels[1]->setText(connectionStateText(m_machine.connected()));
+    StatusPanels[2]->setText(m_machine.connected() ? connectedClientsText(int(m_clientList.count()))
+                                                   : localText(49789, u"Client connessi : 0"_s));
     applyHint(CheckBox1, 49790);
     applyHint(CheckBox2, 49791);
     applyHistoryTexts();
+    fitToTexts();
     Memo1->setFocus();
     emit formShown();
 }

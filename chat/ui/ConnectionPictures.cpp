@@ -52,4 +52,14 @@ QIcon chatWindowIcon() {
     return QIcon(picture);
 }
 
+QIcon disconnectedTrayIcon() {
+    QPixmap picture = chatWindowIcon().pixmap(32, 32, QIcon::Disabled);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(40, 40, 40), 1));
+    painter.setBrush(QColor(200, 40, 40));
+    painter.drawEllipse(QRectF(18.5, 18.5, 12, 12));
+    return QIcon(picture);
+}
+
 } // namespace vestrel::chat

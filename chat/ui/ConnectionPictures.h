@@ -10,5 +10,7 @@ namespace vestrel::chat {
 QPixmap connectionPicture(bool connected);
 QIcon sendButtonIcon();
 QIcon chatWindowIcon();
+// The window icon greyed, with a red dot: the notification area's sign that the client is offline.
+QIcon disconnectedTrayIcon();
 
 } // namespace vestrel::chat

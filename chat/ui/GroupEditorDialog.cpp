@@ -2,6 +2,7 @@
 
 #include "chat/ChatTexts.h"
 #include "chat/GroupStore.h"
+#include "chat/UserConfig.h"
 #include "chat/ui/AddClientDialog.h"
 #include "chat/ui/LocalTexts.h"
 #include "chat/ui/ShellLook.h"
@@ -15,6 +16,7 @@
 #include <QShowEvent>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -136,6 +138,12 @@ void TCreaGruppi::FormShow() {
     applyHint(SpeedButton1, 49815);
     applyText(SpeedButton2, 49816);
     applyHint(SpeedButton2, 49817);
+    // The two tool buttons end at the member list's right edge, each as wide as its text needs.
+    const int right = ListBox2->geometry().right() + 1;
+    const int width2 = std::max(57, SpeedButton2->sizeHint().width());
+    const int width1 = std::max(57, SpeedButton1->sizeHint().width());
+    SpeedButton2->setGeometry(right - width2, 256, width2, 22);
+    SpeedButton1->setGeometry(right - width2 - 7 - width1, 256, width1, 22);
     // "Tutti" addresses everybody in the main window's list; it is no client to put in a group.
     const auto everybody = ListBox1->findItems(cp1252::toUnicode(ChatText::Everybody), Qt::MatchExactly);
     if (!everybody.isEmpty())
@@ -163,6 +171,14 @@ void TCreaGruppi::SpeedButton1Click() {
     if (add.exec() != QDialog::Accepted)
         return;
     const QString nick = add.Edit1->text();
+    QString refused = unsendableCharactersMessage(nick);
+    if (const QStringList forbidden = nickForbiddenCharacters(nick); refused.isEmpty() && !forbidden.isEmpty())
+        refused = localText(ChatMessage::NickForbiddenCharacters, u"Il nick non pu\u00F2 contenere: %1"_s)
+                      .arg(forbidden.join(u' '));
+    if (!refused.isEmpty()) {
+        m_boxes.warning(refused);
+        return;
+    }
     if (!ListBox2->findItems(nick, Qt::MatchExactly).isEmpty()) {
         m_boxes.information(localText(ChatMessage::ClientAlreadyMember, u"Client gi\u00e0 inserito"_s));
         return;
@@ -174,10 +190,30 @@ void TCreaGruppi::SpeedButton2Click() {
     takeSelected(ListBox2);
 }
 
+QString TCreaGruppi::nameRefusal() const {
+    const QString typed = Edit1->text();
+    if (QString refused = unsendableCharactersMessage(typed); !refused.isEmpty())
+        return refused;
+    const QByteArray name = cp1252::fromUnicode(typed);
+    for (const QByteArray& other : otherGroups) {
+        if (cp1252::equalsIgnoreCase(other, name))
+            return localText(ChatMessage::GroupNameTaken,
+                             u"Esiste gi\u00E0 un gruppo che verrebbe salvato con lo stesso nome: %1"_s)
+                .arg(cp1252::toUnicode(other));
+    }
+    return {};
+}
+
 void TCreaGruppi::done(int result) {
-    if (result == QDialog::Accepted &&
-        (!GroupStore::canHoldGroupName(cp1252::fromUnicode(Edit1->text())) || ListBox2->count() == 0))
-        return; // stays open, without a message
+    if (result == QDialog::Accepted) {
+        if (const QString refused = nameRefusal(); !refused.isEmpty()) {
+            m_boxes.warning(refused);
+            Edit1->setFocus();
+            return;
+        }
+        if (!GroupStore::canHoldGroupName(cp1252::fromUnicode(Edit1->text())) || ListBox2->count() == 0)
+            return; // stays open, without a message
+    }
     QDialog::done(result);
 }
 

@@ -35,6 +35,9 @@ public:
     QPushButton* BtAnnulla = nullptr;
 
     QStringList members() const;
+    // Names of the other groups: a name the group file would store as one of them is refused, so that
+    // saving never writes one group over another.
+    QByteArrayList otherGroups;
 
     void Button2Click();
     void Button3Click();
@@ -50,6 +53,8 @@ private:
     void FormShow();
 
     MessageBoxes& m_boxes;
+    // The refusal of the name as typed, naming what is wrong; empty when the group can be saved.
+    QString nameRefusal() const;
 };
 
 } // namespace vestrel::chat

@@ -69,7 +69,7 @@ void TFrmGruppi::guarded(const std::function<void()>& handler) {
         handler();
     } catch (const std::exception& failure) {
         qCWarning(lcChat) << "group dialog:" << failure.what();
-        m_boxes.error(QString::fromUtf8(failure.what()));
+        m_boxes.error(failureMessage(failure));
     }
 }
 
@@ -136,6 +136,10 @@ void TFrmGruppi::editGroup(const QByteArray& name, const QStringList& members, b
         for (QListWidgetItem* candidate : editor.ListBox1->findItems(member, Qt::MatchExactly))
             delete candidate;
     }
+    for (const QByteArray& other : listedNames()) {
+        if (other != name)
+            editor.otherGroups.append(other);
+    }
     if (runEditor(editor) != QDialog::Accepted)
         return;
     guarded([this, &editor] {
@@ -143,8 +147,16 @@ void TFrmGruppi::editGroup(const QByteArray& name, const QStringList& members, b
         for (const QString& member : editor.members())
             memberBytes << cp1252::fromUnicode(member);
         QByteArrayList names = listedNames();
-        GroupStore::CreateOrReplaceGroup(*GroupIni, cp1252::fromUnicode(editor.Edit1->text()), memberBytes, names);
+        const QString saved = editor.Edit1->text();
+        GroupStore::CreateOrReplaceGroup(*GroupIni, cp1252::fromUnicode(saved), memberBytes, names);
         showNames(names);
+        // The member list shows the group just saved, selected, never one no longer selected.
+        ListClient->clear();
+        Button3->setEnabled(false);
+        for (QListWidgetItem* item : listGruppi->findItems(saved, Qt::MatchExactly)) {
+            listGruppi->setCurrentItem(item);
+            listGruppiClick();
+        }
     });
 }
 

@@ -5,6 +5,7 @@
 #include "chat/ui/HistoryTexts.h"
 #include "chat/ui/LocalTexts.h"
 #include "chat/ui/ShellLook.h"
+#include "components/ui/MessageBoxes.h"
 #include "platform/Cp1252.h"
 
 #include <QCheckBox>
@@ -140,6 +141,8 @@ void TForm1::FormShow() {
     applyHint(SpeedButton2, 49840);
     showHistoryDaysText(localText(HistoryText::KeepDays, keepDaysText));
     HistoryDays->setValue(HistoryRetention::load());
+    // Room for the texts of the language in force.
+    setFixedSize(QSize(312, 353).expandedTo(sizeHint()));
 
     Edit1->setText(cp1252::toUnicode(m_config.Server));
     Edit2->setText(cp1252::toUnicode(m_config.Porta));
@@ -169,7 +172,29 @@ void TForm1::SpeedButton2Click() {
     Edit4->setText(cp1252::toUnicode(m_hostName ? m_hostName() : QByteArray()));
 }
 
+QString TForm1::refusal() {
+    const QStringList forbidden = nickForbiddenCharacters(Edit3->text());
+    if (!forbidden.isEmpty()) {
+        Edit3->setFocus();
+        return localText(ChatMessage::NickForbiddenCharacters, u"Il nick non pu\u00F2 contenere: %1"_s)
+            .arg(forbidden.join(u' '));
+    }
+    for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4}) {
+        if (const QString refused = unsendableCharactersMessage(edit->text()); !refused.isEmpty()) {
+            edit->setFocus();
+            return refused;
+        }
+    }
+    return {};
+}
+
 void TForm1::accept() {
+    if (const QString refused = refusal(); !refused.isEmpty()) {
+        qCInfo(lcChat) << "settings refused:" << refused;
+        if (m_boxes)
+            m_boxes->warning(refused);
+        return;
+    }
     m_config.Server = cp1252::fromUnicode(Edit1->text());
     m_config.Porta = cp1252::fromUnicode(Edit2->text());
     m_config.Nick = cp1252::fromUnicode(Edit3->text());

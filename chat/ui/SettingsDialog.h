@@ -13,10 +13,16 @@ class QPushButton;
 class QSpinBox;
 class QToolButton;
 
+namespace vestrel {
+class MessageBoxes;
+} // namespace vestrel
+
 namespace vestrel::chat {
 
 // "Impostazioni Client": edits every field of the settings record. On OK it copies the controls back
-// into the record and saves the settings; it validates nothing. Closed any other way it changes nothing.
+// into the record and saves the settings. It refuses, naming them, characters the settings file and
+// the wire cannot hold (and in the nick those that break the server's client list), keeping the
+// dialog open on that field. Closed any other way it changes nothing.
 class TForm1 : public QDialog {
     Q_OBJECT
 public:
@@ -25,6 +31,8 @@ public:
 
     // Why the save on OK failed (the settings record was still updated); empty when it did not.
     QString saveError() const { return m_saveError; }
+    // Where a refusal is shown; without one it is only logged and the dialog stays open.
+    void setMessageBoxes(MessageBoxes* boxes) { m_boxes = boxes; }
 
     QCheckBox* CheckBox1 = nullptr; // Check
     QCheckBox* CheckBox2 = nullptr; // Mostra
@@ -52,12 +60,15 @@ protected:
 private:
     void FormShow();
     void showHistoryDaysText(const QString& text);
+    // The refusal for the text fields as typed, focusing the first field refused; empty when all fit.
+    QString refusal();
 
     TUserConfig& m_config;
     std::function<QByteArray()> m_hostName;
     QLabel* m_labels[5] = {}; // "Host Server", "Porta Server", "Nick Client", "Host Client", "Timer PopUp"
     QString m_saveError;
     QLabel* m_historyLabel = nullptr;
+    MessageBoxes* m_boxes = nullptr;
 };
 
 } // namespace vestrel::chat

@@ -2,6 +2,7 @@
 #include "chat/UserConfig.h"
 #include "chat/ui/ChatShell.h"
 #include "chat/ui/ClientFrmMain.h"
+#include "chat/ui/LocalTexts.h"
 #include "components/ui/MessageBoxes.h"
 #include "components/ui/QtItalianTranslations.h"
 #include "platform/HelpRequest.h"
@@ -45,17 +46,14 @@ int main(int argc, char* argv[]) {
 
     QObject::connect(&instance, &vestrel::SingleInstance::activationRequested, &shell,
                      &vestrel::chat::ChatShell::showWindow);
-    QObject::connect(&window, &vestrel::chat::TClientFrmMain::applicationTerminateRequested, &app,
-                     &QCoreApplication::quit, Qt::QueuedConnection);
     // Stopped by the session or by a signal, the program logs out before it ends.
     vestrel::ShutdownSignals shutdown;
-    QObject::connect(&shutdown, &vestrel::ShutdownSignals::shutdownRequested, &window, [&window, &app] {
-        window.FormCloseQuery();
-        app.quit();
-    });
+    QObject::connect(&shutdown, &vestrel::ShutdownSignals::shutdownRequested, &window,
+                     &vestrel::chat::TClientFrmMain::exitProgram);
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.FormCloseQuery(); });
 
     shell.start(QCoreApplication::arguments());
+    boxes.setTitle(vestrel::chat::localText(49750, u"Chat Vestrel"_s)); // the language is chosen now
     vestrel::bench::probeStartup(window);
     const int status = app.exec();
     shell.saveLayout();

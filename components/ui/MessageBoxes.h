@@ -34,6 +34,8 @@ public:
         : m_title(std::move(title))
         , m_parent(parent) {}
     void setParent(QWidget* parent) { m_parent = parent; }
+    // Once the program has chosen its language, the title in that language.
+    void setTitle(QString title) { m_title = std::move(title); }
 
     void information(const QString& text) override;
     void warning(const QString& text) override;

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QMenu>
 #include <QWidget>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
 
 #include <algorithm>
@@ -284,6 +285,11 @@ void TTrayIcon::RestoreApplication() {
         return;
     if (form->windowState() & Qt::WindowMinimized)
         form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+    // A window hidden while minimised keeps the minimised state in its native window too; mapped so,
+    // it would come back iconic and go straight back to the tray.
+    if (QWindow* native = form->windowHandle(); native && (native->windowStates() & Qt::WindowMinimized))
+        native->setWindowStates(native->windowStates() & ~Qt::WindowMinimized);
+    m_restoring.start();
     form->show();
     m_shell->setTaskbarButtonVisible(form, true);
     form->raise();
@@ -321,6 +327,25 @@ bool TTrayIcon::eventFilter(QObject* watched, QEvent* event) {
         const QWidget* form = mainForm();
         const bool minimised = form && (form->windowState() & Qt::WindowMinimized);
         const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+        if (minimised && !event->spontaneous())
+            m_restoring.invalidate(); // the program minimises the window itself: that is meant
+        if (minimised && event->spontaneous() && m_restoring.isValid() && !m_restoring.hasExpired(RestoreSettleMs)) {
+            // The window manager still answers the minimise that sent the window to the tray: the
+            // window was just brought back, so it stays.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    QWidget* form = mainForm();
+                    if (!form || !(form->windowState() & Qt::WindowMinimized))
+                        return;
+                    form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+                    form->show();
+                    form->raise();
+                    form->activateWindow();
+                },
+                Qt::QueuedConnection);
+            return QObject::eventFilter(watched, event);
+        }
         if (minimised && !(change->oldState() & Qt::WindowMinimized) && MinimizeToTray) {
             // The window is still being minimised (showMinimized shows it once the state is set): hide it
             // once that has finished.

@@ -3,6 +3,7 @@
 #include "components/MessageTimer.h"
 #include "components/ui/TrayShell.h"
 
+#include <QElapsedTimer>
 #include <QFlags>
 #include <QHash>
 #include <QIcon>
@@ -194,6 +195,9 @@ private:
     bool m_mouseOutside = true;
     bool m_showMainForm = true;
     bool m_goingToTray = false;
+    // Since the last RestoreApplication(); a minimise within RestoreSettleMs of it is undone.
+    QElapsedTimer m_restoring;
+    static constexpr qint64 RestoreSettleMs = 1000;
     QPoint m_lastMousePos;
 };
 

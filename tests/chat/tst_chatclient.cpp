@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -157,27 +158,84 @@ private slots:
         QCOMPARE(bob.paneCount(line(u"anna"_s, u"leggimi"_s)), 1);
     }
 
-    void serverLossSwitchesTheMenus() {
-        RelayProcess relay;
-        Peer anna("anna", "pcA", relay.port());
+    // A lost server empties the list at once, keeps what cannot be sent, and is called again by
+    // itself: the server comes back on the same port and the client is back, logged in, on its own.
+    void aLostServerIsShownAndCalledAgain() {
+        auto relay = std::make_unique<RelayProcess>();
+        const quint16 port = relay->port();
+        Peer anna("anna", "pcA", port);
+        QSignalSpy states(anna.window.get(), &TClientFrmMain::connectionStateChanged);
         connectAndWaitForList(anna, 1);
-        relay.kill();
+        QCOMPARE(anna.listBox(), QStringList{u"Tutti"_s});
+        relay->kill();
         QTRY_VERIFY(anna.window->Connetti1->isEnabled());
-        QVERIFY(!anna.window->Disconnetti1->isEnabled());
+        QVERIFY(anna.window->Disconnetti1->isEnabled()); // stops the calls to the lost server
         QVERIFY(!anna.window->DisconnettiEdEsci1->isEnabled());
         QVERIFY(anna.window->EsciDalProgramma1->isEnabled());
         QVERIFY(!anna.window->SpeedButton3->isEnabled());
         QCOMPARE(anna.window->StatusPanels[1]->text(), u"Client Disconnesso"_s);
         QCOMPARE(anna.window->StatusPanels[2]->text(), u"Client connessi: 0"_s);
+        QVERIFY(anna.listBox().isEmpty());
         QVERIFY(!anna.window->Image1->isHidden());
+        QCOMPARE(states.count(), 2);
+        QCOMPARE(states.last().first().toBool(), false);
+        QVERIFY(anna.window->connection().reconnecting());
 
-        // Enter still sends: the failure is shown, the local copy stays, the text stays.
+        // Enter while offline sends nothing and shows nothing as sent: the text stays and the user is told.
         anna.window->Edit1->setText(u"anna"_s);
         QTest::keyClicks(anna.window->Memo1, u"perso"_s);
         QTest::keyClick(anna.window->Memo1, Qt::Key_Return);
-        QCOMPARE(anna.boxes.texts(u"error"_s).size(), 1);
-        QCOMPARE(anna.paneCount(line(u"anna"_s, u"perso"_s)), 1);
+        QCOMPARE(anna.boxes.texts(u"warning"_s),
+                 QStringList{u"Il messaggio non \u00e8 stato inviato: il client non \u00e8 connesso al server."_s});
+        QCOMPARE(anna.paneCount(line(u"anna"_s, u"perso"_s)), 0);
         QCOMPARE(anna.window->Memo1->toPlainText(), u"perso"_s);
+
+        // Back on the same port a few seconds later: within the backoff (1, 2, 4 s, each up to a fifth
+        // longer) the client is connected and logged in again, without a box.
+        QTest::qWait(2500);
+        relay = std::make_unique<RelayProcess>(QStringList{u"--port"_s, QString::number(port)});
+        QCOMPARE(relay->port(), port);
+        Peer bob("bob", "pcB", port);
+        connectAndWaitForList(bob, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(anna.listBox(), QStringList({u"bob"_s, u"Tutti"_s}), 8000);
+        QVERIFY(anna.window->SpeedButton3->isEnabled());
+        QCOMPARE(states.last().first().toBool(), true);
+        QCOMPARE(anna.boxes.texts(u"warning"_s).size(), 1);
+        anna.window->Edit1->setText(u"bob"_s);
+        QTest::keyClick(anna.window->Memo1, Qt::Key_Return);
+        QTRY_COMPARE(bob.paneCount(line(u"anna"_s, u"perso"_s)), 1);
+        QVERIFY(anna.window->Memo1->toPlainText().isEmpty());
+
+        // Disconnecting on purpose while the server is away stops the calls for good.
+        relay->kill();
+        QTRY_VERIFY(anna.window->connection().reconnecting());
+        anna.window->Disconnetti1Click();
+        QVERIFY(!anna.window->connection().reconnecting());
+        QVERIFY(!anna.window->Disconnetti1->isEnabled());
+        relay = std::make_unique<RelayProcess>(QStringList{u"--port"_s, QString::number(port)});
+        QTest::qWait(2500);
+        QVERIFY(!anna.window->Client().Connected());
+    }
+
+    // The window goes away at any moment without serving events: while its connect runs, and while its
+    // receiving thread waits for a dispatch.
+    void theWindowGoesAwayWithoutWaitingForEvents() {
+        FakeChatServer server;
+        {
+            Peer anna("anna", "pcA", server.port());
+            anna.window->Connect();
+        }
+        QByteArray flood;
+        for (int i = 0; i < 500; ++i)
+            flood += makeChatRecord(ChatCommand::Message, {"bob", "h", "pcB"}, "riga").toByteArray();
+        server.setGreeting(flood);
+        auto anna = std::make_unique<Peer>("anna", "pcA", server.port());
+        anna->window->Connect();
+        QTRY_VERIFY(anna->paneCount(u"bob: riga"_s) > 0);
+        QElapsedTimer timer;
+        timer.start();
+        anna.reset();
+        QVERIFY(timer.elapsed() < 2000);
     }
 
     void noticesFollowNotifica_data() {
@@ -413,7 +471,7 @@ private slots:
         if (porta != "closed")
             anna.config.Porta = porta;
         anna.window->Connect();
-        QCOMPARE(anna.boxes.texts(u"warning"_s), warnings);
+        QTRY_COMPARE(anna.boxes.texts(u"warning"_s), warnings);
         QCOMPARE(anna.paneCount(u"anna: non connesso!"_s), 1);
         QVERIFY(!anna.window->Client().Connected());
         QVERIFY(anna.window->Connetti1->isEnabled());
