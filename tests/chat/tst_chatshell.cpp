@@ -695,7 +695,7 @@ private slots:
         QCOMPARE(s.boxes.texts(u"warning"_s),
                  QStringList({u"Questi caratteri non si possono inviare n\u00e9 salvare: \u529e \u516c \u5ba4"_s,
                               u"Esiste gi\u00e0 un gruppo che verrebbe salvato con lo stesso nome: Ufficio"_s}));
-        IniFile ini(GroupStore::groupFilePath());
+        IniFile ini(GroupStore::openGroupFile());
         QCOMPARE(GroupStore::LoadGroupList(ini), QByteArrayList{"Ufficio"});
         QCOMPARE(GroupStore::LoadGroupMembers(ini, "Ufficio"), QByteArrayList{"bob"});
 
