@@ -36,6 +36,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -395,10 +396,16 @@ void TClientFrmMain::Connect() {
     try {
         m_client.setHost(m_config.Server);
         m_client.setPort(portNumber(m_config.Porta));
+        m_secure.prepare(m_client, m_config, m_boxes);
         try {
             runKeepingUiResponsive([this] { m_client.Connect(10000); });
         } catch (const TcpError& failure) {
             qCInfo(lcChat) << "cannot connect:" << failure.what();
+            if (bool retry = false; m_secure.explainFailure(m_boxes, retry)) {
+                if (retry)
+                    QTimer::singleShot(0, this, &TClientFrmMain::Connect);
+                return;
+            }
             m_boxes.warning(localText(ChatMessage::CannotConnect,
                                       u"Impossibile connettersi, controllare che tutti i parametri siano corretti"_s));
         }

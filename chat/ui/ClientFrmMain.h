@@ -4,6 +4,7 @@
 #include "chat/ClientList.h"
 #include "chat/NoticeQueue.h"
 #include "chat/UserConfig.h"
+#include "chat/ui/SecureConnect.h"
 #include "platform/TcpClient.h"
 
 #include <QMainWindow>
@@ -175,6 +176,7 @@ private:
     MessageBoxes& m_boxes;
     Dialogs m_dialogs;
     TcpClient m_client;
+    SecureConnect m_secure; // TLS, certificate trust and account password of the connection
     ClientList m_clientList;
     NoticeQueue m_notices;
     bool m_noticeOpen = false; // a box raised by a received record is open

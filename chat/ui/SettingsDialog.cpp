@@ -1,6 +1,8 @@
 #include "chat/ui/SettingsDialog.h"
 
 #include "chat/ChatLog.h"
+#include "chat/ChatPassword.h"
+#include "chat/ServerTrust.h"
 #include "chat/ui/LocalTexts.h"
 #include "chat/ui/ShellLook.h"
 #include "platform/Cp1252.h"
@@ -14,6 +16,7 @@
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -50,6 +53,7 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     CheckBox3 = check(u"Notifica entrata ed uscita dalla chat"_s, QString());
     CheckBox4 = check(u"Messaggio in PopUp con finestra minimizzata"_s, QString());
     CheckBox5 = check(u"Attiva suono alla notifica di un messaggio"_s, QString());
+    CheckBox6 = check(u"Connessione cifrata (TLS)"_s, QString());
     connect(CheckBox4, &QCheckBox::clicked, this, &TForm1::CheckBox4Click);
 
     auto* grid = new QGridLayout;
@@ -79,6 +83,11 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     SpeedButton2->setToolTip(u"Recupera in automatico il nome del client"_s);
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
     grid->addWidget(SpeedButton2, 4, 2);
+    m_passwordLabel = new QLabel(u"Password"_s);
+    Edit6 = new QLineEdit;
+    Edit6->setEchoMode(QLineEdit::Password);
+    grid->addWidget(m_passwordLabel, 5, 0);
+    grid->addWidget(Edit6, 5, 1);
     layout->addSpacing(8);
     layout->addLayout(grid);
     layout->addStretch();
@@ -125,6 +134,8 @@ void TForm1::FormShow() {
         applyText(m_labels[i], 49834 + i);
     applyText(SpeedButton2, 49839);
     applyHint(SpeedButton2, 49840);
+    applyText(CheckBox6, 49960);
+    applyText(m_passwordLabel, 49961);
 
     Edit1->setText(cp1252::toUnicode(m_config.Server));
     Edit2->setText(cp1252::toUnicode(m_config.Porta));
@@ -136,6 +147,9 @@ void TForm1::FormShow() {
     CheckBox4->setChecked(isOn(m_config.Popup));
     CheckBox5->setChecked(isOn(m_config.Suono));
     Edit5->setValue(m_config.Timer);
+    CheckBox6->setChecked(ServerTrust::tlsEnabled());
+    m_shownPassword = m_config.Nick.isEmpty() ? QByteArray() : ChatPassword::get(m_config.Nick);
+    Edit6->setText(cp1252::toUnicode(m_shownPassword));
     CheckBox4Click();
 }
 
@@ -148,6 +162,12 @@ void TForm1::SpeedButton2Click() {
 }
 
 void TForm1::accept() {
+    if (const QStringList bad = cp1252::unrepresentable(Edit6->text()); !bad.isEmpty()) {
+        QToolTip::showText(Edit6->mapToGlobal(QPoint(0, Edit6->height())),
+                           u"Caratteri non ammessi: %1"_s.arg(bad.join(u' ')), Edit6);
+        Edit6->setFocus();
+        return;
+    }
     m_config.Server = cp1252::fromUnicode(Edit1->text());
     m_config.Porta = cp1252::fromUnicode(Edit2->text());
     m_config.Nick = cp1252::fromUnicode(Edit3->text());
@@ -158,6 +178,10 @@ void TForm1::accept() {
     m_config.Notifica = flag(CheckBox3);
     m_config.Popup = flag(CheckBox4);
     m_config.Suono = flag(CheckBox5);
+    ServerTrust::setTlsEnabled(CheckBox6->isChecked());
+    const QByteArray password = cp1252::fromUnicode(Edit6->text());
+    if (!m_config.Nick.isEmpty() && password != m_shownPassword && !ChatPassword::set(m_config.Nick, password))
+        qCInfo(lcChat) << "no secret store: the password is kept in memory for this run only";
     try {
         UserConfigStore::save(m_config);
     } catch (const std::exception& failure) {
