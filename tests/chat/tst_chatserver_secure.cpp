@@ -148,7 +148,7 @@ private slots:
     void wrongPasswordRefusedThenRateLimited() {
         RelayServer::Limits limits;
         limits.authFailureWindowMs = 8000; // long enough for five slow checks on a busy machine
-        QElapsedTimer sinceFirstFailure; // started once the first refusal is in: after the server's clock
+        QElapsedTimer sinceFirstFailure;   // started once the first refusal is in: after the server's clock
         m_server->setLimits(limits);
         useAccounts();
         QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
