@@ -13,6 +13,9 @@ inline constexpr char Logout[] = "Logout";
 inline constexpr char Message[] = "MESSAGE";
 inline constexpr char Dialog[] = "DIALOG";
 inline constexpr char MsgNotify[] = "MSGNOTIFY";
+// Only between a client and a server with TLS: the account and password, and the server's yes.
+inline constexpr char Auth[] = "AUTH";
+inline constexpr char AuthOk[] = "AUTHOK";
 } // namespace ChatCommand
 
 // The chat wire record: six short strings of 256 bytes, 1536 bytes in all, no other framing.

@@ -122,6 +122,16 @@ void TcpClient::Connect(int timeoutMs) {
     if (m_port <= 0 || m_port > 65535)
         throw TcpError("invalid port " + std::to_string(m_port));
 
+    if (m_opener) {
+        const int fd = m_opener(timeoutMs);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_socket = std::make_shared<Socket>(fd, ++m_generation);
+        }
+        emit connected();
+        return;
+    }
+
     const QDeadlineTimer deadline(timeoutMs);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;

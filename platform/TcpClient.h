@@ -37,6 +37,11 @@ public:
     void setHost(const QByteArray& host) { m_host = host; }
     QByteArray host() const { return m_host; }
     void setPort(int port) { m_port = port; }
+    // Something else that opens the connection, for example through an encrypted tunnel: it returns
+    // a connected stream descriptor the client then owns, or raises TcpError. Empty: a TCP connection
+    // to host:port.
+    using Opener = std::function<int(int timeoutMs)>;
+    void setOpener(Opener opener) { m_opener = std::move(opener); }
     int port() const { return m_port; }
 
     // Opens the connection, waiting at most `timeoutMs` milliseconds; closes any previous one first.
@@ -78,6 +83,7 @@ private:
     QByteArray m_host;
     int m_port = 0;
     QByteArray m_localName;
+    Opener m_opener;
     mutable std::mutex m_mutex; // guards m_socket only, never held during I/O
     std::shared_ptr<Socket> m_socket;
     quint64 m_generation = 0;

@@ -2,8 +2,8 @@
 # Vestrel demo: builds everything in build-demo/, makes an embedded Firebird database with sample
 # reminders, shows which are due today (vericorr-due), backs that database up once (VEBackupd --run-now)
 # and shows the rotation folder and backup.log, starts VERicorr on it so that the reminders slide in as
-# popups, then starts the chat relay server on loopback
-# and two chat clients ("anna" and "bruno"), each with its own program folder, registry store and
+# popups, then starts the chat relay server on loopback with TLS and the accounts "anna" and "bruno"
+# and two chat clients logged in to them, each with its own program folder, registry store and
 # machine name, so that they can message each other, use a group and ask for read receipts, and
 # finally the version widgets' demo (versionpack-demo) on the chat client's program file.
 # Real windows when a display is available; otherwise under Xvfb, or on the offscreen platform.
@@ -118,7 +118,17 @@ pids+=($!)
 echo "demo: VERicorr x started; its popups stay until clicked (click the text to read one)." >&2
 echo "demo: to edit the reminders: VESTREL_PROGRAM_DIR=$reminders/program VESTREL_REGISTRY_DIR=$reminders/registry $bin/VERicorr" >&2
 
-"$bin/chatserver" --listen 127.0.0.1 --port "$port" 2> >(sed -u 's/^/[chatserver] /' >&2) &
+# The relay with a certificate of its own and two accounts. The clients trust the certificate without
+# asking: its fingerprint goes into their registry stores below.
+server="$demo/server"
+mkdir -p "$server"
+fingerprint=$("$bin/chatserver" --make-cert "$server" --cert-host 127.0.0.1 | sed -n 's/^SHA-256 fingerprint: //p')
+for account in anna bruno; do
+    printf '%s\n' "$account-demo" | "$bin/chatserver" --accounts "$server/accounts" --set-password "$account" 2>/dev/null
+done
+echo "demo: chat server certificate SHA-256 fingerprint $fingerprint" >&2
+"$bin/chatserver" --listen 127.0.0.1 --port "$port" --tls-cert "$server/chatserver.crt" \
+    --tls-key "$server/chatserver.key" --accounts "$server/accounts" 2> >(sed -u 's/^/[chatserver] /' >&2) &
 pids+=($!)
 sleep 0.5
 if ! kill -0 "${pids[1]}" 2>/dev/null; then
@@ -128,13 +138,16 @@ fi
 
 # One client as the demo prepares it (settings, group "Ufficio", language libraries, registry store).
 prepare_client() {
-    prepare_demo_client "$demo/$1" "$1" "$2" "$3" "$port" '"Timer"=dword:00000028'
+    prepare_demo_client "$demo/$1" "$1" "$2" "$3" "$port" '"Timer"=dword:00000028' '"TLS"="1"' '' \
+        '[HKEY_LOCAL_MACHINE\software\Pelk Software\Vestrel\Chat\Certificati]' \
+        "\"127.0.0.1:$port\"=\"$fingerprint\""
 }
 
 start_client() {
     local nick=$1 machine=$2 dir="$demo/$1"
+    # VESTREL_CHAT_PASSWORD is for this demo only: an office keeps passwords in the desktop's secret store.
     VESTREL_PROGRAM_DIR="$dir/program" VESTREL_REGISTRY_DIR="$dir/registry" VESTREL_HOSTNAME="$machine" \
-        "$bin/chatclient" &
+        VESTREL_CHAT_PASSWORD="$nick-demo" "$bin/chatclient" &
     pids+=($!)
 }
 
@@ -155,8 +168,8 @@ fi
 pids+=($!)
 
 cat >&2 <<TEXT
-demo: relay server on 127.0.0.1:$port; chat clients "anna" (machine pc-anna, Italian) and "bruno"
-demo: (pc-bruno, English). Pick a name in the list on the right, type a message and press Enter; tick
+demo: relay server on 127.0.0.1:$port with TLS and accounts; chat clients "anna" (machine pc-anna,
+demo: Italian) and "bruno" (pc-bruno, English), logged in with the passwords anna-demo and bruno-demo. Pick a name in the list on the right, type a message and press Enter; tick
 demo: "Gruppo" to send to the group "Ufficio", or "Richiedi Notifica Messaggio" to ask for a read receipt.
 demo: File > Impostazioni edits a client's settings, File > Gestione Gruppi its groups. Closing a window
 demo: hides it in the notification area: new messages then pop up at the bottom right with a sound.

@@ -16,6 +16,7 @@ packages=(
     imagemagick
     libxcb1-dev
     libcanberra-dev
+    libsodium-dev libssl-dev qtkeychain-qt6-dev
     fonts-dejavu-core
     dpkg-dev lintian desktop-file-utils
 )

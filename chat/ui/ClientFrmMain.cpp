@@ -436,6 +436,7 @@ void TClientFrmMain::Connect() {
     try {
         m_client->setHost(m_config.Server);
         m_client->setPort(portNumber(m_config.Porta));
+        m_secure.prepare(*m_client, m_config, m_boxes);
     } catch (const std::exception& failure) {
         qCWarning(lcChat) << "connect failed:" << failure.what();
         m_boxes.warning(localText(ChatMessage::ServerDisconnected, u"Server disconnesso o Impostazioni errate"_s));
@@ -463,6 +464,12 @@ void TClientFrmMain::perform(ConnectionMachine::Action action, const QString& fa
         break;
     case Action::ReportFailure:
         qCInfo(lcChat) << "cannot connect:" << failure;
+        if (bool retry = false; m_secure.explainFailure(m_boxes, retry)) {
+            // An unknown or changed certificate, or a refused account: the user has been told why.
+            if (retry)
+                QTimer::singleShot(0, this, &TClientFrmMain::Connect);
+            break;
+        }
         m_boxes.warning(localText(ChatMessage::CannotConnect,
                                   u"Impossibile connettersi, controllare che tutti i parametri siano corretti"_s));
         m_boxes.warning(localText(ChatMessage::ServerDisconnected, u"Server disconnesso o Impostazioni errate"_s));

@@ -5,6 +5,7 @@
 #include "chat/ConnectionMachine.h"
 #include "chat/NoticeQueue.h"
 #include "chat/UserConfig.h"
+#include "chat/ui/SecureConnect.h"
 #include "platform/TcpClient.h"
 
 #include <QMainWindow>
@@ -225,6 +226,7 @@ private:
     std::shared_ptr<TcpClient> m_client = std::make_shared<TcpClient>();
     ConnectionMachine m_machine;
     QTimer* m_retryTimer = nullptr;
+    SecureConnect m_secure; // TLS, certificate trust and account password of the connection
     ClientList m_clientList;
     NoticeQueue m_notices;
     bool m_noticeOpen = false; // a box raised by a received record is open

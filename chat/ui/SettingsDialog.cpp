@@ -3,6 +3,8 @@
 #include "chat/ChatLog.h"
 #include "chat/HistoryLine.h"
 #include "chat/ui/HistoryTexts.h"
+#include "chat/ChatPassword.h"
+#include "chat/ServerTrust.h"
 #include "chat/ui/LocalTexts.h"
 #include "chat/ui/ShellLook.h"
 #include "components/ui/MessageBoxes.h"
@@ -17,6 +19,7 @@
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -55,6 +58,7 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     CheckBox3 = check(u"Notifica entrata ed uscita dalla chat"_s, QString());
     CheckBox4 = check(u"Messaggio in PopUp con finestra minimizzata"_s, QString());
     CheckBox5 = check(u"Attiva suono alla notifica di un messaggio"_s, QString());
+    CheckBox6 = check(u"Connessione cifrata (TLS)"_s, QString());
     connect(CheckBox4, &QCheckBox::clicked, this, &TForm1::CheckBox4Click);
 
     auto* grid = new QGridLayout;
@@ -84,6 +88,11 @@ TForm1::TForm1(TUserConfig& config, std::function<QByteArray()> hostName, QWidge
     SpeedButton2->setToolTip(u"Recupera in automatico il nome del client"_s);
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
     grid->addWidget(SpeedButton2, 4, 2);
+    m_passwordLabel = new QLabel(u"Password"_s);
+    Edit6 = new QLineEdit;
+    Edit6->setEchoMode(QLineEdit::Password);
+    grid->addWidget(m_passwordLabel, 5, 0);
+    grid->addWidget(Edit6, 5, 1);
     layout->addSpacing(8);
     layout->addLayout(grid);
     auto* history = new QHBoxLayout;
@@ -139,6 +148,8 @@ void TForm1::FormShow() {
         applyText(m_labels[i], 49834 + i);
     applyText(SpeedButton2, 49839);
     applyHint(SpeedButton2, 49840);
+    applyText(CheckBox6, 49960);
+    applyText(m_passwordLabel, 49961);
     showHistoryDaysText(localText(HistoryText::KeepDays, keepDaysText));
     HistoryDays->setValue(HistoryRetention::load());
     // Room for the texts of the language in force.
@@ -154,6 +165,9 @@ void TForm1::FormShow() {
     CheckBox4->setChecked(isOn(m_config.Popup));
     CheckBox5->setChecked(isOn(m_config.Suono));
     Edit5->setValue(m_config.Timer);
+    CheckBox6->setChecked(ServerTrust::tlsEnabled());
+    m_shownPassword = m_config.Nick.isEmpty() ? QByteArray() : ChatPassword::get(m_config.Nick);
+    Edit6->setText(cp1252::toUnicode(m_shownPassword));
     CheckBox4Click();
 }
 
@@ -179,7 +193,7 @@ QString TForm1::refusal() {
         return localText(ChatMessage::NickForbiddenCharacters, u"Il nick non pu\u00F2 contenere: %1"_s)
             .arg(forbidden.join(u' '));
     }
-    for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4}) {
+    for (QLineEdit* edit : {Edit1, Edit2, Edit3, Edit4, Edit6}) {
         if (const QString refused = unsendableCharactersMessage(edit->text()); !refused.isEmpty()) {
             edit->setFocus();
             return refused;
@@ -207,6 +221,10 @@ void TForm1::accept() {
     m_config.Suono = flag(CheckBox5);
     // A registry that cannot be written is logged here and reported by the save below.
     HistoryRetention::save(HistoryDays->value());
+    ServerTrust::setTlsEnabled(CheckBox6->isChecked());
+    const QByteArray password = cp1252::fromUnicode(Edit6->text());
+    if (!m_config.Nick.isEmpty() && password != m_shownPassword && !ChatPassword::set(m_config.Nick, password))
+        qCInfo(lcChat) << "no secret store: the password is kept in memory for this run only";
     try {
         UserConfigStore::save(m_config);
     } catch (const std::exception& failure) {

@@ -39,11 +39,13 @@ public:
     QCheckBox* CheckBox3 = nullptr; // Notifica
     QCheckBox* CheckBox4 = nullptr; // Popup
     QCheckBox* CheckBox5 = nullptr; // Suono
+    QCheckBox* CheckBox6 = nullptr; // TLS, in the registry beside the settings
     QSpinBox* Edit5 = nullptr;      // Timer, with its up-down buttons
     QLineEdit* Edit1 = nullptr;     // Server
     QLineEdit* Edit2 = nullptr;     // Porta
     QLineEdit* Edit3 = nullptr;     // Nick
     QLineEdit* Edit4 = nullptr;     // Host
+    QLineEdit* Edit6 = nullptr;     // Password, kept by ChatPassword, never in the settings files
     QToolButton* SpeedButton2 = nullptr;
     QSpinBox* HistoryDays = nullptr; // "Conserva la cronologia per N giorni"
     QPushButton* Button1 = nullptr;
@@ -69,6 +71,8 @@ private:
     QString m_saveError;
     QLabel* m_historyLabel = nullptr;
     MessageBoxes* m_boxes = nullptr;
+    QLabel* m_passwordLabel = nullptr;
+    QByteArray m_shownPassword;
 };
 
 } // namespace vestrel::chat

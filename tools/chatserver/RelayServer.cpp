@@ -2,14 +2,20 @@
 
 #include "chat/ChatRecord.h"
 #include "chat/ClientListParts.h"
+#include "platform/Cp1252.h"
+#include "tools/chatserver/AccountStore.h"
 
 #include <QDateTime>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
+#include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -32,6 +38,9 @@ constexpr qint64 SocketReadBufferSize = 64 * 1024;
 constexpr int ReservedDescriptors = 32;
 constexpr int SweepIntervalMs = 250;
 constexpr int AcceptRetryMs = 500;
+// A refused connection has this long to take its refusal before it is cut.
+constexpr int RefusalFlushMs = 5000;
+constexpr int PasswordCheckThreads = 2;
 
 bool isRelayed(const char* record) {
     return TChatRecord::commandIs(record, ChatCommand::Message) ||
@@ -52,6 +61,21 @@ QString printable(const QByteArray& bytes) {
     return text;
 }
 
+// Puts `value` into one field of a record lying in a buffer, as TChatRecord::setField does.
+void setFieldOf(char* record, TChatRecord::Field field, const QByteArray& value) {
+    char* start = record + field * TChatRecord::FieldSize;
+    const qsizetype size = std::min<qsizetype>(value.size(), TChatRecord::MaxText);
+    start[0] = char(size);
+    std::memcpy(start + 1, value.constData(), size_t(size));
+    std::memset(start + 1 + size, 0, size_t(TChatRecord::MaxText - size));
+}
+
+// Bytes given to a socket that have not reached the network yet; a TLS socket holds them in two
+// buffers, before and after encryption.
+qint64 unsent(const QTcpSocket* socket, const QSslSocket* tls) {
+    return socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
+}
+
 int descriptorBudget() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
@@ -60,6 +84,27 @@ int descriptorBudget() {
 }
 
 } // namespace
+
+// Hands out QSslSocket connections when the server serves TLS; their handshake starts once the
+// relay has admitted them, so the per-address limits and the login time-out cover it too.
+class Listener : public QTcpServer {
+public:
+    bool tls = false;
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        if (!tls) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto socket = std::make_unique<QSslSocket>(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            ::close(int(descriptor));
+            return;
+        }
+        addPendingConnection(socket.release());
+    }
+};
 
 // One block waiting in a reader's queue. `bytes` is shared by every reader it goes to; while
 // `counted`, its size counts against its producer's backpressure bound.
@@ -72,11 +117,15 @@ struct RelayServer::Outgoing {
 struct RelayServer::Client {
     quint64 id = 0;
     QTcpSocket* socket = nullptr; // owned; deleted with deleteLater when the client is purged
+    QSslSocket* tls = nullptr;    // the same socket when it speaks TLS
     QHostAddress address;
     QString peer;
     QByteArray pending; // received bytes not handled yet: whole records while paused, then a partial one
     QByteArray nick;
     QByteArray key;
+    QByteArray host;       // with accounts: the host field of its login, stamped on what it sends
+    QByteArray account;    // with accounts: the account it authenticated as; empty before
+    bool checking = false; // its password is being checked; not read meanwhile
     bool loggedIn = false;
     bool dropped = false;
     bool paused = false;  // not read while what it sent waits in other queues beyond the bound
@@ -92,8 +141,9 @@ struct RelayServer::Client {
 RelayServer::RelayServer(QObject* parent)
     : QObject(parent)
     , m_maxClients(descriptorBudget())
-    , m_server(std::make_unique<QTcpServer>()) {
+    , m_server(std::make_unique<Listener>()) {
     m_clock.start();
+    m_checks.setMaxThreadCount(PasswordCheckThreads);
     connect(m_server.get(), &QTcpServer::newConnection, this, &RelayServer::acceptClients);
     connect(m_server.get(), &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
         // Typically out of descriptors: wait for clients to leave instead of retrying at once.
@@ -114,10 +164,24 @@ RelayServer::RelayServer(QObject* parent)
 }
 
 RelayServer::~RelayServer() {
+    m_checks.waitForDone();
     for (auto& client : m_clients) {
-        client->socket->disconnect(this);
-        delete client->socket;
+        if (client->socket) {
+            client->socket->disconnect(this);
+            delete client->socket;
+        }
     }
+}
+
+void RelayServer::setTls(const QSslConfiguration& configuration) {
+    m_tls = configuration;
+    m_server->tls = true;
+}
+
+void RelayServer::setAccounts(std::unique_ptr<AccountStore> accounts) {
+    password::initialise();
+    m_accounts = std::move(accounts);
+    m_standInHash = password::standInHash();
 }
 
 void RelayServer::setLimits(const Limits& limits) {
@@ -205,18 +269,29 @@ bool RelayServer::admit(QTcpSocket* socket) {
         readFrom(*raw);
         purgeDropped();
     });
-    connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] {
+    const auto progressed = [this, raw] {
         raw->lastProgress = m_clock.elapsed();
         raw->stalled = false;
         pump(*raw);
-    });
+    };
+    connect(socket, &QTcpSocket::bytesWritten, this, progressed);
     connect(socket, &QTcpSocket::disconnected, this, [this, raw] { dropClient(*raw, u"disconnected"_s); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, raw](QAbstractSocket::SocketError error) {
         if (error != QAbstractSocket::RemoteHostClosedError)
             dropClient(*raw, u"error: "_s + raw->socket->errorString());
     });
-    if (socket->bytesAvailable() > 0)
+    if (m_tls) {
+        // A TLS socket's bytesWritten tells of encryption; the network has them at encryptedBytesWritten.
+        raw->tls = static_cast<QSslSocket*>(socket);
+        connect(raw->tls, &QSslSocket::encryptedBytesWritten, this, progressed);
+        connect(raw->tls, &QSslSocket::sslErrors, this, [this, raw](const QList<QSslError>& errors) {
+            log(u"#%1 TLS error: %2"_s.arg(raw->id).arg(errors.value(0).errorString()));
+        });
+        raw->tls->setSslConfiguration(*m_tls);
+        raw->tls->startServerEncryption();
+    } else if (socket->bytesAvailable() > 0) {
         readFrom(*raw);
+    }
     return true;
 }
 
@@ -239,7 +314,7 @@ void RelayServer::updateAccepting() {
 // Reading ------------------------------------------------------------------------------------------
 
 void RelayServer::readFrom(Client& client) {
-    if (client.dropped || client.paused)
+    if (client.dropped || client.paused || client.checking)
         return;
     QByteArray& buffer = client.pending;
     const qint64 available = client.socket->bytesAvailable();
@@ -253,12 +328,13 @@ void RelayServer::readFrom(Client& client) {
     const char* data = buffer.constData();
     const qsizetype size = buffer.size();
     qsizetype offset = 0;
-    while (size - offset >= RecordSize && !client.dropped && !client.paused) {
-        if (isBroadcast(data + offset)) {
+    while (size - offset >= RecordSize && !client.dropped && !client.paused && !client.checking) {
+        if (isBroadcast(data + offset) && (!m_accounts || !client.account.isEmpty())) {
             qsizetype end = offset + RecordSize;
             for (int run = 1; run < MaxBroadcastRun && size - end >= RecordSize && isBroadcast(data + end); ++run)
                 end += RecordSize;
-            relay(client, QByteArray(data + offset, end - offset), {});
+            const QByteArray block(data + offset, end - offset);
+            relay(client, m_accounts ? stamped(client, block) : block, {});
             offset = end;
         } else {
             handleRecord(client, data + offset);
@@ -271,9 +347,33 @@ void RelayServer::readFrom(Client& client) {
 }
 
 void RelayServer::handleRecord(Client& client, const char* record) {
+    if (TChatRecord::commandIs(record, ChatCommand::Auth)) {
+        authenticate(client, record);
+        return;
+    }
+    if (m_accounts && client.account.isEmpty()) {
+        refuse(client, u"Accesso negato: il server richiede nome utente e password."_s,
+               u"refused: sent \"%1\" before authenticating"_s.arg(
+                   printable(TChatRecord::fieldOf(record, TChatRecord::Command))));
+        return;
+    }
     if (TChatRecord::commandIs(record, ChatCommand::Login)) {
         client.nick = TChatRecord::fieldOf(record, TChatRecord::SenderNick);
         client.key = TChatRecord::fieldOf(record, TChatRecord::SenderMachine);
+        if (m_accounts) {
+            if (client.nick != client.account) {
+                refuse(client,
+                       u"Accesso negato: con questo account si entra solo come %1."_s.arg(
+                           cp1252::toUnicode(client.account)),
+                       u"refused: account %1 tried to log in as %2"_s.arg(printable(client.account),
+                                                                          printable(client.nick)));
+                return;
+            }
+            // The routing key is the account's own name, so no one can take another's messages by
+            // claiming its machine name.
+            client.key = client.account;
+            client.host = TChatRecord::fieldOf(record, TChatRecord::SenderHost);
+        }
         client.loggedIn = true;
         log(u"#%1 login %2=%3"_s.arg(client.id).arg(printable(client.nick), printable(client.key)));
         if (client.nick.size() + 1 + client.key.size() + 2 > TChatRecord::MaxText)
@@ -289,12 +389,108 @@ void RelayServer::handleRecord(Client& client, const char* record) {
         scheduleClientList(ChatCommand::Logout, client);
     } else if (isRelayed(record)) {
         // A client that has logged out may still send its exit notice.
-        relay(client, QByteArray(record, RecordSize), TChatRecord::fieldOf(record, TChatRecord::Recipient));
+        const QByteArray bytes(record, RecordSize);
+        relay(client, m_accounts ? stamped(client, bytes) : bytes,
+              TChatRecord::fieldOf(record, TChatRecord::Recipient));
     } else if (++client.unknownRecords <= MaxUnknownLogged) {
         log(u"#%1 dropped a record with unknown command \"%2\"%3"_s.arg(client.id).arg(
             printable(TChatRecord::fieldOf(record, TChatRecord::Command)),
             client.unknownRecords == MaxUnknownLogged ? u" (further ones not logged)"_s : QString()));
     }
+}
+
+// Authenticating -----------------------------------------------------------------------------------
+
+void RelayServer::authenticate(Client& client, const char* record) {
+    const QByteArray account = TChatRecord::fieldOf(record, TChatRecord::SenderNick);
+    if (!m_accounts) {
+        TChatRecord answer;
+        answer.setField(TChatRecord::Command, ChatCommand::AuthOk);
+        answer.setField(TChatRecord::SenderNick, account);
+        client.socket->write(answer.toByteArray());
+        return;
+    }
+    if (!client.account.isEmpty()) {
+        log(u"#%1 authenticated already; a further AUTH ignored"_s.arg(client.id));
+        return;
+    }
+    const QString address = client.address.toString();
+    Failures& failures = m_failures[address];
+    const qint64 now = m_clock.elapsed();
+    if (failures.count > 0 && now - failures.since >= m_limits.authFailureWindowMs) {
+        failures.count = 0;
+    }
+    if (failures.count + failures.checking >= m_limits.maxAuthFailures) {
+        refuse(client, u"Accesso negato: troppi tentativi falliti. Riprovare tra un minuto."_s,
+               u"refused: too many failed logins from %1"_s.arg(address));
+        return;
+    }
+    if (QString error; !m_accounts->reloadIfChanged(&error))
+        log(u"accounts not reloaded, the previous ones stay: %1"_s.arg(error));
+
+    const AccountStore::Account* found = m_accounts->find(account);
+    const QByteArray hash = found ? found->hash : m_standInHash;
+    const QByteArray secret = TChatRecord::fieldOf(record, TChatRecord::Text);
+    client.checking = true;
+    ++failures.checking;
+    m_checks.start([this, id = client.id, address, account, hash, secret, exists = found != nullptr] {
+        const bool valid = password::verify(hash, secret) && exists;
+        QMetaObject::invokeMethod(
+            this, [this, id, address, account, valid] { finishAuthentication(id, address, account, valid); },
+            Qt::QueuedConnection);
+    });
+}
+
+void RelayServer::finishAuthentication(quint64 id, const QString& address, const QByteArray& account, bool valid) {
+    Failures& failures = m_failures[address];
+    --failures.checking;
+    if (!valid) {
+        if (failures.count == 0)
+            failures.since = m_clock.elapsed();
+        ++failures.count;
+    } else if (failures.count == 0 && failures.checking == 0) {
+        m_failures.remove(address);
+    }
+    Client* client = find(id);
+    if (!client || client->dropped)
+        return;
+    client->checking = false;
+    if (!valid) {
+        refuse(*client, u"Accesso negato: nome utente o password errati."_s,
+               u"refused: failed login as %1 from %2"_s.arg(printable(account), address));
+        purgeDropped();
+        return;
+    }
+    client->account = account;
+    log(u"#%1 authenticated as %2"_s.arg(client->id).arg(printable(account)));
+    TChatRecord answer;
+    answer.setField(TChatRecord::Command, ChatCommand::AuthOk);
+    answer.setField(TChatRecord::SenderNick, account);
+    client->socket->write(answer.toByteArray()); // nothing else is queued for it before its login
+    readFrom(*client);
+    purgeDropped();
+}
+
+// Answers with a "DIALOG" record saying why, then closes once it has gone out.
+void RelayServer::refuse(Client& client, const QString& text, const QString& reason) {
+    TChatRecord answer;
+    answer.setField(TChatRecord::Command, ChatCommand::Dialog);
+    answer.setField(TChatRecord::SenderNick, "chatserver");
+    answer.setField(TChatRecord::Text, cp1252::fromUnicode(text));
+    client.socket->write(answer.toByteArray());
+    dropClient(client, reason, true);
+}
+
+// The records with the sender fields of the producer's account and login.
+QByteArray RelayServer::stamped(const Client& producer, const QByteArray& records) const {
+    QByteArray copy = records;
+    for (qsizetype offset = 0; offset + RecordSize <= copy.size(); offset += RecordSize) {
+        char* record = copy.data() + offset;
+        setFieldOf(record, TChatRecord::SenderNick, producer.account);
+        setFieldOf(record, TChatRecord::SenderHost, producer.host);
+        setFieldOf(record, TChatRecord::SenderMachine, producer.key);
+    }
+    return copy;
 }
 
 // Sending ------------------------------------------------------------------------------------------
@@ -320,7 +516,7 @@ void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 produ
             item.counted = true;
         }
     }
-    if (reader.queue.empty() && reader.socket->bytesToWrite() == 0)
+    if (reader.queue.empty() && unsent(reader.socket, reader.tls) == 0)
         reader.lastProgress = m_clock.elapsed();
     reader.queued += bytes.size();
     reader.queue.push_back(std::move(item));
@@ -332,7 +528,7 @@ void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 produ
 }
 
 void RelayServer::pump(Client& reader) {
-    while (!reader.dropped && !reader.queue.empty() && reader.socket->bytesToWrite() < SocketFeedLimit) {
+    while (!reader.dropped && !reader.queue.empty() && unsent(reader.socket, reader.tls) < SocketFeedLimit) {
         Outgoing item = std::move(reader.queue.front());
         reader.queue.pop_front();
         reader.queued -= item.bytes.size();
@@ -402,7 +598,7 @@ void RelayServer::sendClientList() {
 
 // Leaving ------------------------------------------------------------------------------------------
 
-void RelayServer::dropClient(Client& client, const QString& reason) {
+void RelayServer::dropClient(Client& client, const QString& reason, bool graceful) {
     if (client.dropped)
         return;
     client.dropped = true;
@@ -414,7 +610,20 @@ void RelayServer::dropClient(Client& client, const QString& reason) {
     client.queue.clear();
     client.queued = 0;
     client.socket->disconnect(this);
-    client.socket->abort();
+    if (graceful) {
+        // The socket lives on, owned by the server, until what it was given has gone out.
+        QTcpSocket* socket = std::exchange(client.socket, nullptr);
+        client.tls = nullptr;
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(RefusalFlushMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+    } else {
+        client.socket->abort();
+    }
     if (client.loggedIn) {
         client.loggedIn = false;
         scheduleClientList(ChatCommand::Logout, client);
@@ -431,7 +640,8 @@ void RelayServer::purgeDropped() {
     for (auto it = m_clients.begin(); it != m_clients.end();) {
         if ((*it)->dropped) {
             m_byId.remove((*it)->id);
-            (*it)->socket->deleteLater();
+            if ((*it)->socket)
+                (*it)->socket->deleteLater();
             it = m_clients.erase(it);
             purged = true;
         } else {
@@ -452,7 +662,7 @@ void RelayServer::sweep() {
             dropClient(client, u"closed: not logged in within %1 ms"_s.arg(m_limits.loginTimeoutMs));
             continue;
         }
-        const bool waiting = !client.queue.empty() || client.socket->bytesToWrite() > 0;
+        const bool waiting = !client.queue.empty() || unsent(client.socket, client.tls) > 0;
         if (waiting && !client.stalled && now - client.lastProgress > m_limits.stallMs) {
             // It does not read for now: what waits for it stops holding its producers back.
             client.stalled = true;
@@ -460,6 +670,10 @@ void RelayServer::sweep() {
                 release(item);
         }
     }
+    // Every TLS connection allocates and frees its own buffers and context in many small pieces; the
+    // freed memory goes back to the system here instead of lingering between bursts.
+    if (m_tls)
+        ::malloc_trim(0);
     if (m_refusedSinceLog > 1)
         log(u"refused %1 more connections"_s.arg(m_refusedSinceLog - 1));
     m_refusedSinceLog = 0;

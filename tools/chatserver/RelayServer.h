@@ -5,16 +5,21 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QSslConfiguration>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
-class QTcpServer;
 class QTcpSocket;
 
 namespace vestrel::chatserver {
+
+class AccountStore;
+class Listener;
 
 // The chat relay: accepts chat clients and passes their fixed-size records on.
 //
@@ -27,7 +32,19 @@ namespace vestrel::chatserver {
 // - "MESSAGE", "DIALOG" and "MSGNOTIFY" go out unchanged to the logged-in clients whose routing key
 //   equals the recipient field, or to all of them (sender included) when it is empty.
 // - A client's routing key is the machine name (field 4) of its Login record.
+// - "AUTH" is answered with "AUTHOK" when the server has no accounts.
 // Anything else a client sends is logged and dropped; the client stays connected.
+//
+// Security, both off unless set:
+// - With TLS every connection must complete a TLS handshake first; one that does not is closed and
+//   has received nothing.
+// - With accounts a connection's first record must be "AUTH" (account in the sender nick, password
+//   in the text); it is answered "AUTHOK", or refused with a "DIALOG" record and closed. Passwords
+//   are checked on worker threads, against a stand-in hash when the account does not exist so that
+//   both take the same time. An address with too many failures in a window is refused until the
+//   window ends. An authenticated connection may log in only under its account's name, its routing
+//   key is that name, and every record it sends goes out with the sender fields of its account
+//   and login, whatever it wrote there.
 //
 // Load and abuse:
 // - Every record sent to many clients is held once and shared by their output queues.
@@ -51,7 +68,9 @@ public:
         qint64 maxHeldPerProducer = 1024 * 1024;      // reading from a client pauses above this
         qint64 maxQueuedPerClient = 16 * 1024 * 1024; // a client whose queue passes this is cut off
         int stallMs = 2000;                           // no output progress for this long: a stalled reader
-        int listDelayMs = 20; // list changes within this time (longer with many clients) share one list
+        int listDelayMs = 20;            // list changes within this time (longer with many clients) share one list
+        int maxAuthFailures = 5;         // failed logins one address may have in a window
+        int authFailureWindowMs = 60000; // the window starts at the first failure
     };
 
     explicit RelayServer(QObject* parent = nullptr);
@@ -60,6 +79,12 @@ public:
     // Limits apply to what happens after the call; set them before listening.
     void setLimits(const Limits& limits);
     const Limits& limits() const { return m_limits; }
+
+    // Serves TLS with this configuration (its certificate and key set); before listening.
+    void setTls(const QSslConfiguration& configuration);
+    bool usesTls() const { return m_tls.has_value(); }
+    // Requires every connection to authenticate against these accounts. Only sensible with TLS.
+    void setAccounts(std::unique_ptr<AccountStore> accounts);
 
     bool listen(const QHostAddress& address, quint16 port);
     quint16 serverPort() const;
@@ -80,6 +105,10 @@ private:
     bool admit(QTcpSocket* socket);
     void readFrom(Client& client);
     void handleRecord(Client& client, const char* record);
+    void authenticate(Client& client, const char* record);
+    void finishAuthentication(quint64 id, const QString& address, const QByteArray& account, bool valid);
+    void refuse(Client& client, const QString& text, const QString& reason);
+    QByteArray stamped(const Client& producer, const QByteArray& records) const;
     void relay(Client& producer, const QByteArray& records, const QByteArray& recipient);
     void enqueue(Client& reader, const QByteArray& bytes, quint64 producerId);
     void pump(Client& reader);
@@ -87,16 +116,27 @@ private:
     void resumeLater(Client& producer);
     void scheduleClientList(const char* command, const Client& about);
     void sendClientList();
-    void dropClient(Client& client, const QString& reason);
+    void dropClient(Client& client, const QString& reason, bool graceful = false);
     void purgeDropped();
     void sweep();
     void updateAccepting();
     void log(const QString& line) const;
     Client* find(quint64 id) const { return m_byId.value(id, nullptr); }
 
+    struct Failures {
+        qint64 since = 0;
+        int count = 0;
+        int checking = 0; // checks under way, counted as failures until they end
+    };
+
     Limits m_limits;
     int m_maxClients = 0;
-    std::unique_ptr<QTcpServer> m_server;
+    std::unique_ptr<Listener> m_server;
+    std::optional<QSslConfiguration> m_tls;
+    std::unique_ptr<AccountStore> m_accounts;
+    QByteArray m_standInHash; // checked when an account does not exist
+    QHash<QString, Failures> m_failures;
+    QThreadPool m_checks;
     std::vector<std::unique_ptr<Client>> m_clients; // in connection order, which is the list order
     QHash<quint64, Client*> m_byId;
     quint64 m_nextId = 1;

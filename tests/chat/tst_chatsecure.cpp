@@ -1,0 +1,176 @@
+// The chat client's encrypted connection: certificate pinning, the account's login and where the
+// password goes, against the relay server in-process.
+#include "chat/ChatPassword.h"
+#include "chat/ChatRecord.h"
+#include "chat/SecureConnection.h"
+#include "chat/ServerTrust.h"
+#include "chat/UserConfig.h"
+#include "chat/ui/SettingsDialog.h"
+#include "tools/chatserver/AccountStore.h"
+#include "tools/chatserver/CertificateMaker.h"
+#include "tools/chatserver/RelayServer.h"
+#include "tools/chatserver/ServerTls.h"
+
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <future>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace vestrel::chat;
+using namespace vestrel::chatserver;
+
+namespace {
+
+QSslConfiguration makeServerTls(const QString& dir, QByteArray* fingerprint) {
+    QString error;
+    *fingerprint = makeCertificate(dir, {QStringLiteral("127.0.0.1")}, &error).toLatin1();
+    const auto tls =
+        loadServerTls(dir + QStringLiteral("/chatserver.crt"), dir + QStringLiteral("/chatserver.key"), &error);
+    return tls ? *tls : QSslConfiguration();
+}
+
+} // namespace
+
+class TestChatSecure : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        qputenv("VESTREL_PROGRAM_DIR", m_dir.filePath(QStringLiteral("prog")).toLocal8Bit());
+        qputenv("VESTREL_REGISTRY_DIR", m_dir.filePath(QStringLiteral("reg")).toLocal8Bit());
+        qunsetenv("VESTREL_CHAT_PASSWORD");
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("prog"))));
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("cert1"))));
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("cert2"))));
+        m_tls = makeServerTls(m_dir.filePath(QStringLiteral("cert1")), &m_fingerprint);
+        m_otherTls = makeServerTls(m_dir.filePath(QStringLiteral("cert2")), &m_otherFingerprint);
+        QVERIFY(!m_fingerprint.isEmpty() && !m_otherFingerprint.isEmpty());
+
+        QVERIFY(password::initialise());
+        const QString accounts = m_dir.filePath(QStringLiteral("accounts"));
+        QFile file(accounts);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("anna:" + password::hash("Segreto-Anna-42") + "\n");
+        file.close();
+        m_accounts = accounts;
+    }
+
+    void certificateIsAskedPinnedAndAChangedOneRefused() {
+        RelayServer server;
+        server.setLog([](const QString&) {});
+        server.setTls(m_tls);
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        const int port = server.serverPort();
+
+        // First contact: nothing pinned, the fingerprint is reported for the user to judge.
+        SecureOpening first = open(port, ServerTrust::pinned("127.0.0.1", port), "anna", "x");
+        QCOMPARE(first.status, SecureOpening::Status::UnknownCertificate);
+        QCOMPARE(first.fingerprint, m_fingerprint);
+
+        QVERIFY(ServerTrust::pin("127.0.0.1", port, first.fingerprint));
+        SecureOpening second = open(port, ServerTrust::pinned("127.0.0.1", port), "anna", "x");
+        QCOMPARE(second.status, SecureOpening::Status::Open);
+        // Records pass the tunnel both ways.
+        const TChatRecord login = makeChatRecord(ChatCommand::Login, {"anna", "h", "pcA"});
+        QCOMPARE(::send(second.descriptor, login.data(), TChatRecord::Size, MSG_NOSIGNAL), TChatRecord::Size);
+        QByteArray reply;
+        QTRY_VERIFY(readSome(second.descriptor, reply) >= TChatRecord::Size);
+        QCOMPARE(TChatRecord::fromBytes(reply.constData()).field(TChatRecord::Text), QByteArray("anna=pcA\r\n"));
+        ::close(second.descriptor);
+        QTRY_COMPARE(server.clientCount(), 0);
+
+        // Another server answers on that host and port: refused, whatever the password.
+        RelayServer impostor;
+        impostor.setLog([](const QString&) {});
+        impostor.setTls(m_otherTls);
+        QVERIFY(impostor.listen(QHostAddress::LocalHost, 0));
+        QVERIFY(ServerTrust::pin("127.0.0.1", impostor.serverPort(), m_fingerprint));
+        const SecureOpening changed =
+            open(impostor.serverPort(), ServerTrust::pinned("127.0.0.1", impostor.serverPort()), "anna", "x");
+        QCOMPARE(changed.status, SecureOpening::Status::ChangedCertificate);
+        QCOMPARE(changed.fingerprint, m_otherFingerprint);
+        QCOMPARE(impostor.loggedInCount(), 0);
+    }
+
+    void accountLoginsAnsweredOrRefused() {
+        RelayServer server;
+        server.setLog([](const QString&) {});
+        server.setTls(m_tls);
+        auto store = std::make_unique<AccountStore>(m_accounts);
+        QString error;
+        QVERIFY(store->load(&error));
+        server.setAccounts(std::move(store));
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+
+        const SecureOpening refused = open(server.serverPort(), m_fingerprint, "anna", "sbagliata");
+        QCOMPARE(refused.status, SecureOpening::Status::Refused);
+        QVERIFY(refused.message.startsWith(QStringLiteral("Accesso negato")));
+
+        const SecureOpening opened = open(server.serverPort(), m_fingerprint, "anna", "Segreto-Anna-42");
+        QCOMPARE(opened.status, SecureOpening::Status::Open);
+        ::close(opened.descriptor);
+    }
+
+    void passwordIsInNoFileTheClientWrites() {
+        TUserConfig config;
+        config.Server = "127.0.0.1";
+        config.Porta = "47110";
+        config.Nick = "anna";
+        config.Host = "pcA";
+        TForm1 dialog(config, [] { return QByteArray("pcA"); });
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.CheckBox6->setChecked(true);
+        dialog.Edit6->setText(QStringLiteral("Segreto-Anna-42"));
+        dialog.accept();
+        QVERIFY(dialog.saveError().isEmpty());
+        QVERIFY(ServerTrust::tlsEnabled());
+        QVERIFY(ServerTrust::pin("127.0.0.1", 47110, m_fingerprint));
+        QCOMPARE(ChatPassword::get("anna"), QByteArray("Segreto-Anna-42"));
+
+        int files = 0;
+        for (QDirIterator it(m_dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+            QFile file(it.next());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            ++files;
+            QVERIFY2(!file.readAll().contains("Segreto-Anna-42"), qPrintable(file.fileName()));
+        }
+        QVERIFY(files >= 2); // at least the settings file and the registry store
+    }
+
+private:
+    // Opens from another thread: the server runs on this one's event loop.
+    SecureOpening open(int port, const QByteArray& pinned, const QByteArray& account, const QByteArray& secret) {
+        auto pending = std::async(std::launch::async, [=] {
+            return openSecureConnection("127.0.0.1", port, pinned, account, secret, 10000);
+        });
+        if (!QTest::qWaitFor([&] { return pending.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                             20000))
+            return {};
+        return pending.get();
+    }
+
+    static qsizetype readSome(int fd, QByteArray& into) {
+        char buffer[4096];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got > 0)
+            into.append(buffer, got);
+        return into.size();
+    }
+
+    QTemporaryDir m_dir;
+    QSslConfiguration m_tls;
+    QSslConfiguration m_otherTls;
+    QByteArray m_fingerprint;
+    QByteArray m_otherFingerprint;
+    QString m_accounts;
+};
+
+QTEST_MAIN(TestChatSecure)
+#include "tst_chatsecure.moc"
