@@ -732,7 +732,7 @@ private slots:
 
     // A very long group name does not make the selector's list wider than a third of the screen.
     void aLongGroupNameIsShortenedInTheSelector() {
-        IniFile groups(GroupStore::writableGroupFilePath());
+        IniFile groups = GroupStore::openGroupFile();
         QByteArrayList names;
         const QByteArray longName(300, 'g');
         GroupStore::CreateOrReplaceGroup(groups, longName, {"bob"}, names);

@@ -365,7 +365,7 @@ private slots:
             dialog.show();
             if (QTest::qWaitForWindowExposed(&dialog)) {
                 QTest::qWait(100);
-                save(dialog.grab(), u"chat-info-"_s + suffix + u".png"_s);
+                vestrel::testing::saveScreenshot(dialog.grab(), u"chat-info-"_s + suffix + u".png"_s);
                 infoClipped = clippedTexts(&dialog);
             }
             return int(QDialog::Accepted);
@@ -377,7 +377,7 @@ private slots:
         const auto checkWindow = [&](QWidget* window, const QString& name) {
             QVERIFY(QTest::qWaitForWindowExposed(window));
             QTest::qWait(100);
-            save(window->grab(), u"chat-"_s + name + u'-' + suffix + u".png"_s);
+            vestrel::testing::saveScreenshot(window->grab(), u"chat-"_s + name + u'-' + suffix + u".png"_s);
             const QStringList clipped = clippedTexts(window);
             QVERIFY2(clipped.isEmpty(), qPrintable(name + u": "_s + clipped.join(u", "_s)));
         };
