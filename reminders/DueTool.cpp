@@ -1,8 +1,8 @@
 #include "reminders/DueTool.h"
 
 #include "fb/Connection.h"
-#include "fb/Query.h"
 #include "fb/DataSet.h"
+#include "fb/Query.h"
 #include "platform/Clock.h"
 #include "platform/Cp1252.h"
 #include "platform/ProgramDir.h"

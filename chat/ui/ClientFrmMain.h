@@ -236,8 +236,8 @@ private:
     bool m_closing = false;
     HistoryStore* m_history = nullptr;              // a child of the window
     HistorySearchDialog* m_historySearch = nullptr; // made on first use, a child of the window
-    bool m_connectWhenIdle = false; // a connect asked for while a given-up attempt still ran
-    bool m_shownConnected = false;  // the state connectionStateChanged() last announced
+    bool m_connectWhenIdle = false;                 // a connect asked for while a given-up attempt still ran
+    bool m_shownConnected = false;                  // the state connectionStateChanged() last announced
 };
 
 } // namespace vestrel::chat

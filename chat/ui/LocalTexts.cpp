@@ -23,8 +23,7 @@ QString localText(int ident, const QString& builtIn) {
 }
 
 QString failureMessage(const std::exception& failure) {
-    if (dynamic_cast<const IniWriteError*>(&failure) ||
-        dynamic_cast<const RegistryError*>(&failure) ||
+    if (dynamic_cast<const IniWriteError*>(&failure) || dynamic_cast<const RegistryError*>(&failure) ||
         dynamic_cast<const UserConfigStore::SettingsSaveError*>(&failure))
         return localText(ChatMessage::CannotSave,
                          u"Impossibile salvare: il file o il registro non si pu\u00F2 scrivere."_s);

@@ -43,14 +43,13 @@ void SecureConnect::prepare(TcpClient& client, const TUserConfig& config, Messag
             ChatPassword::remember(config.Nick, password);
         }
     }
-    client.setOpener(
-        [last = m_last, host = m_host, port = m_port, pinned = ServerTrust::pinned(m_host, m_port),
-         account = config.Nick, password](int timeoutMs) {
-            *last = openSecureConnection(host, port, pinned, account, password, timeoutMs);
-            if (last->status != SecureOpening::Status::Open)
-                throw TcpError("encrypted connection failed: " + last->message.toStdString());
-            return last->descriptor;
-        });
+    client.setOpener([last = m_last, host = m_host, port = m_port, pinned = ServerTrust::pinned(m_host, m_port),
+                      account = config.Nick, password](int timeoutMs) {
+        *last = openSecureConnection(host, port, pinned, account, password, timeoutMs);
+        if (last->status != SecureOpening::Status::Open)
+            throw TcpError("encrypted connection failed: " + last->message.toStdString());
+        return last->descriptor;
+    });
 }
 
 bool SecureConnect::explainFailure(MessageBoxes& boxes, bool& retry) {

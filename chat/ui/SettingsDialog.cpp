@@ -1,10 +1,10 @@
 #include "chat/ui/SettingsDialog.h"
 
 #include "chat/ChatLog.h"
-#include "chat/HistoryLine.h"
-#include "chat/ui/HistoryTexts.h"
 #include "chat/ChatPassword.h"
+#include "chat/HistoryLine.h"
 #include "chat/ServerTrust.h"
+#include "chat/ui/HistoryTexts.h"
 #include "chat/ui/LocalTexts.h"
 #include "chat/ui/ShellLook.h"
 #include "components/ui/MessageBoxes.h"
