@@ -8,12 +8,14 @@
 #include "chat/ui/ClientFrmMain.h"
 #include "components/ui/MessageBoxes.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -21,6 +23,16 @@
 #include <sys/resource.h>
 
 namespace vestrel::chat::test {
+
+// Points the program folder, the registry store and the history's data folder into `dir`, so that a
+// test reads and writes nothing of the real user's.
+inline void useChatTestFolders(const QTemporaryDir& dir) {
+    qputenv("VESTREL_PROGRAM_DIR", dir.filePath(QStringLiteral("prog")).toLocal8Bit());
+    qputenv("VESTREL_REGISTRY_DIR", dir.filePath(QStringLiteral("reg")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toLocal8Bit());
+    QDir(dir.path()).mkpath(QStringLiteral("prog"));
+    QDir(dir.path()).mkpath(QStringLiteral("reg"));
+}
 
 // Moves the whole records at the front of `bytes` into `records`; a partial record stays in `bytes`.
 inline void takeWholeRecords(QByteArray& bytes, QList<TChatRecord>& records) {

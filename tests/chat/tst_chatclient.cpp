@@ -53,10 +53,7 @@ class TestChatClient : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        qputenv("VESTREL_PROGRAM_DIR", m_dir.filePath(u"prog"_s).toLocal8Bit());
-        qputenv("VESTREL_REGISTRY_DIR", m_dir.filePath(u"reg"_s).toLocal8Bit());
-        QDir(m_dir.path()).mkpath(u"prog"_s);
-        QDir(m_dir.path()).mkpath(u"reg"_s);
+        useChatTestFolders(m_dir);
     }
     void init() {
         // Each test starts with no chat history of its own.

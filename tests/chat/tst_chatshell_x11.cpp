@@ -127,11 +127,7 @@ private slots:
         if (!vestrel::testing::onRealDisplay())
             QSKIP("needs a real X display (run under run-under-xvfb.sh)");
         QVERIFY(m_dir.isValid());
-        qputenv("VESTREL_PROGRAM_DIR", m_dir.filePath(u"prog"_s).toLocal8Bit());
-        qputenv("VESTREL_REGISTRY_DIR", m_dir.filePath(u"reg"_s).toLocal8Bit());
-        qputenv("XDG_DATA_HOME", m_dir.filePath(u"data"_s).toLocal8Bit());
-        QDir(m_dir.path()).mkpath(u"prog"_s);
-        QDir(m_dir.path()).mkpath(u"reg"_s);
+        useChatTestFolders(m_dir);
         QVERIFY(vestrel::testing::waitForTray());
     }
 
