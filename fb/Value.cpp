@@ -41,6 +41,12 @@ bool Value::isLazy() const {
     return std::holds_alternative<std::shared_ptr<LazyText>>(m_data);
 }
 
+std::optional<QByteArray> Value::loadedText() const {
+    if (const auto* lazy = std::get_if<std::shared_ptr<LazyText>>(&m_data))
+        return (*lazy)->text;
+    return std::nullopt;
+}
+
 Value::Kind Value::kind() const {
     if (isLazy())
         return Kind::Text;

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -26,6 +27,9 @@ public:
     static Value fromLazyText(std::function<QByteArray()> load);
     // Whether the value is lazy text as read from the database, not one given since.
     bool isLazy() const;
+    // The text of lazy text that has already been read, without reading it; nothing for lazy text
+    // never read and for every other value.
+    std::optional<QByteArray> loadedText() const;
     // Whether two values hold the same: both NULL, or the same text. Lazy text equals only a copy of
     // itself, so comparing never reads it.
     bool sameAs(const Value& other) const;

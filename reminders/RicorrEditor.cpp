@@ -403,10 +403,16 @@ bool TRicorrEditor::writeChanged(const fb::Row& read, const std::vector<fb::Valu
         const fb::Value& mine = values.at(size_t(i));
         const fb::Value& old = read.at(i);
         if (names[i].compare(deferred, Qt::CaseInsensitive) == 0) {
-            // The message is read on demand: written when it was given a value, never compared.
+            // The message is read on demand: written when it was given a value, and then only over the
+            // message this editor read and showed. One it could not read is not compared.
             if (!mine.isLazy()) {
                 sets.append(names[i] + " = ?");
                 setValues.push_back(mine);
+                const std::optional<QByteArray> shownMessage = old.loadedText();
+                if (!old.isLazy() || shownMessage) {
+                    conditions.append(names[i] + " is not distinct from ?");
+                    conditionValues.push_back(old.isLazy() ? fb::Value::fromText(*shownMessage) : old);
+                }
             }
             continue;
         }

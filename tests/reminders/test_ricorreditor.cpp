@@ -62,6 +62,7 @@ private slots:
     void secondEditorSeesBothVersions_data();
     void secondEditorSeesBothVersions();
     void lockConflictThenRetryDoesNotPutBackOldValues();
+    void twoEditorsChangingOnlyTheMessageConflict();
     void textOutsideWin1252IsRefusedByName();
     void lostConnectionKeepsEveryEdit();
     void dismissalIsRetriedAtTheNextTick();
@@ -195,6 +196,24 @@ void TestRicorrEditor::lockConflictThenRetryDoesNotPutBackOldValues() {
     QVERIFY(b.editor->Save());
     QCOMPARE(committedField(m_path, SchemaUser, 2, "DESCRIZIONE"), QByteArray("Nome di B"));
     QCOMPARE(committedField(m_path, SchemaUser, 2, "CRITERIO"), QByteArray("3")); // A's change not undone
+}
+
+void TestRicorrEditor::twoEditorsChangingOnlyTheMessageConflict() {
+    Workstation a(m_path, SchemaUser);
+    Workstation b(m_path, SchemaUser);
+    QVERIFY(a.moveTo(1) && b.moveTo(1));
+    // Both show the stored message, as the dialog does, then type a new one.
+    QCOMPARE(a.field("MESSAGGIO"), QByteArray("Messaggio"));
+    QCOMPARE(b.field("MESSAGGIO"), QByteArray("Messaggio"));
+    QVERIFY(a.editor->SetText("MESSAGGIO", u"Messaggio di A"_s));
+    QVERIFY(a.editor->Save());
+    QVERIFY(b.editor->SetText("MESSAGGIO", u"Messaggio di B"_s));
+    QVERIFY(!b.editor->Save());
+    QCOMPARE(b.editor->LastFailure().kind, EditorFailure::Kind::RowChanged);
+    QCOMPARE(committedField(m_path, SchemaUser, 1, "MESSAGGIO"), QByteArray("Messaggio di A"));
+    QVERIFY(b.editor->ResolveConflict(true));
+    QVERIFY(b.editor->Save());
+    QCOMPARE(committedField(m_path, SchemaUser, 1, "MESSAGGIO"), QByteArray("Messaggio di B"));
 }
 
 void TestRicorrEditor::textOutsideWin1252IsRefusedByName() {
