@@ -1,7 +1,7 @@
 #include "chat/ChatPassword.h"
 
 #include "platform/Cp1252.h"
-#include "platform/SecretStore.h"
+#include "platform/secrets/SecretStore.h"
 
 #include <QHash>
 #include <QMutex>
