@@ -46,7 +46,8 @@ else
     cp /etc/xdg/tint2/tint2rc "$tint2rc"
 fi
 tint2 -c "$tint2rc" >"$workdir/tint2.log" 2>&1 &
-pids+=($!)
+tint2_pid=$!
+pids+=($tint2_pid)
 
 # The panel is up once the window manager publishes a work area that leaves room for it. On a busy
 # machine that can take a while; a desktop that never gets there is an error, not a test result.
@@ -57,6 +58,12 @@ for _ in $(seq 1 600); do
         openbox --sm-disable >>"$workdir/openbox.log" 2>&1 &
         openbox_pid=$!
         pids+=($openbox_pid)
+    fi
+    if ! kill -0 "$tint2_pid" 2>/dev/null; then
+        # The panel gives up the same way when the display is late.
+        tint2 -c "$tint2rc" >>"$workdir/tint2.log" 2>&1 &
+        tint2_pid=$!
+        pids+=($tint2_pid)
     fi
     workarea=$(xprop -root _NET_WORKAREA 2>/dev/null || true)
     if [[ "$workarea" == *", 994"* ]]; then
