@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Vestrel demo: builds everything in build-demo/, makes an embedded Firebird database with sample
-# reminders, shows which are due today (vericorr-due), backs that database up once (VEBackupd --run-now)
+# reminders, shows which are due today (vericorr-due), backs it up both ways (VEBackupd --run-now)
 # and shows the rotation folder and backup.log, starts VERicorr on it so that the reminders slide in as
 # popups, then starts the chat relay server on loopback with TLS and the accounts "anna" and "bruno"
 # and two chat clients logged in to them, each with its own program folder, registry store and
@@ -72,41 +72,40 @@ due --dismiss "$first"
 echo "demo: after dismissing reminder $first (vericorr-due --dismiss $first):" >&2
 due | sed 's/^/    /' >&2
 
-# One backup of the demo database, as the backup service's daily run would make it. The copy route
-# (Compressed=1) needs no server: nobody has the database open yet, so the copy is consistent. The
-# rotation folder is the weekday's one below database/backup in the program folder.
-printf '[Setup]\r\nCompressed=1\r\n' > "$reminders/program/backup.ini"
-echo "demo: one backup of the demo database by copying its file (VEBackupd --run-now, backup.ini: Compressed=1):" >&2
-VESTREL_PROGRAM_DIR="$reminders/program" "$bin/VEBackupd" --run-now 2>&1 | sed 's/^/    /' >&2 || true
 show_backups() {
     echo "demo: rotation folder $1:" >&2
     (cd "$1" && find . -mindepth 1 -printf '%M %8s %p\n' | sort -k3) | sed 's/^/    /' >&2
     echo "demo: $2:" >&2
     tr -d '\r' < "$2" | sed 's/^/    /' >&2
 }
-show_backups "$reminders/program/database/backup" "$reminders/program/backup.log"
 
-# The server route (Compressed=0: the Firebird server writes a .gbk) only when a server already answers
-# on 127.0.0.1:3050 with the password the programs use by default. The demo does not start one: that
-# would set the server's SYSDBA password and leave a daemon running after the demo.
+# Backups of the demo database, as the backup service's daily run would make them, when a Firebird
+# server answers on 127.0.0.1:3050 with the password the programs use by default: both routes need it
+# (a copy is taken under the database's own backup lock, which the server holds). The demo does not
+# start one: that would set the server's SYSDBA password and leave a daemon running after the demo.
 if (exec 3<>/dev/tcp/127.0.0.1/3050) 2>/dev/null &&
     fbsvcmgr 127.0.0.1:service_mgr -user SYSDBA -password tavernfog -info_server_version >/dev/null 2>&1; then
-    # The server runs as its own user: it must reach the database and write in the backup folder.
+    # The server runs as its own user: it must reach the database and write in the backup folders.
     served="$demo/served"
-    mkdir -p "$served/program"
+    mkdir -p "$served/copy" "$served/program"
     chmod 711 "$demo"
     chmod 777 "$served"
     cp "$reminders/office.fdb" "$served/office.fdb"
     chmod 666 "$served/office.fdb"
+    printf '[Setup]\r\nCompressed=1\r\nFile default=0\r\nPath=%s\r\n[File]\r\n%s=\r\n' \
+        "$served/copy-backup" "$served/office.fdb" > "$served/copy/backup.ini"
+    echo "demo: one backup of the demo database by copying its file under its backup lock (VEBackupd --run-now, backup.ini: Compressed=1):" >&2
+    (umask 000 && VESTREL_PROGRAM_DIR="$served/copy" "$bin/VEBackupd" --run-now) 2>&1 | sed 's/^/    /' >&2 || true
+    show_backups "$served/copy-backup" "$served/copy/backup.log"
     printf '[Setup]\r\nCompressed=0\r\nFile default=0\r\nPath=%s\r\n[File]\r\n127.0.0.1:%s=\r\n' \
         "$served/backup" "$served/office.fdb" > "$served/program/backup.ini"
-    echo "demo: the same database through the Firebird server on 127.0.0.1:3050 (backup.ini: Compressed=0):" >&2
+    echo "demo: the same database through the Firebird server's backup service (backup.ini: Compressed=0):" >&2
     (umask 000 && VESTREL_PROGRAM_DIR="$served/program" "$bin/VEBackupd" --run-now --pause-ms 0) 2>&1 |
         sed 's/^/    /' >&2 || true
     show_backups "$served/backup" "$served/program/backup.log"
 else
-    echo "demo: no Firebird server answers on 127.0.0.1:3050, so the backup through the server is left out" >&2
-    echo "demo: (scripts/firebird-server.sh starts one; the demo then shows that route too)." >&2
+    echo "demo: no Firebird server answers on 127.0.0.1:3050, so the backups are left out" >&2
+    echo "demo: (scripts/firebird-server.sh starts one; the demo then shows both routes)." >&2
 fi
 
 # The reminders client as a login script starts it: today's reminders slide in at the bottom right.
