@@ -89,9 +89,8 @@ private:
     }
     void writeIni(const QString& name, const QByteArray& text) { testing::writeFile(m_dir.filePath(name), text); }
 
-    // VEBackupd in the test's program folder; returns its exit code (-1 when it crashed).
-    int runVEBackupd(const QStringList& arguments, const QStringList& wrapper = {}) {
-        QProcess process;
+    // Starts VEBackupd with `arguments` in the test's program folder, without waiting for it.
+    void startVEBackupd(QProcess& process, const QStringList& arguments, const QStringList& wrapper = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"VESTREL_PROGRAM_DIR"_s, m_dir.path());
         process.setProcessEnvironment(env);
@@ -100,6 +99,12 @@ private:
             process.start(program, arguments);
         else
             process.start(wrapper.first(), wrapper.mid(1) + QStringList{program} + arguments);
+    }
+
+    // VEBackupd in the test's program folder; returns its exit code (-1 when it crashed).
+    int runVEBackupd(const QStringList& arguments, const QStringList& wrapper = {}) {
+        QProcess process;
+        startVEBackupd(process, arguments, wrapper);
         if (!process.waitForFinished(120000))
             return -2;
         if (process.exitStatus() != QProcess::NormalExit)
@@ -327,11 +332,7 @@ private slots:
     void runsTakeTurns() {
         writeIni(u"backup.ini"_s, "[Setup]\r\nFile default=0\r\nVerify=0\r\n[File]\r\nextra.fdb=\r\n");
         QProcess first;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"VESTREL_PROGRAM_DIR"_s, m_dir.path());
-        first.setProcessEnvironment(env);
-        first.start(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/VEBackupd"_s,
-                    {u"--run-now"_s, u"--pause-ms"_s, u"3000"_s});
+        startVEBackupd(first, {u"--run-now"_s, u"--pause-ms"_s, u"3000"_s});
         QTRY_VERIFY_WITH_TIMEOUT(!logLines().isEmpty(), 20000); // the first run holds the plan
         QCOMPARE(runVEBackupd({u"--run-now"_s, u"--no-wait"_s}), 3);
         QElapsedTimer waited;
@@ -364,11 +365,7 @@ private slots:
         const QString leftover = otherFolder + u"/vecchio.gbk.part-Ab12Cd"_s;
         testing::writeFile(leftover, "half a backup");
         QProcess victim;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"VESTREL_PROGRAM_DIR"_s, m_dir.path());
-        victim.setProcessEnvironment(env);
-        victim.start(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/VEBackupd"_s,
-                     {u"--run-now"_s, u"--pause-ms"_s, u"30000"_s});
+        startVEBackupd(victim, {u"--run-now"_s, u"--pause-ms"_s, u"30000"_s});
         QTRY_VERIFY_WITH_TIMEOUT(logLines().join('\n').contains(" Done "), 30000);
         victim.kill(); // SIGKILL: no summary line
         QVERIFY(victim.waitForFinished(10000));
@@ -444,10 +441,7 @@ private slots:
         const QStringList before = QDir(rotationFolder()).entryList(QDir::Files);
         writeIni(u"backup.ini"_s, "[Setup]\r\nFile default=0\r\n[File]\r\nextra.fdb=\r\n127.0.0.1:/x/extra.fdb=\r\n");
         QProcess check;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"VESTREL_PROGRAM_DIR"_s, m_dir.path());
-        check.setProcessEnvironment(env);
-        check.start(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/VEBackupd"_s, {u"--check-config"_s});
+        startVEBackupd(check, {u"--check-config"_s});
         QVERIFY(check.waitForFinished(30000));
         QCOMPARE(check.exitCode(), 0);
         const QByteArray out = check.readAllStandardOutput();
@@ -461,7 +455,7 @@ private slots:
         QCOMPARE(QDir(rotationFolder()).entryList(QDir::Files), before);
 
         writeIni(u"backup.ini"_s, "[Setup]\r\nOra=25.00\r\n");
-        check.start(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/VEBackupd"_s, {u"--check-config"_s});
+        startVEBackupd(check, {u"--check-config"_s});
         QVERIFY(check.waitForFinished(30000));
         QCOMPARE(check.exitCode(), 1);
         QVERIFY(check.readAllStandardOutput().contains("Problem: backup.ini [Setup] Ora=25.00: not a time of day"));
@@ -510,10 +504,7 @@ private slots:
     void daemonStartAndStop() {
         writeIni(u"backup.ini"_s, "[Setup]\r\nFreq=9\r\n");
         QProcess daemon;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"VESTREL_PROGRAM_DIR"_s, m_dir.path());
-        daemon.setProcessEnvironment(env);
-        daemon.start(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/VEBackupd"_s, QStringList{});
+        startVEBackupd(daemon, QStringList{});
         QVERIFY(daemon.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(logLines().size(), 1, 10000);
         daemon.terminate();
@@ -532,10 +523,7 @@ private slots:
         writeIni(u"backup.state"_s, "[Run]\r\nStarted=2026-12-07T09:00:00\r\nEnded=2026-12-06T09:00:40\r\n");
         for (int start = 0; start < 2; ++start) {
             QProcess daemon;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(u"VESTREL_PROGRAM_DIR"_s, m_dir.path());
-            daemon.setProcessEnvironment(env);
-            daemon.start(qEnvironmentVariable("VESTREL_BIN_DIR") + u"/VEBackupd"_s, QStringList{});
+            startVEBackupd(daemon, QStringList{});
             QVERIFY(daemon.waitForStarted());
             QTRY_VERIFY_WITH_TIMEOUT(logLines().size() >= 2 + 2 * start, 10000);
             daemon.terminate();
