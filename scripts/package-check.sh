@@ -63,7 +63,7 @@ for program in chatclient chatserver VERicorr vericorr-due VEBackupd verinfo; do
 done
 # Only the suite's own files: nothing of the tests, benchmarks or fuzzers, nothing outside its folders.
 (cd "$tree" && find . ! -type d | sed 's|^\.||') >"$work/files.txt"
-grep -Ev '^/(opt/vestrel/[^/]+|usr/bin/[^/]+|usr/share/(man/man1|doc/vestrel-[a-z]+|applications|icons/hicolor/scalable/apps|lintian/overrides)/[^/]+|lib/systemd/system/[^/]+\.service|etc/xdg/autostart/[^/]+\.desktop)$' \
+grep -Ev '^/(opt/vestrel/[^/]+|usr/bin/[^/]+|usr/share/(vestrel|man/man1|doc/vestrel-[a-z]+|applications|icons/hicolor/scalable/apps|lintian/overrides)/[^/]+|lib/systemd/system/[^/]+\.service|etc/xdg/autostart/[^/]+\.desktop)$' \
     "$work/files.txt" | sed 's/^/unexpected file in the packages: /' >&2 && fail "the packages hold files of no deliverable"
 grep -E '/(test_|bench_|fuzz_)[^/]*$' "$work/files.txt" | sed 's/^/test program in the packages: /' >&2 &&
     fail "the packages hold test programs"
