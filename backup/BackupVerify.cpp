@@ -53,12 +53,31 @@ void readEveryTable(const QByteArray& databaseName, const QByteArray& user, cons
     attachment.detach();
 }
 
-// The scratch database of a check: beside the backup, under a temporary name that the next run removes
-// should this one be killed.
+// The scratch database of a check: beside the backup. On this machine it has a temporary name that the
+// next run removes should this one be killed; on a server elsewhere it has a fixed name that the next
+// check replaces.
 QByteArray scratchName(const QByteArray& backupFile, bool local) {
     if (local)
         return QFile::encodeName(TemporaryNameFor(QFile::decodeName(backupFile)));
     return backupFile + ".part-check";
+}
+
+// Drops the scratch database through the server, which also reaches a server on another machine.
+// Its connect triggers are not run: a database that refuses to be opened is dropped all the same.
+void dropScratch(const QByteArray& server, const QByteArray& scratch, const QByteArray& user,
+                 const QByteArray& password, bool local) {
+    try {
+        fb::Attachment::attach(server + ':' + scratch,
+                               {"user_name=" + user, "password=" + password, "no_db_triggers=1"})
+            .drop();
+    } catch (const std::exception& e) {
+        if (local && QFile::remove(QFile::decodeName(scratch)))
+            return;
+        // A restore that failed before it created the file leaves nothing to drop.
+        if (local && !QFile::exists(QFile::decodeName(scratch)))
+            return;
+        qCWarning(lcBackup) << "cannot drop the scratch database" << scratch << ":" << e.what();
+    }
 }
 
 } // namespace
@@ -68,22 +87,15 @@ void VerifyServerBackup(const QByteArray& server, const QByteArray& user, const 
     const QByteArray scratch = scratchName(backupFile, local);
     try {
         fb::ServiceManager manager = fb::ServiceManager::attach(server, user, password);
-        manager.startRestore(backupFile, scratch);
+        manager.startRestore(backupFile, scratch, !local);
         manager.waitForEnd();
         manager.detach();
         readEveryTable(server + ':' + scratch, user, password);
     } catch (const std::exception& e) {
-        if (local)
-            QFile::remove(QFile::decodeName(scratch));
+        dropScratch(server, scratch, user, password, local);
         throw BackupError(std::string("the backup does not restore: ") + e.what());
     }
-    try {
-        fb::Attachment::attach(server + ':' + scratch, {"user_name=" + user, "password=" + password}).drop();
-    } catch (const std::exception& e) {
-        qCWarning(lcBackup) << "cannot drop the scratch database" << scratch << ":" << e.what();
-        if (local)
-            QFile::remove(QFile::decodeName(scratch));
-    }
+    dropScratch(server, scratch, user, password, local);
 }
 
 void VerifyCopy(const QString& copy, const QByteArray& user, const QByteArray& password) {

@@ -33,6 +33,8 @@ QByteArray buildDpb(const QByteArray& databaseName, const QByteArrayList& params
         } else if (name == "lc_ctype") {
             dpb.string(isc_dpb_lc_ctype, value);
             charsetGiven = true;
+        } else if (name == "no_db_triggers") {
+            dpb.integer(isc_dpb_no_db_triggers, value.trimmed() == "0" ? 0 : 1);
         } else {
             throw FbError("unknown database parameter '" + line.toStdString() + "'");
         }

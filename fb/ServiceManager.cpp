@@ -81,14 +81,14 @@ void ServiceManager::startBackup(const QByteArray& database, const QByteArray& b
     });
 }
 
-void ServiceManager::startRestore(const QByteArray& backupFile, const QByteArray& database) {
+void ServiceManager::startRestore(const QByteArray& backupFile, const QByteArray& database, bool replace) {
     if (!m_handle)
         throw FbError("services manager not attached");
     XpbBuilder spb(Firebird::IXpbBuilder::SPB_START);
     spb.tag(isc_action_svc_restore);
     spb.string(isc_spb_bkp_file, backupFile);
     spb.string(isc_spb_dbname, database);
-    spb.integer(isc_spb_options, isc_spb_res_create);
+    spb.integer(isc_spb_options, replace ? isc_spb_res_replace : isc_spb_res_create);
     const QByteArray bytes = spb.bytes();
     Status st;
     callFb([&] {

@@ -35,7 +35,8 @@ public:
     // server) with `options`, without verbose output.
     void startBackup(const QByteArray& database, const QByteArray& backupFile, int options);
     // Starts a restore of `backupFile` into the new database `database` (both as the server sees them).
-    void startRestore(const QByteArray& backupFile, const QByteArray& database);
+    // `replace` lets the restore overwrite an existing database of that name instead of failing.
+    void startRestore(const QByteArray& backupFile, const QByteArray& database, bool replace = false);
     // Starts a full validation of `database` that changes nothing (the checks of "gfix -v -full").
     // The database must not be in use.
     void startValidation(const QByteArray& database);

@@ -417,6 +417,36 @@ private slots:
         QVERIFY(QDir(rotationFolder()).entryList({u"guasto.fdb.part-*"_s}, QDir::Files).isEmpty());
     }
 
+    // A server backup whose test restore cannot be opened (a connect trigger that refuses every file
+    // but the original, as a restored copy would) is an "Error " line; last week's backup stays and
+    // neither the new backup nor the scratch database is left behind.
+    void failedServerCheckKeepsThePreviousBackup() {
+        createServerDatabase(dbPath(u"solo.fdb"_s), inserts("OPERATORI", 3));
+        {
+            fb::Attachment attachment = fb::Attachment::attach(serverName(dbPath(u"solo.fdb"_s)), ServerUser);
+            fb::Transaction transaction(attachment);
+            attachment.execute(transaction, "CREATE EXCEPTION ALTROVE 'si apre solo da solo.fdb'");
+            transaction.commit();
+            transaction.start(attachment);
+            attachment.execute(transaction, "CREATE TRIGGER SOLO_QUI ON CONNECT AS BEGIN "
+                                            "IF (RDB$GET_CONTEXT('SYSTEM', 'DB_NAME') NOT CONTAINING 'solo.fdb') "
+                                            "THEN EXCEPTION ALTROVE; END");
+            transaction.commit();
+        }
+        writeIni(u"backup.ini"_s, "[Setup]\r\nFile default=0\r\n[File]\r\nsolo.fdb=\r\n");
+        QDir().mkpath(rotationFolder());
+        const QString previous = rotationFolder() + u"/solo.gbk"_s;
+        testing::writeFile(previous, "last week's backup");
+
+        QCOMPARE(runVEBackupd({u"--run-now"_s, u"--pause-ms"_s, u"0"_s}), 1);
+        QCOMPARE(testing::readFile(previous), QByteArray("last week's backup"));
+        const QList<QByteArray> lines = logLines();
+        QVERIFY2(lines.at(1).contains(" Error ") && lines.at(1).contains("does not restore") &&
+                     lines.at(1).contains("ALTROVE"),
+                 lines.at(1).constData());
+        QCOMPARE(QDir(rotationFolder()).entryList({u"solo.gbk?*"_s}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
     // Settings that would hide the plan stop the run visibly; --check-config prints the plan.
     void badSettingsAreVisible() {
         writeIni(u"backup.ini"_s, "[Setup]\r\nPath=\r\n");
