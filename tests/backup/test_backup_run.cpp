@@ -5,6 +5,8 @@
 #include "backup/BackupLog.h"
 #include "backup/BackupPaths.h"
 #include "backup/BackupPlan.h"
+#include "backup/BackupVerify.h"
+#include "backup/backupFunction.h"
 #include "fb/Attachment.h"
 #include "fb/Query.h"
 #include "fb/Script.h"
@@ -15,6 +17,7 @@
 #include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -63,6 +66,21 @@ QByteArray inserts(const QByteArray& table, int count) {
             sql += "INSERT INTO OPERATORI (SIGLA, DESCRIZIONE) VALUES ('" + QByteArray::number(i) + "', 'Op');\n";
     }
     return sql;
+}
+
+// A database with a connect trigger that refuses every file but its own, as a restored copy would be.
+void createDatabaseOpenOnlyUnderItsName(const QString& path) {
+    createServerDatabase(path, inserts("OPERATORI", 3));
+    fb::Attachment attachment = fb::Attachment::attach(serverName(path), ServerUser);
+    fb::Transaction transaction(attachment);
+    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
+    attachment.execute(transaction, "CREATE EXCEPTION ALTROVE 'si apre solo da " + name + "'");
+    transaction.commit();
+    transaction.start(attachment);
+    attachment.execute(transaction, "CREATE TRIGGER SOLO_QUI ON CONNECT AS BEGIN "
+                                    "IF (RDB$GET_CONTEXT('SYSTEM', 'DB_NAME') NOT CONTAINING '" +
+                                        name + "') THEN EXCEPTION ALTROVE; END");
+    transaction.commit();
 }
 
 QList<QByteArray> logLines() {
@@ -421,18 +439,7 @@ private slots:
     // but the original, as a restored copy would) is an "Error " line; last week's backup stays and
     // neither the new backup nor the scratch database is left behind.
     void failedServerCheckKeepsThePreviousBackup() {
-        createServerDatabase(dbPath(u"solo.fdb"_s), inserts("OPERATORI", 3));
-        {
-            fb::Attachment attachment = fb::Attachment::attach(serverName(dbPath(u"solo.fdb"_s)), ServerUser);
-            fb::Transaction transaction(attachment);
-            attachment.execute(transaction, "CREATE EXCEPTION ALTROVE 'si apre solo da solo.fdb'");
-            transaction.commit();
-            transaction.start(attachment);
-            attachment.execute(transaction, "CREATE TRIGGER SOLO_QUI ON CONNECT AS BEGIN "
-                                            "IF (RDB$GET_CONTEXT('SYSTEM', 'DB_NAME') NOT CONTAINING 'solo.fdb') "
-                                            "THEN EXCEPTION ALTROVE; END");
-            transaction.commit();
-        }
+        createDatabaseOpenOnlyUnderItsName(dbPath(u"solo.fdb"_s));
         writeIni(u"backup.ini"_s, "[Setup]\r\nFile default=0\r\n[File]\r\nsolo.fdb=\r\n");
         QDir().mkpath(rotationFolder());
         const QString previous = rotationFolder() + u"/solo.gbk"_s;
@@ -445,6 +452,33 @@ private slots:
                      lines.at(1).contains("ALTROVE"),
                  lines.at(1).constData());
         QCOMPARE(QDir(rotationFolder()).entryList({u"solo.gbk?*"_s}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // The check of a backup on another machine's server names its scratch database after the backup:
+    // one left by a killed run is replaced, and the scratch is dropped through the server whether the
+    // check passes or not (here the loopback server stands in for the other machine).
+    void checkOnAnotherServerLeavesNoScratch() {
+        const QString gbk = dbPath(u"altrove.gbk"_s);
+        const QString scratch = gbk + u".part-check"_s;
+        auto serverBackup = [](const QString& database, const QString& target) {
+            QFile::remove(target);
+            return QProcess::execute(u"gbak"_s, {u"-b"_s, u"-se"_s, u"127.0.0.1:service_mgr"_s, u"-user"_s, u"SYSDBA"_s,
+                                                 u"-password"_s, QString::fromLatin1(Password), database, target});
+        };
+        QCOMPARE(serverBackup(dbPath(u"magazzino.fdb"_s), gbk), 0);
+        QCOMPARE(QProcess::execute(u"gbak"_s,
+                                   {u"-c"_s, u"-user"_s, u"SYSDBA"_s, u"-password"_s, QString::fromLatin1(Password),
+                                    gbk, QString::fromLatin1(serverName(scratch))}),
+                 0);
+        QCOMPARE(serverBackup(dbPath(u"extra.fdb"_s), gbk), 0);
+        VerifyServerBackup("127.0.0.1", "SYSDBA", Password, QFile::encodeName(gbk), false);
+        QVERIFY(!QFile::exists(scratch));
+
+        createDatabaseOpenOnlyUnderItsName(dbPath(u"altrove.fdb"_s));
+        QCOMPARE(serverBackup(dbPath(u"altrove.fdb"_s), gbk), 0);
+        QVERIFY_THROWS_EXCEPTION(BackupError,
+                                 VerifyServerBackup("127.0.0.1", "SYSDBA", Password, QFile::encodeName(gbk), false));
+        QVERIFY(!QFile::exists(scratch));
     }
 
     // Settings that would hide the plan stop the run visibly; --check-config prints the plan.
