@@ -134,8 +134,9 @@ struct RelayServer::Client {
     qint64 idleSince = 0;    // connected or logged out at (ms); for the login time-out
     qint64 lastProgress = 0; // its output last moved at (ms)
     std::deque<Outgoing> queue;
-    qint64 queued = 0; // bytes in `queue`
-    qint64 held = 0;   // bytes it sent that wait, counted, in other clients' queues
+    qsizetype frontSent = 0; // bytes of the queue's first block already given to the socket
+    qint64 queued = 0;       // bytes in `queue`
+    qint64 held = 0;         // bytes it sent that wait, counted, in other clients' queues
 };
 
 RelayServer::RelayServer(QObject* parent)
@@ -527,13 +528,27 @@ void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 produ
     pump(reader);
 }
 
+// Hands the socket whole records from the front of the queue, at most about SocketFeedLimit bytes
+// beyond what it still holds. A socket keeps every byte it is given in buffers of its own (over TLS
+// twice, before and after encryption, and those buffers keep their largest size), so a large shared
+// block, such as a client list, goes out in pieces instead of being copied whole into each socket.
 void RelayServer::pump(Client& reader) {
-    while (!reader.dropped && !reader.queue.empty() && unsent(reader.socket, reader.tls) < SocketFeedLimit) {
-        Outgoing item = std::move(reader.queue.front());
+    while (!reader.dropped && !reader.queue.empty()) {
+        const qint64 room = SocketFeedLimit - unsent(reader.socket, reader.tls);
+        if (room <= 0)
+            break;
+        Outgoing& item = reader.queue.front();
+        const qsizetype left = item.bytes.size() - reader.frontSent;
+        const qsizetype piece = std::min(left, std::max(RecordSize, qsizetype(room) / RecordSize * RecordSize));
+        reader.socket->write(item.bytes.constData() + reader.frontSent, piece);
+        reader.frontSent += piece;
+        if (reader.frontSent < item.bytes.size())
+            continue;
+        Outgoing done = std::move(item);
         reader.queue.pop_front();
-        reader.queued -= item.bytes.size();
-        reader.socket->write(item.bytes);
-        release(item);
+        reader.frontSent = 0;
+        reader.queued -= done.bytes.size();
+        release(done);
     }
 }
 
@@ -609,6 +624,7 @@ void RelayServer::dropClient(Client& client, const QString& reason, bool gracefu
         release(item);
     client.queue.clear();
     client.queued = 0;
+    client.frontSent = 0;
     client.socket->disconnect(this);
     if (graceful) {
         // The socket lives on, owned by the server, until what it was given has gone out.
