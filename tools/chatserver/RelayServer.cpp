@@ -317,6 +317,10 @@ void RelayServer::updateAccepting() {
 void RelayServer::readFrom(Client& client) {
     if (client.dropped || client.paused || client.checking)
         return;
+    if (m_heldTotal > m_limits.maxHeldTotal) {
+        waitForRoom(client);
+        return;
+    }
     QByteArray& buffer = client.pending;
     const qint64 available = client.socket->bytesAvailable();
     if (available > 0) {
@@ -503,8 +507,19 @@ void RelayServer::relay(Client& producer, const QByteArray& records, const QByte
         if (recipient.isEmpty() || reader.key == recipient)
             enqueue(reader, records, producer.id);
     }
-    if (!producer.dropped && producer.held > m_limits.maxHeldPerProducer)
-        producer.paused = true;
+    if (producer.dropped)
+        return;
+    if (producer.held > m_limits.maxHeldPerProducer)
+        producer.paused = true; // what it sent going out resumes it
+    else if (m_heldTotal > m_limits.maxHeldTotal)
+        waitForRoom(producer);
+}
+
+// Stops reading from `producer` until the backlog of all producers has come down to half its bound.
+void RelayServer::waitForRoom(Client& producer) {
+    if (!producer.paused)
+        m_waitingForRoom.push_back(producer.id);
+    producer.paused = true;
 }
 
 void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 producerId) {
@@ -514,6 +529,7 @@ void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 produ
     if (producerId != 0 && !reader.stalled) {
         if (Client* producer = find(producerId)) {
             producer->held += bytes.size();
+            m_heldTotal += bytes.size();
             item.counted = true;
         }
     }
@@ -556,12 +572,19 @@ void RelayServer::release(Outgoing& item) {
     if (!item.counted)
         return;
     item.counted = false;
-    Client* producer = find(item.producer);
-    if (!producer)
-        return;
-    producer->held -= item.bytes.size();
-    if (producer->paused && producer->held <= m_limits.maxHeldPerProducer / 2)
-        resumeLater(*producer);
+    m_heldTotal -= item.bytes.size();
+    if (Client* producer = find(item.producer)) {
+        producer->held -= item.bytes.size();
+        if (producer->paused && producer->held <= m_limits.maxHeldPerProducer / 2)
+            resumeLater(*producer);
+    }
+    if (!m_waitingForRoom.empty() && m_heldTotal <= m_limits.maxHeldTotal / 2) {
+        for (const quint64 id : std::exchange(m_waitingForRoom, {})) {
+            Client* waiting = find(id);
+            if (waiting && waiting->paused && waiting->held <= m_limits.maxHeldPerProducer / 2)
+                resumeLater(*waiting);
+        }
+    }
 }
 
 void RelayServer::resumeLater(Client& producer) {
