@@ -544,18 +544,17 @@ void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 produ
     pump(reader);
 }
 
-// Hands the socket whole records from the front of the queue, at most about SocketFeedLimit bytes
-// beyond what it still holds. A socket keeps every byte it is given in buffers of its own (over TLS
-// twice, before and after encryption, and those buffers keep their largest size), so a large shared
-// block, such as a client list, goes out in pieces instead of being copied whole into each socket.
+// Hands the socket whole records from the front of the queue while it holds less than
+// SocketFeedLimit, at most one broadcast run at a time. A socket keeps every byte it is given in
+// buffers of its own (over TLS twice, before and after encryption, and the TLS library's buffer keeps
+// its largest size for the life of the connection), so a large shared block, such as a client list,
+// goes out in pieces instead of being copied whole into each socket.
 void RelayServer::pump(Client& reader) {
     while (!reader.dropped && !reader.queue.empty()) {
-        const qint64 room = SocketFeedLimit - unsent(reader.socket, reader.tls);
-        if (room <= 0)
+        if (unsent(reader.socket, reader.tls) >= SocketFeedLimit)
             break;
         Outgoing& item = reader.queue.front();
-        const qsizetype left = item.bytes.size() - reader.frontSent;
-        const qsizetype piece = std::min(left, std::max(RecordSize, qsizetype(room) / RecordSize * RecordSize));
+        const qsizetype piece = std::min(item.bytes.size() - reader.frontSent, MaxBroadcastRun * RecordSize);
         reader.socket->write(item.bytes.constData() + reader.frontSent, piece);
         reader.frontSent += piece;
         if (reader.frontSent < item.bytes.size())
