@@ -33,7 +33,7 @@ ConnectionMachine::Action ConnectionMachine::connectRequested() {
     return Action::StartConnect;
 }
 
-ConnectionMachine::Action ConnectionMachine::connectFinished(bool ok) {
+ConnectionMachine::Action ConnectionMachine::connectFinished(bool ok, bool lasting) {
     m_attemptRunning = false;
     if (m_state != State::Connecting)
         return ok ? Action::CloseConnection : Action::None; // given up meanwhile: the late one closes
@@ -44,7 +44,11 @@ ConnectionMachine::Action ConnectionMachine::connectFinished(bool ok) {
         return Action::LogIn;
     }
     m_state = State::Disconnected;
-    return m_reconnecting ? scheduleRetry() : Action::ReportFailure;
+    if (m_reconnecting && !lasting)
+        return scheduleRetry();
+    m_reconnecting = false;
+    m_backoff.reset();
+    return Action::ReportFailure;
 }
 
 ConnectionMachine::Action ConnectionMachine::disconnectRequested() {

@@ -35,7 +35,9 @@ private:
 //
 // A connection lost while connected is called again by itself, with the backoff above, until a connect
 // succeeds or the user disconnects on purpose. A connect the user asked for that fails is reported, not
-// retried: wrong settings would otherwise be tried for ever in silence.
+// retried: wrong settings would otherwise be tried for ever in silence. A call again that meets a fault
+// no retry can mend (the server shows another certificate than the one trusted) is reported too, and
+// the calls stop until the user connects again.
 class ConnectionMachine {
 public:
     enum class State { Disconnected, Connecting, Connected, Disconnecting };
@@ -59,7 +61,8 @@ public:
     bool attemptRunning() const { return m_attemptRunning; }
 
     Action connectRequested();
-    Action connectFinished(bool ok);
+    // `lasting`: the attempt failed in a way calling again cannot mend.
+    Action connectFinished(bool ok, bool lasting = false);
     // The user disconnects (or the program ends): no more retries.
     Action disconnectRequested();
     void disconnectFinished();

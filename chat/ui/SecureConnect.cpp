@@ -52,6 +52,10 @@ void SecureConnect::prepare(TcpClient& client, const TUserConfig& config, Messag
     });
 }
 
+bool SecureConnect::failureIsLasting() const {
+    return m_last->status == SecureOpening::Status::ChangedCertificate;
+}
+
 bool SecureConnect::explainFailure(MessageBoxes& boxes, bool& retry) {
     retry = false;
     const QString server = u"%1:%2"_s.arg(cp1252::toUnicode(m_host)).arg(m_port);

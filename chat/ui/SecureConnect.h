@@ -27,6 +27,9 @@ public:
     // user did not trust, a changed one, a refused account); `retry` is set when the user chose to
     // trust a new certificate, which is then pinned.
     bool explainFailure(MessageBoxes& boxes, bool& retry);
+    // After a connect that failed: whether calling again cannot help, because the server showed
+    // another certificate than the one trusted for it.
+    bool failureIsLasting() const;
 
 private:
     std::shared_ptr<SecureOpening> m_last = std::make_shared<SecureOpening>();

@@ -74,6 +74,24 @@ private slots:
         QCOMPARE(machine.retryDelay(), 1s);
     }
 
+    void aChangedCertificateEndsTheCallsAndIsReported() {
+        ConnectionMachine machine([] { return 0.5; });
+        machine.connectRequested();
+        machine.connectFinished(true);
+        machine.connectionLost();
+        QCOMPARE(machine.retryDue(), Action::StartConnect);
+        QCOMPARE(machine.connectFinished(false, true), Action::ReportFailure);
+        QCOMPARE(machine.state(), State::Disconnected);
+        QVERIFY(!machine.reconnecting());
+        QCOMPARE(machine.retryDue(), Action::None);
+
+        // The user connects again later: the backoff starts from the beginning.
+        QCOMPARE(machine.connectRequested(), Action::StartConnect);
+        QCOMPARE(machine.connectFinished(true), Action::LogIn);
+        QCOMPARE(machine.connectionLost(), Action::ScheduleRetry);
+        QCOMPARE(machine.retryDelay(), 1s);
+    }
+
     void disconnectingOnPurposeStopsTheRetries() {
         ConnectionMachine machine([] { return 0.5; });
         machine.connectRequested();

@@ -1,5 +1,7 @@
 // The chat client's encrypted connection: certificate pinning, the account's login and where the
 // password goes, against the relay server in-process.
+#include "ChatTestSupport.h"
+
 #include "chat/ChatPassword.h"
 #include "chat/ChatRecord.h"
 #include "chat/SecureConnection.h"
@@ -11,6 +13,7 @@
 #include "tools/chatserver/RelayServer.h"
 #include "tools/chatserver/ServerTls.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QFile>
@@ -96,6 +99,47 @@ private slots:
         QCOMPARE(changed.status, SecureOpening::Status::ChangedCertificate);
         QCOMPARE(changed.fingerprint, m_otherFingerprint);
         QCOMPARE(impostor.loggedInCount(), 0);
+    }
+
+    void aCallAgainThatMeetsAChangedCertificateStopsAndWarnsOnce() {
+        ServerTrust::setTlsEnabled(true);
+        const auto tlsOff = qScopeGuard([] { ServerTrust::setTlsEnabled(false); });
+        ChatPassword::remember("carla", "x"); // the server has no accounts: any password passes
+        auto server = std::make_unique<RelayServer>();
+        server->setLog([](const QString&) {});
+        server->setTls(m_tls);
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        const quint16 port = server->serverPort();
+        QVERIFY(ServerTrust::pin("127.0.0.1", port, m_fingerprint));
+        test::Peer carla("carla", "pcC", port);
+        carla.window->Connect();
+        QTRY_VERIFY(carla.window->connection().connected());
+
+        // The server goes away and another one, with another certificate, answers on its port
+        // before the first call again.
+        server.reset();
+        QTRY_VERIFY(carla.window->connection().reconnecting());
+        RelayServer impostor;
+        QStringList impostorLog;
+        impostor.setLog([&impostorLog](const QString& line) { impostorLog.append(line); });
+        impostor.setTls(m_otherTls);
+        QVERIFY(impostor.listen(QHostAddress::LocalHost, port));
+
+        QTRY_COMPARE_WITH_TIMEOUT(carla.boxes.texts(QStringLiteral("error")).size(), 1, 10000);
+        const QString warning = carla.boxes.texts(QStringLiteral("error")).first();
+        QVERIFY2(warning.contains(QStringLiteral("certificato del server 127.0.0.1:%1 è cambiato").arg(port)),
+                 qPrintable(warning));
+        QVERIFY(warning.contains(QString::fromLatin1(m_otherFingerprint)));
+        QVERIFY(!carla.window->connection().reconnecting());
+        QVERIFY(carla.window->Connetti1->isEnabled());
+        QVERIFY(!carla.window->Disconnetti1->isEnabled());
+
+        // No more calls: the next one of the backoff would have come within 2.4 s.
+        QTest::qWait(3000);
+        QCOMPARE(impostorLog.filter(QStringLiteral("connected from")).size(), 1);
+        QCOMPARE(carla.boxes.shown.size(), 1);
+        QCOMPARE(impostor.loggedInCount(), 0);
+        QCOMPARE(ServerTrust::pinned("127.0.0.1", port), m_fingerprint);
     }
 
     void accountLoginsAnsweredOrRefused() {

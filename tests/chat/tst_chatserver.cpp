@@ -250,6 +250,60 @@ private slots:
         QVERIFY(m_log.filter(QStringLiteral("cut off")).isEmpty());
     }
 
+    void manyProducersWithinTheirBoundsAreHeldBackTogether() {
+        RelayServer::Limits limits;
+        limits.maxHeldPerProducer = 256 * 1024;
+        limits.maxHeldTotal = 128 * 1024;
+        limits.maxQueuedPerClient = 64 * 1024 * 1024;
+        limits.stallMs = 60000; // the sleeper below keeps holding its producers back
+        m_server->setLimits(limits);
+        RawClient sleeper(m_server->serverPort());
+        sleeper.login("sleeper", "pcS");
+        sleeper.socket().setReadBufferSize(1); // takes nothing off the wire for now
+        std::vector<std::unique_ptr<RawClient>> producers;
+        for (int i = 0; i < 4; ++i) {
+            producers.push_back(std::make_unique<RawClient>(m_server->serverPort()));
+            producers.back()->login("p" + QByteArray::number(i), "pc" + QByteArray::number(i));
+        }
+        QTRY_COMPARE(m_server->loggedInCount(), 5);
+        // Each sends more than the sleeper's connection can take; each alone stays within its bound.
+        constexpr int Records = 1500;
+        for (int i = 0; i < 4; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            producers[size_t(i)]->send(
+                makeChatRecord(ChatCommand::Message, {"p" + n, "", "pc" + n}, "x").toByteArray().repeated(Records));
+        }
+        const auto echoes = [&producers] {
+            qsizetype count = 0;
+            for (auto& producer : producers)
+                count += producer->records().size();
+            return count;
+        };
+        // Once nothing moves any more, what waits for the sleeper is about the common bound: a block
+        // more per producer at most, not a bound's worth per producer.
+        for (qsizetype last = -1; last != echoes();) {
+            last = echoes();
+            QTest::qWait(300);
+        }
+        QVERIFY2(m_server->heldBytes() > 0, "the sleeper's connection took everything");
+        QVERIFY2(m_server->heldBytes() <= limits.maxHeldTotal + 4 * 16 * TChatRecord::Size,
+                 qPrintable(QString::number(m_server->heldBytes())));
+
+        // The sleeper wakes: everyone gets everything, nobody is cut off.
+        sleeper.socket().setReadBufferSize(0);
+        const auto messages = [](RawClient& client) {
+            int count = 0;
+            for (const TChatRecord& record : client.records())
+                count += record.hasCommand(ChatCommand::Message) ? 1 : 0;
+            return count;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(messages(sleeper), 4 * Records, 30000);
+        for (auto& producer : producers)
+            QTRY_COMPARE_WITH_TIMEOUT(messages(*producer), 4 * Records, 30000);
+        QCOMPARE(m_server->heldBytes(), 0);
+        QVERIFY(m_log.filter(QStringLiteral("cut off")).isEmpty());
+    }
+
     void clientThatStopsReadingIsCutOffAloneAndOthersGoOn() {
         RelayServer::Limits limits;
         limits.maxHeldPerProducer = 64 * 1024;

@@ -134,8 +134,9 @@ struct RelayServer::Client {
     qint64 idleSince = 0;    // connected or logged out at (ms); for the login time-out
     qint64 lastProgress = 0; // its output last moved at (ms)
     std::deque<Outgoing> queue;
-    qint64 queued = 0; // bytes in `queue`
-    qint64 held = 0;   // bytes it sent that wait, counted, in other clients' queues
+    qsizetype frontSent = 0; // bytes of the queue's first block already given to the socket
+    qint64 queued = 0;       // bytes in `queue`
+    qint64 held = 0;         // bytes it sent that wait, counted, in other clients' queues
 };
 
 RelayServer::RelayServer(QObject* parent)
@@ -316,6 +317,10 @@ void RelayServer::updateAccepting() {
 void RelayServer::readFrom(Client& client) {
     if (client.dropped || client.paused || client.checking)
         return;
+    if (m_heldTotal > m_limits.maxHeldTotal) {
+        waitForRoom(client);
+        return;
+    }
     QByteArray& buffer = client.pending;
     const qint64 available = client.socket->bytesAvailable();
     if (available > 0) {
@@ -502,8 +507,19 @@ void RelayServer::relay(Client& producer, const QByteArray& records, const QByte
         if (recipient.isEmpty() || reader.key == recipient)
             enqueue(reader, records, producer.id);
     }
-    if (!producer.dropped && producer.held > m_limits.maxHeldPerProducer)
-        producer.paused = true;
+    if (producer.dropped)
+        return;
+    if (producer.held > m_limits.maxHeldPerProducer)
+        producer.paused = true; // what it sent going out resumes it
+    else if (m_heldTotal > m_limits.maxHeldTotal)
+        waitForRoom(producer);
+}
+
+// Stops reading from `producer` until the backlog of all producers has come down to half its bound.
+void RelayServer::waitForRoom(Client& producer) {
+    if (!producer.paused)
+        m_waitingForRoom.push_back(producer.id);
+    producer.paused = true;
 }
 
 void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 producerId) {
@@ -513,6 +529,7 @@ void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 produ
     if (producerId != 0 && !reader.stalled) {
         if (Client* producer = find(producerId)) {
             producer->held += bytes.size();
+            m_heldTotal += bytes.size();
             item.counted = true;
         }
     }
@@ -527,13 +544,26 @@ void RelayServer::enqueue(Client& reader, const QByteArray& bytes, quint64 produ
     pump(reader);
 }
 
+// Hands the socket whole records from the front of the queue while it holds less than
+// SocketFeedLimit, at most one broadcast run at a time. A socket keeps every byte it is given in
+// buffers of its own (over TLS twice, before and after encryption, and the TLS library's buffer keeps
+// its largest size for the life of the connection), so a large shared block, such as a client list,
+// goes out in pieces instead of being copied whole into each socket.
 void RelayServer::pump(Client& reader) {
-    while (!reader.dropped && !reader.queue.empty() && unsent(reader.socket, reader.tls) < SocketFeedLimit) {
-        Outgoing item = std::move(reader.queue.front());
+    while (!reader.dropped && !reader.queue.empty()) {
+        if (unsent(reader.socket, reader.tls) >= SocketFeedLimit)
+            break;
+        Outgoing& item = reader.queue.front();
+        const qsizetype piece = std::min(item.bytes.size() - reader.frontSent, MaxBroadcastRun * RecordSize);
+        reader.socket->write(item.bytes.constData() + reader.frontSent, piece);
+        reader.frontSent += piece;
+        if (reader.frontSent < item.bytes.size())
+            continue;
+        Outgoing done = std::move(item);
         reader.queue.pop_front();
-        reader.queued -= item.bytes.size();
-        reader.socket->write(item.bytes);
-        release(item);
+        reader.frontSent = 0;
+        reader.queued -= done.bytes.size();
+        release(done);
     }
 }
 
@@ -541,12 +571,19 @@ void RelayServer::release(Outgoing& item) {
     if (!item.counted)
         return;
     item.counted = false;
-    Client* producer = find(item.producer);
-    if (!producer)
-        return;
-    producer->held -= item.bytes.size();
-    if (producer->paused && producer->held <= m_limits.maxHeldPerProducer / 2)
-        resumeLater(*producer);
+    m_heldTotal -= item.bytes.size();
+    if (Client* producer = find(item.producer)) {
+        producer->held -= item.bytes.size();
+        if (producer->paused && producer->held <= m_limits.maxHeldPerProducer / 2)
+            resumeLater(*producer);
+    }
+    if (!m_waitingForRoom.empty() && m_heldTotal <= m_limits.maxHeldTotal / 2) {
+        for (const quint64 id : std::exchange(m_waitingForRoom, {})) {
+            Client* waiting = find(id);
+            if (waiting && waiting->paused && waiting->held <= m_limits.maxHeldPerProducer / 2)
+                resumeLater(*waiting);
+        }
+    }
 }
 
 void RelayServer::resumeLater(Client& producer) {
@@ -609,6 +646,7 @@ void RelayServer::dropClient(Client& client, const QString& reason, bool gracefu
         release(item);
     client.queue.clear();
     client.queued = 0;
+    client.frontSent = 0;
     client.socket->disconnect(this);
     if (graceful) {
         // The socket lives on, owned by the server, until what it was given has gone out.

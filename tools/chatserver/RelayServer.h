@@ -53,6 +53,9 @@ class Listener;
 //   instead of piling data up. A reader whose output has not moved for a while no longer holds its
 //   producers back; it is cut off when its own queue passes a hard limit ("it does not read what it
 //   is sent"). Readers that keep reading are never cut.
+// - The same holds for all producers together: while everything they sent that still waits exceeds
+//   a bound, no client is read. Many clients broadcasting at once (each within its own bound) would
+//   otherwise fill every queue with an entry per sender.
 // - Connections that do not log in within a time-out are closed, each address may hold a limited
 //   number of connections, and when the descriptor limit is near the server stops accepting until
 //   clients leave, instead of failing accepts in a loop.
@@ -66,6 +69,7 @@ public:
         int maxPerAddress = 64;                       // connections one address may hold at once
         int maxClients = 0;                           // 0: from the descriptor limit of the process
         qint64 maxHeldPerProducer = 1024 * 1024;      // reading from a client pauses above this
+        qint64 maxHeldTotal = 32 * 1024 * 1024;       // reading from every client pauses above this
         qint64 maxQueuedPerClient = 16 * 1024 * 1024; // a client whose queue passes this is cut off
         int stallMs = 2000;                           // no output progress for this long: a stalled reader
         int listDelayMs = 20;            // list changes within this time (longer with many clients) share one list
@@ -96,6 +100,8 @@ public:
     int clientCount() const;
     int loggedInCount() const;
     bool isAccepting() const { return !m_acceptPaused; }
+    // Bytes clients have sent that wait in other clients' queues and count against the bounds.
+    qint64 heldBytes() const { return m_heldTotal; }
 
 private:
     struct Client;
@@ -114,6 +120,7 @@ private:
     void pump(Client& reader);
     void release(Outgoing& item);
     void resumeLater(Client& producer);
+    void waitForRoom(Client& producer);
     void scheduleClientList(const char* command, const Client& about);
     void sendClientList();
     void dropClient(Client& client, const QString& reason, bool graceful = false);
@@ -138,6 +145,8 @@ private:
     QHash<QString, Failures> m_failures;
     QThreadPool m_checks;
     std::vector<std::unique_ptr<Client>> m_clients; // in connection order, which is the list order
+    qint64 m_heldTotal = 0;                         // the `held` bytes of all producers
+    std::vector<quint64> m_waitingForRoom;          // paused until m_heldTotal has come down
     QHash<quint64, Client*> m_byId;
     quint64 m_nextId = 1;
     bool m_purgeScheduled = false;
