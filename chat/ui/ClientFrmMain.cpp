@@ -490,7 +490,8 @@ void TClientFrmMain::connectAttemptFinished(bool ok, const QString& failure) {
             m_client->Disconnect(); // the program began to end while the connect was waiting
         return;
     }
-    // A changed certificate ends the calls to a lost server too: it is shown once, not retried.
+    // A certificate not trusted for the server, or a refused account, ends the calls to a lost server
+    // too: it is shown once, not retried.
     perform(m_machine.connectFinished(ok, !ok && m_secure.failureIsLasting()), failure);
     if (std::exchange(m_connectWhenIdle, false) && m_machine.state() == ConnectionMachine::State::Disconnected)
         guarded([this] { Connect(); });

@@ -53,7 +53,16 @@ void SecureConnect::prepare(TcpClient& client, const TUserConfig& config, Messag
 }
 
 bool SecureConnect::failureIsLasting() const {
-    return m_last->status == SecureOpening::Status::ChangedCertificate;
+    switch (m_last->status) {
+    case SecureOpening::Status::UnknownCertificate:
+    case SecureOpening::Status::ChangedCertificate:
+    case SecureOpening::Status::Refused:
+        return true;
+    case SecureOpening::Status::Open:
+    case SecureOpening::Status::Failed:
+        break;
+    }
+    return false;
 }
 
 bool SecureConnect::explainFailure(MessageBoxes& boxes, bool& retry) {

@@ -27,8 +27,8 @@ public:
     // user did not trust, a changed one, a refused account); `retry` is set when the user chose to
     // trust a new certificate, which is then pinned.
     bool explainFailure(MessageBoxes& boxes, bool& retry);
-    // After a connect that failed: whether calling again cannot help, because the server showed
-    // another certificate than the one trusted for it.
+    // After a connect that failed: whether calling again cannot help until the user acts, because the
+    // server showed a certificate not trusted for it or refused the account.
     bool failureIsLasting() const;
 
 private:

@@ -38,6 +38,14 @@ QSslConfiguration makeServerTls(const QString& dir, QByteArray* fingerprint) {
     return tls ? *tls : QSslConfiguration();
 }
 
+std::unique_ptr<AccountStore> loadAccounts(const QString& path) {
+    auto store = std::make_unique<AccountStore>(path);
+    QString error;
+    if (!store->load(&error))
+        qWarning() << "cannot load the accounts:" << error;
+    return store;
+}
+
 } // namespace
 
 class TestChatSecure : public QObject {
@@ -140,6 +148,45 @@ private slots:
         QCOMPARE(carla.boxes.shown.size(), 1);
         QCOMPARE(impostor.loggedInCount(), 0);
         QCOMPARE(ServerTrust::pinned("127.0.0.1", port), m_fingerprint);
+    }
+
+    // The server comes back with anna's password changed: the refusal is shown once and the client
+    // stops calling, instead of knocking with the old password until the server locks it out.
+    void aCallAgainThatIsRefusedStops() {
+        ServerTrust::setTlsEnabled(true);
+        const auto tlsOff = qScopeGuard([] { ServerTrust::setTlsEnabled(false); });
+        ChatPassword::remember("anna", "Segreto-Anna-42");
+        auto server = std::make_unique<RelayServer>();
+        server->setLog([](const QString&) {});
+        server->setTls(m_tls);
+        server->setAccounts(loadAccounts(m_accounts));
+        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+        const quint16 port = server->serverPort();
+        QVERIFY(ServerTrust::pin("127.0.0.1", port, m_fingerprint));
+        test::Peer anna("anna", "pcA", port);
+        anna.window->Connect();
+        QTRY_VERIFY(anna.window->connection().connected());
+
+        server.reset();
+        QTRY_VERIFY(anna.window->connection().reconnecting());
+        const QString changed = m_dir.filePath(QStringLiteral("accounts-changed"));
+        QFile file(changed);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("anna:" + password::hash("Nuova-Anna-43") + "\n");
+        file.close();
+        RelayServer restarted;
+        QStringList log;
+        restarted.setLog([&log](const QString& line) { log.append(line); });
+        restarted.setTls(m_tls);
+        restarted.setAccounts(loadAccounts(changed));
+        QVERIFY(restarted.listen(QHostAddress::LocalHost, port));
+
+        QTRY_COMPARE_WITH_TIMEOUT(anna.boxes.texts(QStringLiteral("warning")).size(), 1, 10000);
+        QVERIFY(anna.boxes.texts(QStringLiteral("warning")).first().startsWith(QStringLiteral("Accesso negato")));
+        QVERIFY(!anna.window->connection().reconnecting());
+        QTest::qWait(3000);
+        QCOMPARE(log.filter(QStringLiteral("connected from")).size(), 1);
+        QCOMPARE(anna.boxes.shown.size(), 1);
     }
 
     void accountLoginsAnsweredOrRefused() {
