@@ -36,7 +36,7 @@ private:
 // A connection lost while connected is called again by itself, with the backoff above, until a connect
 // succeeds or the user disconnects on purpose. A connect the user asked for that fails is reported, not
 // retried: wrong settings would otherwise be tried for ever in silence. A call again that meets a fault
-// no retry can mend (the server shows another certificate than the one trusted) is reported too, and
+// no retry can mend (a certificate not trusted for the server, a refused account) is reported too, and
 // the calls stop until the user connects again.
 class ConnectionMachine {
 public:

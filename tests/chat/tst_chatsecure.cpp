@@ -22,6 +22,7 @@
 #include <QTest>
 
 #include <future>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,6 +51,44 @@ std::unique_ptr<AccountStore> loadAccounts(const QString& path) {
 
 class TestChatSecure : public QObject {
     Q_OBJECT
+private:
+    // Starts `server` on `port` (0: any) with `tls`, the accounts given (none: every AUTH passes) and
+    // its log lines appended to `log` when one is given.
+    static bool startRelay(RelayServer& server, const QSslConfiguration& tls, quint16 port,
+                           std::unique_ptr<AccountStore> accounts, QStringList* log = nullptr) {
+        server.setLog([log](const QString& line) {
+            if (log)
+                log->append(line);
+        });
+        server.setTls(tls);
+        if (accounts)
+            server.setAccounts(std::move(accounts));
+        return server.listen(QHostAddress::LocalHost, port);
+    }
+
+    // `peer` connects over TLS to a server with the trusted certificate, which then goes away: the
+    // peer is left calling it again on `port`.
+    void connectThenLoseTheServer(std::optional<test::Peer>& peer, const QByteArray& nick, const QByteArray& machine,
+                                  std::unique_ptr<AccountStore> accounts, quint16& port) {
+        {
+            RelayServer server;
+            QVERIFY(startRelay(server, m_tls, 0, std::move(accounts)));
+            port = server.serverPort();
+            QVERIFY(ServerTrust::pin("127.0.0.1", port, m_fingerprint));
+            peer.emplace(nick, machine, port);
+            peer->window->Connect();
+            QTRY_VERIFY(peer->window->connection().connected());
+        }
+        QTRY_VERIFY(peer->window->connection().reconnecting());
+    }
+
+    // After the one box, no more calls: the next one of the backoff would have come within 2.4 s.
+    static void expectNoMoreCalls(const test::Peer& peer, const QStringList& serverLog) {
+        QTest::qWait(3000);
+        QCOMPARE(serverLog.filter(QStringLiteral("connected from")).size(), 1);
+        QCOMPARE(peer.boxes.shown.size(), 1);
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
@@ -113,39 +152,26 @@ private slots:
         ServerTrust::setTlsEnabled(true);
         const auto tlsOff = qScopeGuard([] { ServerTrust::setTlsEnabled(false); });
         ChatPassword::remember("carla", "x"); // the server has no accounts: any password passes
-        auto server = std::make_unique<RelayServer>();
-        server->setLog([](const QString&) {});
-        server->setTls(m_tls);
-        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
-        const quint16 port = server->serverPort();
-        QVERIFY(ServerTrust::pin("127.0.0.1", port, m_fingerprint));
-        test::Peer carla("carla", "pcC", port);
-        carla.window->Connect();
-        QTRY_VERIFY(carla.window->connection().connected());
+        std::optional<test::Peer> carla;
+        quint16 port = 0;
+        connectThenLoseTheServer(carla, "carla", "pcC", nullptr, port);
+        if (QTest::currentTestFailed())
+            return;
 
-        // The server goes away and another one, with another certificate, answers on its port
-        // before the first call again.
-        server.reset();
-        QTRY_VERIFY(carla.window->connection().reconnecting());
+        // Another server, with another certificate, answers on its port before the first call again.
         RelayServer impostor;
         QStringList impostorLog;
-        impostor.setLog([&impostorLog](const QString& line) { impostorLog.append(line); });
-        impostor.setTls(m_otherTls);
-        QVERIFY(impostor.listen(QHostAddress::LocalHost, port));
+        QVERIFY(startRelay(impostor, m_otherTls, port, nullptr, &impostorLog));
 
-        QTRY_COMPARE_WITH_TIMEOUT(carla.boxes.texts(QStringLiteral("error")).size(), 1, 10000);
-        const QString warning = carla.boxes.texts(QStringLiteral("error")).first();
+        QTRY_COMPARE_WITH_TIMEOUT(carla->boxes.texts(QStringLiteral("error")).size(), 1, 10000);
+        const QString warning = carla->boxes.texts(QStringLiteral("error")).first();
         QVERIFY2(warning.contains(QStringLiteral("certificato del server 127.0.0.1:%1 è cambiato").arg(port)),
                  qPrintable(warning));
         QVERIFY(warning.contains(QString::fromLatin1(m_otherFingerprint)));
-        QVERIFY(!carla.window->connection().reconnecting());
-        QVERIFY(carla.window->Connetti1->isEnabled());
-        QVERIFY(!carla.window->Disconnetti1->isEnabled());
-
-        // No more calls: the next one of the backoff would have come within 2.4 s.
-        QTest::qWait(3000);
-        QCOMPARE(impostorLog.filter(QStringLiteral("connected from")).size(), 1);
-        QCOMPARE(carla.boxes.shown.size(), 1);
+        QVERIFY(!carla->window->connection().reconnecting());
+        QVERIFY(carla->window->Connetti1->isEnabled());
+        QVERIFY(!carla->window->Disconnetti1->isEnabled());
+        expectNoMoreCalls(*carla, impostorLog);
         QCOMPARE(impostor.loggedInCount(), 0);
         QCOMPARE(ServerTrust::pinned("127.0.0.1", port), m_fingerprint);
     }
@@ -156,19 +182,12 @@ private slots:
         ServerTrust::setTlsEnabled(true);
         const auto tlsOff = qScopeGuard([] { ServerTrust::setTlsEnabled(false); });
         ChatPassword::remember("anna", "Segreto-Anna-42");
-        auto server = std::make_unique<RelayServer>();
-        server->setLog([](const QString&) {});
-        server->setTls(m_tls);
-        server->setAccounts(loadAccounts(m_accounts));
-        QVERIFY(server->listen(QHostAddress::LocalHost, 0));
-        const quint16 port = server->serverPort();
-        QVERIFY(ServerTrust::pin("127.0.0.1", port, m_fingerprint));
-        test::Peer anna("anna", "pcA", port);
-        anna.window->Connect();
-        QTRY_VERIFY(anna.window->connection().connected());
+        std::optional<test::Peer> anna;
+        quint16 port = 0;
+        connectThenLoseTheServer(anna, "anna", "pcA", loadAccounts(m_accounts), port);
+        if (QTest::currentTestFailed())
+            return;
 
-        server.reset();
-        QTRY_VERIFY(anna.window->connection().reconnecting());
         const QString changed = m_dir.filePath(QStringLiteral("accounts-changed"));
         QFile file(changed);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -176,17 +195,12 @@ private slots:
         file.close();
         RelayServer restarted;
         QStringList log;
-        restarted.setLog([&log](const QString& line) { log.append(line); });
-        restarted.setTls(m_tls);
-        restarted.setAccounts(loadAccounts(changed));
-        QVERIFY(restarted.listen(QHostAddress::LocalHost, port));
+        QVERIFY(startRelay(restarted, m_tls, port, loadAccounts(changed), &log));
 
-        QTRY_COMPARE_WITH_TIMEOUT(anna.boxes.texts(QStringLiteral("warning")).size(), 1, 10000);
-        QVERIFY(anna.boxes.texts(QStringLiteral("warning")).first().startsWith(QStringLiteral("Accesso negato")));
-        QVERIFY(!anna.window->connection().reconnecting());
-        QTest::qWait(3000);
-        QCOMPARE(log.filter(QStringLiteral("connected from")).size(), 1);
-        QCOMPARE(anna.boxes.shown.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(anna->boxes.texts(QStringLiteral("warning")).size(), 1, 10000);
+        QVERIFY(anna->boxes.texts(QStringLiteral("warning")).first().startsWith(QStringLiteral("Accesso negato")));
+        QVERIFY(!anna->window->connection().reconnecting());
+        expectNoMoreCalls(*anna, log);
     }
 
     void accountLoginsAnsweredOrRefused() {
